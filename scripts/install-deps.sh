@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, running and testing Corvane need.
+# Idempotent: when every package is already present it returns at once without
+# touching apt. Runs apt-get non-interactively, so it works on a fresh machine
+# as root with no terminal. Usage: scripts/install-deps.sh [build|test]
+set -euo pipefail
+
+build_pkgs=(
+  cmake g++ make pkg-config
+  qt6-base-dev qt6-base-dev-tools libgl-dev
+  libldap-dev libsasl2-dev libacl1-dev
+  fonts-liberation fonts-dejavu-core
+)
+test_pkgs=(
+  libgtest-dev googletest clang-format
+  xvfb xauth
+  # the throw-away Samba AD domain controller of the directory tests
+  samba-ad-dc samba-ad-provision ldap-utils krb5-user libsasl2-modules-gssapi-mit
+  smbclient libnss-wrapper winbind openssl iproute2 procps attr acl
+  python3
+)
+# The program itself runs the SMB permission fix through smbclient's tools.
+run_pkgs=(smbclient)
+
+want=("${build_pkgs[@]}" "${run_pkgs[@]}")
+[ "${1:-build}" = test ] && want+=("${test_pkgs[@]}")
+
+missing=()
+for p in "${want[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+SUDO=""
+[ "$(id -u)" = 0 ] || SUDO="sudo"
+echo "Installing: ${missing[*]}" >&2
+# Keep Debian's maintainer scripts from starting samba, smbd or winbind
+# system-wide: the tests start their own server in a temporary folder.
+guard=""
+if [ ! -e /usr/sbin/policy-rc.d ]; then
+  printf '#!/bin/sh\nexit 101\n' | $SUDO tee /usr/sbin/policy-rc.d >/dev/null
+  $SUDO chmod 755 /usr/sbin/policy-rc.d
+  guard=1
+fi
+cleanup() { [ -n "$guard" ] && $SUDO rm -f /usr/sbin/policy-rc.d; true; }
+trap cleanup EXIT
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -q >/dev/null
+# --no-install-recommends keeps out krb5-config, whose maintainer script
+# would write /etc/krb5.conf.
+$SUDO apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the program and starts it from its
+# application folder (build/corvane/).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh build
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j"$(nproc)" --target corvane corvane-fileop cacls 2>/dev/null \
+  || cmake --build build -j"$(nproc)"
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
+  echo "Corvane is built in build/corvane/, but it is a desktop program and no desktop" >&2
+  echo "session is available here (DISPLAY and WAYLAND_DISPLAY are unset)." >&2
+  echo "Run it from a desktop session, or under a virtual display:" >&2
+  echo "    xvfb-run -a build/corvane/corvane" >&2
+  exit 1
+fi
+exec build/corvane/corvane "$@"

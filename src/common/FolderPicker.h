@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QString>
+
+// Asks the operator for a folder. The default shows a directories-only file
+// dialog (forms library); tests install a scripted picker.
+class FolderPicker {
+public:
+    virtual ~FolderPicker() = default;
+    // The chosen folder's path, or "" when the operator cancelled.
+    virtual QString browseForFolder(const QString& prompt) = 0;
+};
+
+// Returns "" when no picker is installed.
+QString BrowseForFolder(const QString& prompt);
+FolderPicker* SetFolderPicker(FolderPicker* picker);

@@ -1,0 +1,125 @@
+#include "FormKit.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QPushButton>
+#include <QRadioButton>
+
+namespace FormKit {
+
+void InstallFontSubstitutes()
+{
+    QFont::insertSubstitutions(QStringLiteral("Microsoft Sans Serif"),
+                               {QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
+}
+
+QFont formFont(double points, bool bold)
+{
+    QFont f(QStringLiteral("Microsoft Sans Serif"));
+    f.setPointSizeF(points);
+    f.setBold(bold);
+    return f;
+}
+
+QString labelText(const QString& caption)
+{
+    QString out;
+    out.reserve(caption.size());
+    for (qsizetype i = 0; i < caption.size(); ++i) {
+        if (caption[i] == QLatin1Char('&')) {
+            if (i + 1 < caption.size() && caption[i + 1] == QLatin1Char('&')) {
+                out += QLatin1Char('&');
+                ++i;
+            }
+            continue;
+        }
+        out += caption[i];
+    }
+    return out;
+}
+
+template <class W> static W* place(W* w, const QString& name, const QRect& px, double points)
+{
+    w->setObjectName(name);
+    w->setGeometry(px);
+    w->setFont(formFont(points));
+    return w;
+}
+
+QLabel* makeLabel(QWidget* parent, const QString& name, const QRect& px, const QString& caption, double points)
+{
+    auto* l = place(new QLabel(labelText(caption), parent), name, px, points);
+    l->setTextFormat(Qt::PlainText);
+    l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    return l;
+}
+
+QPushButton* makeButton(QWidget* parent, const QString& name, const QRect& px, const QString& caption, double points)
+{
+    return place(new QPushButton(caption, parent), name, px, points);
+}
+
+QCheckBox* makeCheckBox(QWidget* parent, const QString& name, const QRect& px, const QString& caption, double points)
+{
+    return place(new QCheckBox(caption, parent), name, px, points);
+}
+
+QRadioButton* makeOptionButton(QWidget* parent, const QString& name, const QRect& px, const QString& caption,
+                               double points)
+{
+    return place(new QRadioButton(caption, parent), name, px, points);
+}
+
+QGroupBox* makeFrame(QWidget* parent, const QString& name, const QRect& px, const QString& caption, double points)
+{
+    return place(new QGroupBox(caption, parent), name, px, points);
+}
+
+QLineEdit* makeTextBox(QWidget* parent, const QString& name, const QRect& px, double points)
+{
+    return place(new QLineEdit(parent), name, px, points);
+}
+
+QWidget* makePanel(QWidget* parent, const QString& name, const QRect& px)
+{
+    auto* w = new QWidget(parent);
+    w->setObjectName(name);
+    w->setGeometry(px);
+    return w;
+}
+
+QLabel* makePicture(QWidget* parent, const QString& name, const QRect& px, const QString& resource)
+{
+    auto* l = new QLabel(parent);
+    l->setObjectName(name);
+    l->setGeometry(px);
+    l->setPixmap(QPixmap(resource).scaled(px.size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    return l;
+}
+
+void setHighlightColour(QWidget* w)
+{
+    QPalette p = w->palette();
+    p.setColor(QPalette::WindowText, p.color(QPalette::Highlight));
+    w->setPalette(p);
+}
+
+void setGreyText(QWidget* w)
+{
+    QPalette p = w->palette();
+    p.setColor(QPalette::WindowText, QColor(128, 128, 128));
+    w->setPalette(p);
+}
+
+void setWhiteBackground(QWidget* w)
+{
+    QPalette p = w->palette();
+    p.setColor(QPalette::Window, Qt::white);
+    w->setPalette(p);
+    w->setAutoFillBackground(true);
+}
+
+} // namespace FormKit

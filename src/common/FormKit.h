@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QFont>
+#include <QRect>
+#include <QString>
+
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QWidget;
+
+// Building blocks for forms written in code with their geometry in twips
+// (15 twips = 1 px at 96 dpi) and the form font "Microsoft Sans Serif".
+namespace FormKit {
+
+constexpr int tw(int twips)
+{
+    return (twips + 7) / 15;
+}
+inline QRect twRect(int left, int top, int width, int height)
+{
+    return {tw(left), tw(top), tw(width), tw(height)};
+}
+
+// Lets a metric-compatible font stand in for "Microsoft Sans Serif".
+void InstallFontSubstitutes();
+QFont formFont(double points, bool bold = false);
+
+// A label caption as the operator reads it: "&&" shows one "&", a lone "&" is a mnemonic marker.
+QString labelText(const QString& caption);
+
+// Each control gets its given name as objectName, its geometry in twips and the form font.
+QLabel* makeLabel(QWidget* parent, const QString& name, const QRect& px, const QString& caption, double points = 8.25);
+QPushButton* makeButton(QWidget* parent, const QString& name, const QRect& px, const QString& caption,
+                        double points = 8.25);
+QCheckBox* makeCheckBox(QWidget* parent, const QString& name, const QRect& px, const QString& caption,
+                        double points = 8.25);
+QRadioButton* makeOptionButton(QWidget* parent, const QString& name, const QRect& px, const QString& caption,
+                               double points = 8.25);
+QGroupBox* makeFrame(QWidget* parent, const QString& name, const QRect& px, const QString& caption,
+                     double points = 8.25);
+QLineEdit* makeTextBox(QWidget* parent, const QString& name, const QRect& px, double points = 8.25);
+// A plain container for controls (a picture box used as a panel).
+QWidget* makePanel(QWidget* parent, const QString& name, const QRect& px);
+// A picture from the program's resources (":/images/<file>"), scaled into px.
+QLabel* makePicture(QWidget* parent, const QString& name, const QRect& px, const QString& resource);
+
+// Colours the forms use: the system highlight and window-text colours, and footer grey.
+void setHighlightColour(QWidget* w);
+void setGreyText(QWidget* w);
+void setWhiteBackground(QWidget* w);
+
+} // namespace FormKit

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+// The program's main module: application caption and folder, the log writer,
+// the run-and-wait helper and the prefix stripper. Core only: no widgets here.
+namespace modMain {
+
+int VersionMajor();
+int VersionMinor();
+int VersionRevision();
+
+// "Corvane", the title of a message box shown without a title of its own.
+QString ProgramTitle();
+
+// Empty until ComposeAppCaption() ran, as at start-up before the splash is shown.
+QString AppCaption();
+void ComposeAppCaption();
+// "Corvane - File Migration Tool v1.0": the caption without " BETA".
+QString CaptionWithoutBeta();
+
+// The folder that holds the executable, without a trailing separator.
+QString ApplicationFolder();
+// Tests point the program at a temporary application folder; empty restores the default.
+void SetApplicationFolder(const QString& folder);
+
+// Appends one quoted, time-stamped line to ApplicationFolder()/logs/<logName>.txt.
+// A failure is shown to the operator ("Error: code - text") and not returned.
+void WriteLog(const QString& message, const QString& logName);
+// The bytes WriteLog appends for a message at a given moment: the line format in one place.
+QByteArray FormatLogLine(const QString& message, const QDateTime& when);
+
+struct ShellResult {
+    bool started = false;
+    int exitCode = -1;
+    bool crashed = false;
+    QString output; // standard output and standard error, merged
+};
+// Starts program with an argument vector (never through a shell) and waits for it
+// while the program's windows keep being served; returns as soon as it has ended.
+// windowStyle is accepted for the callers' sake: our child processes have no window.
+ShellResult ShellWaitFor(const QString& program, const QStringList& arguments, int windowStyle);
+void ShellWait(const QString& program, const QStringList& arguments, int windowStyle);
+
+QString StripPrefix(const QString& marker, QString text);
+
+// Tool forms show the main menu again when they close. The menu lives in the
+// application target, so it registers itself here; tests may register a stand-in.
+void ShowMainMenu();
+void SetMainMenuHandler(std::function<void()> handler);
+
+} // namespace modMain
