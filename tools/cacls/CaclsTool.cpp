@@ -3,6 +3,7 @@
 #include "cacls/AccountLookup.h"
 #include "cacls/CommandLine.h"
 #include "cacls/LocalGrant.h"
+#include "cacls/SmbGrant.h"
 
 namespace cacls {
 namespace {
@@ -63,6 +64,23 @@ int runLocal(const Request& request, std::ostream& out, std::ostream& err)
     return ExitOk;
 }
 
+int runNetwork(const Request& request, std::ostream& out, std::ostream& err)
+{
+    const ParsedUnc parsed = parseUncPath(request.folder);
+    if (!parsed.path) {
+        err << "cacls: " << request.folder << ": " << parsed.error << "\n";
+        return ExitUsage;
+    }
+    const SmbOutcome outcome = grantOverSmb(request.folder, *parsed.path, request.accounts);
+    if (!outcome.ok) {
+        err << "cacls: " << outcome.message << "\n";
+        return ExitFailed;
+    }
+    out << "Granted full control to " << accountList(request.accounts) << " on " << request.folder
+        << " and everything below it.\n";
+    return ExitOk;
+}
+
 } // namespace
 
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
@@ -72,11 +90,8 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         err << "cacls: " << parsed.error << "\n" << usageText();
         return ExitUsage;
     }
-    // Network folders need the server's own access lists, not POSIX ones.
-    if (parsed.request->folder.starts_with("\\\\")) {
-        err << "cacls: " << parsed.request->folder << ": network folders (\\\\server\\share) are not supported yet\n";
-        return ExitFailed;
-    }
+    if (isUncPath(parsed.request->folder))
+        return runNetwork(*parsed.request, out, err);
     return runLocal(*parsed.request, out, err);
 }
 

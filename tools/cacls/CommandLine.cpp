@@ -27,7 +27,7 @@ ParsedCommandLine failure(std::string text)
 const char* usageText()
 {
     return "usage: cacls FOLDER /e /g ACCOUNT:F [ACCOUNT:F ...]\n"
-           "  FOLDER   a local folder\n"
+           "  FOLDER   a local folder, or \\\\server\\share\\folder (edited over SMB with your Kerberos ticket)\n"
            "  /e       edit the access list (keep every other entry)\n"
            "  /g       grant ACCOUNT full control on FOLDER and everything below it; ACCOUNT may be\n"
            "           name, DOMAIN\\name or name@realm, a user or a group\n"
