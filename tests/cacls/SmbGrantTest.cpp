@@ -85,10 +85,10 @@ TEST(CaclsSmbGrant, explainsEachFailureByWhatTheOperatorMustFix)
             .rfind("no valid Kerberos ticket", 0),
         0u);
     EXPECT_EQ(explain(failed(1, "", "cli_full_connection failed! (NT_STATUS_CONNECTION_REFUSED)\n"))
-                  .rfind("cannot connect to the server \"dc1.school.local\"", 0),
+                  .rfind("cannot reach the server \"dc1.school.local\"", 0),
               0u);
     EXPECT_EQ(explain(failed(1, "", "cli_full_connection failed! (NT_STATUS_UNSUCCESSFUL)\n"))
-                  .rfind("cannot connect to the server", 0),
+                  .rfind("cannot reach the server", 0),
               0u);
     const std::string other = explain(failed(3, "something new\n", ""));
     EXPECT_NE(other.find("exit status 3"), std::string::npos) << other;

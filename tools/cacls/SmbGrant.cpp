@@ -107,7 +107,7 @@ std::string explainSmbcaclsFailure(const ChildResult& run, const UncPath& path, 
     if (contains(all, "cli_full_connection") || contains(all, "NT_STATUS_CONNECTION_REFUSED") ||
         contains(all, "NT_STATUS_HOST_UNREACHABLE") || contains(all, "NT_STATUS_NETWORK_UNREACHABLE") ||
         contains(all, "NT_STATUS_IO_TIMEOUT"))
-        return "cannot connect to the server \"" + path.server + "\"" + detail;
+        return "cannot reach the server \"" + path.server + "\"" + detail;
     const std::string status =
         run.exitCode < 0 ? "was killed" : "failed with exit status " + std::to_string(run.exitCode);
     return "smbcacls " + status + " on " + folder + detail;
