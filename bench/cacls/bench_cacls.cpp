@@ -144,8 +144,8 @@ int benchSmb(int count)
     for (std::size_t i = 0; i < 2 * folders.size(); ++i)
         check(cacls::runChild({"klist", "-s"}), "klist");
     report("of which the ticket checks (klist -s)", secondsSince(start), folders.size(), folders.size() * 2);
-    report("both accounts in one call, already granted", fixAll(folders, {"jbloggs", env["DC_ADMIN_GROUP"]}, true), folders.size(),
-           folders.size());
+    report("both accounts in one call, already granted", fixAll(folders, {"jbloggs", env["DC_ADMIN_GROUP"]}, true),
+           folders.size(), folders.size());
 
     for (int i = 0; i < count; ++i)
         fs::remove_all(fs::path(env["DC_HOMES_DIR"]) / ("bench-user" + std::to_string(i)));
