@@ -90,6 +90,9 @@ TEST(CaclsSmbGrant, explainsEachFailureByWhatTheOperatorMustFix)
     EXPECT_EQ(explain(failed(1, "", "cli_full_connection failed! (NT_STATUS_UNSUCCESSFUL)\n"))
                   .rfind("cannot reach the server", 0),
               0u);
+    EXPECT_EQ(explain(failed(1, "", "Invalid option --propagate-inheritance: unknown option\n"))
+                  .rfind("this smbcacls lacks an option", 0),
+              0u);
     const std::string other = explain(failed(3, "something new\n", ""));
     EXPECT_NE(other.find("exit status 3"), std::string::npos) << other;
     EXPECT_NE(other.find("something new"), std::string::npos) << other;

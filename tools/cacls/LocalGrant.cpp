@@ -58,7 +58,8 @@ std::string reason(int error)
     case EPERM:
         return "not permitted (only its owner or root may change its access list)";
     case ENOTSUP:
-        return "the file system does not support access lists";
+        // Typically a share mounted over SMB: its access lists live on the server.
+        return "the file system does not support access lists (for a mounted share, give its \\\\server\\share path)";
     case EROFS:
         return "the file system is read-only";
     default:

@@ -108,6 +108,8 @@ std::string explainSmbcaclsFailure(const ChildResult& run, const UncPath& path, 
         contains(all, "NT_STATUS_HOST_UNREACHABLE") || contains(all, "NT_STATUS_NETWORK_UNREACHABLE") ||
         contains(all, "NT_STATUS_IO_TIMEOUT"))
         return "cannot reach the server \"" + path.server + "\"" + detail;
+    if (contains(all, "unknown option"))
+        return "this smbcacls lacks an option the grant needs (--propagate-inheritance came with newer Samba)" + detail;
     const std::string status =
         run.exitCode < 0 ? "was killed" : "failed with exit status " + std::to_string(run.exitCode);
     return "smbcacls " + status + " on " + folder + detail;
