@@ -20,6 +20,15 @@ const QString kSection = QStringLiteral("SETTINGS");
 const QString kAdmGrp = QStringLiteral("AdmGrp");
 const QString kUserPath = QStringLiteral("UserPath");
 
+// The stand-in for the form font runs a little wider than the original: grow a
+// one-line label just enough to show its whole caption.
+void fitToText(QLabel* l)
+{
+    const int need = l->fontMetrics().horizontalAdvance(l->text()) + 1;
+    if (need > l->width())
+        l->resize(need, l->height());
+}
+
 void setErrorColour(QWidget* w)
 {
     QPalette p = w->palette();
@@ -71,6 +80,9 @@ void frmSetup::createControls()
     lblFooter = makeLabel(this, QStringLiteral("lblFooter"), twRect(120, 3840, 5340, 240),
                           "\"Corvane - an open-source project of the Brindle community\"", 9.75);
     setGreyText(lblFooter);
+
+    for (QLabel* l : findChildren<QLabel*>())
+        fitToText(l);
 
     // Only the two boxes and Save take the keyboard, in this order.
     for (QWidget* w : findChildren<QWidget*>())

@@ -195,11 +195,13 @@ bool WriteINI(const QString& section, const QString& key, const QString& value, 
         const QByteArray ending = old.raw.mid(old.body().size());
         lines[loc.keyLine].raw = name.toUtf8() + '=' + value.toUtf8() + (ending.isEmpty() ? eol : ending);
     } else {
-        if (!lines.isEmpty() && !lines.back().raw.endsWith('\n'))
+        const qsizetype at = loc.sectionLine >= 0 ? loc.insertAt : lines.size();
+        // The line before the new one needs an end; a last line without one keeps it so otherwise.
+        if (at == lines.size() && !lines.isEmpty() && !lines.back().raw.endsWith('\n'))
             lines.back().raw += eol;
         const Line newKey{key.trimmed().toUtf8() + '=' + value.toUtf8() + eol};
         if (loc.sectionLine >= 0) {
-            lines.insert(loc.insertAt, newKey);
+            lines.insert(at, newKey);
         } else {
             lines.append({'[' + section.trimmed().toUtf8() + ']' + eol});
             lines.append(newKey);
