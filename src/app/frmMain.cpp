@@ -1,6 +1,7 @@
 #include "frmMain.h"
 
 #include "app/AppResources.h"
+#include "app/LabelFit.h"
 #include "app/PictureButton.h"
 #include "app/ToolForms.h"
 #include "common/FormKit.h"
@@ -74,6 +75,7 @@ frmMain::frmMain()
     setObjectName(QStringLiteral("frmMain"));
     setAttribute(Qt::WA_DeleteOnClose);
     createControls();
+    LabelFit::fitLabels(this);
     // Logging off or shutting down closes the menu without the question.
     connect(qApp, &QGuiApplication::commitDataRequest, this, [this] { m_sessionEnding = true; });
     Form_Load();

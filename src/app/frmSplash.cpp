@@ -1,6 +1,7 @@
 #include "frmSplash.h"
 
 #include "app/AppResources.h"
+#include "app/LabelFit.h"
 #include "common/FormKit.h"
 #include "common/modMain.h"
 
@@ -20,6 +21,7 @@ frmSplash::frmSplash(QWidget* parent)
     setAttribute(Qt::WA_DeleteOnClose);
     createControls();
     Form_Load();
+    LabelFit::fitLabels(this);
 }
 
 void frmSplash::createControls()
