@@ -51,7 +51,8 @@ TEST(AppResources, missingOrDamagedCursorFileGivesThePointingHand)
     EXPECT_EQ(AppResources::LoadCursorFile(dir.path() + "/point.cur").shape(), Qt::PointingHandCursor);
     QFile junk(dir.path() + "/junk.cur");
     ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
-    junk.write("\0\0\2\0\1\0 not really a cursor", 29);
+    static const char header[] = "\0\0\2\0\1\0 not really a cursor"; // a cursor file's first bytes, then junk
+    junk.write(header, sizeof header - 1);
     junk.close();
     EXPECT_EQ(AppResources::LoadCursorFile(junk.fileName()).shape(), Qt::PointingHandCursor);
 }
