@@ -95,23 +95,6 @@ TEST(CaclsSmbGrant, explainsEachFailureByWhatTheOperatorMustFix)
     EXPECT_NE(other.find("something new"), std::string::npos) << other;
 }
 
-TEST(CaclsSmbGrant, toolRefusesAServerGivenByAddressBeforeConnecting)
-{
-    const ToolRun run = runCacls({R"(\\127.0.0.1\homes$\jbloggs)", "/e", "/g", "jbloggs:F"});
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_TRUE(run.err.contains("given as an address")) << run.err.toStdString();
-    EXPECT_TRUE(run.out.isEmpty());
-}
-
-TEST(CaclsSmbGrant, toolReportsAMissingTicketWithoutPrompting)
-{
-    ToolOptions options;
-    options.env.insert("KRB5CCNAME", "FILE:/nonexistent/corvane-no-ticket");
-    const ToolRun run = runCacls({R"(\\fs01.school.local\homes$\jbloggs)", "/e", "/g", "jbloggs:F"}, options);
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_TRUE(run.err.contains("no valid Kerberos ticket")) << run.err.toStdString();
-}
-
 TEST(CaclsSmbGrant, toolRejectsMalformedNetworkPathsAsUsageErrors)
 {
     const ToolRun run = runCacls({R"(\\fs01)", "/e", "/g", "jbloggs:F"});

@@ -47,8 +47,8 @@ int runLocal(const Request& request, std::ostream& out, std::ostream& err)
         if (report.stopped)
             err << "cacls: nothing changed: ";
         else
-            err << "cacls: " << report.failures.size() << " of the objects below " << request.folder
-                << " refused the change; the others were granted:\n";
+            err << "cacls: the grant did not reach everything in " << request.folder << " (" << report.failures.size()
+                << (report.failures.size() == 1 ? " problem" : " problems") << "); the rest was granted:\n";
         for (std::size_t i = 0; i < report.failures.size() && i < MaxFailureLines; ++i)
             err << (report.stopped ? "" : "  ") << report.failures[i] << "\n";
         if (report.failures.size() > MaxFailureLines)
