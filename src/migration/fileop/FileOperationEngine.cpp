@@ -140,6 +140,7 @@ private:
     int addDir(int parent, const QByteArray& srcName, const QByteArray& dstName, bool top);
     void listDir(int index);
     void runWorkers();
+    void parallel(const std::function<void(FileJob&)>& fn);
     void copyJob(const FileJob& job);
     void finishDirs();
     int deleteSources();
@@ -175,7 +176,6 @@ private:
     qint64 m_bytesTotal = 0;
     int m_openDirFds = 0;
 
-    std::atomic<size_t> m_nextJob{0};
     std::atomic<size_t> m_currentJob{0};
     std::atomic<qint64> m_filesDone{0};
     std::atomic<qint64> m_bytesDone{0};
@@ -439,11 +439,12 @@ bool TreeOperation::renameToFreeName(int sfd, const QByteArray& sname, int dfd, 
 
 int TreeOperation::copyTree()
 {
-    if (!scan())
-        return result();
-    runWorkers();
+    // Folders made so far get their metadata even when the scan stopped early.
+    const bool scanned = scan();
+    if (scanned)
+        runWorkers();
     finishDirs();
-    if (m_request.operation == FO_MOVE && !m_engine.isCancelled()) {
+    if (scanned && m_request.operation == FO_MOVE && !m_engine.isCancelled()) {
         const int rc = deleteSources();
         if (rc != Success)
             return rc;
@@ -478,10 +479,25 @@ bool TreeOperation::scan()
         }
     } else {
         m_jobs.push_back({0, baseName(m_source), baseName(m_target), st.st_mode & S_IFMT, st.st_size});
-        if (S_ISREG(st.st_mode))
-            m_bytesTotal += st.st_size;
     }
     m_jobDone.assign(m_jobs.size(), 0);
+    if (m_engine.isCancelled())
+        return false;
+    std::atomic<qint64> bytes{0};
+    parallel([&](FileJob& job) {
+        if (job.size < 0) {
+            UniqueFd holder;
+            struct stat js {};
+            // A failure here is met again, and asked about, when the file is copied.
+            if (::fstatat(srcFd(job.dir, holder), job.name.constData(), &js, AT_SYMLINK_NOFOLLOW) == 0) {
+                job.type = js.st_mode & S_IFMT;
+                job.size = js.st_size;
+            }
+        }
+        if (job.type == S_IFREG && job.size > 0)
+            bytes += job.size;
+    });
+    m_bytesTotal = bytes.load();
     return !m_engine.isCancelled();
 }
 
@@ -596,6 +612,12 @@ void TreeOperation::listDir(int index)
             addDir(index, name, name, false);
             continue;
         }
+        if (type != DT_UNKNOWN) {
+            // Sizes are read later by the pool, in parallel: on a cold cache
+            // each inode read waits for the disk.
+            m_jobs.push_back({index, name, name, DTTOIF(type), -1});
+            continue;
+        }
         if (::fstatat(m_dirs[index].src.get(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
             const int e = errno;
             recordFailure(resultForErrno(e), FileError{srcPath(index, name), QStringLiteral("read"), e}.text());
@@ -607,8 +629,6 @@ void TreeOperation::listDir(int index)
             continue;
         }
         m_jobs.push_back({index, name, name, st.st_mode & S_IFMT, st.st_size});
-        if (S_ISREG(st.st_mode))
-            m_bytesTotal += st.st_size;
     }
     // Keep folder descriptors open for the workers while the process has them to spare.
     if (m_openDirFds > fileBudget()) {
@@ -620,8 +640,19 @@ void TreeOperation::listDir(int index)
 
 void TreeOperation::runWorkers()
 {
+    parallel([this](FileJob& job) {
+        m_currentJob.store(static_cast<size_t>(&job - m_jobs.data()));
+        copyJob(job);
+        m_filesDone++;
+    });
+}
+
+// Runs fn over every job on the worker pool while this thread reports progress.
+void TreeOperation::parallel(const std::function<void(FileJob&)>& fn)
+{
     const int wanted = m_request.workers > 0 ? m_request.workers : kDefaultWorkers;
     const int count = static_cast<int>(std::min<size_t>(wanted, m_jobs.size()));
+    std::atomic<size_t> next{0};
     std::mutex doneMutex;
     std::condition_variable doneCv;
     int running = count;
@@ -630,12 +661,10 @@ void TreeOperation::runWorkers()
     for (int i = 0; i < count; ++i) {
         workers.emplace_back([&] {
             for (;;) {
-                const size_t idx = m_nextJob.fetch_add(1);
+                const size_t idx = next.fetch_add(1);
                 if (idx >= m_jobs.size() || m_engine.isCancelled())
                     break;
-                m_currentJob.store(idx);
-                copyJob(m_jobs[idx]);
-                m_filesDone++;
+                fn(m_jobs[idx]);
             }
             std::lock_guard lock(doneMutex);
             if (--running == 0)
