@@ -56,7 +56,7 @@ DirectoryError makeError(LDAP* ld, int rc, const QString& object)
         if (ldap_get_option(ld, LDAP_OPT_DIAGNOSTIC_MESSAGE, &diag) == LDAP_OPT_SUCCESS && diag) {
             LdapString owned(diag);
             if (*diag)
-                err.text += QStringLiteral(": ") + QString::fromUtf8(diag);
+                err.text += QStringLiteral(": ") + QString::fromUtf8(diag).trimmed(); // AD ends it with a line break
         }
     }
     return err;
