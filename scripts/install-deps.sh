@@ -13,6 +13,8 @@ build_pkgs=(
 )
 test_pkgs=(
   libgtest-dev googletest clang-format
+  # Qt's window-system interface: GUI tests deliver a real close-box click
+  qt6-base-private-dev
   xvfb xauth
   # the throw-away Samba AD domain controller of the directory tests
   samba-ad-dc samba-ad-provision ldap-utils krb5-user libsasl2-modules-gssapi-mit

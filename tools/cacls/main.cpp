@@ -1,0 +1,8 @@
+#include "cacls/CaclsTool.h"
+
+#include <iostream>
+
+int main(int argc, char** argv)
+{
+    return cacls::run(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr);
+}
