@@ -330,3 +330,115 @@ TEST_F(UpdateTest, usersAddedAfterTheCountGrowTheProgressBarInsteadOfEndingTheRu
     EXPECT_EQ(form->lblProgressPercent->text(), "100%");
     EXPECT_EQ(form->lblPROGRESS->text(), "Updates complete.");
 }
+
+namespace {
+
+// Sets environment variables for the child processes started while it lives.
+class ScopedEnv {
+public:
+    void set(const char* name, const QByteArray& value)
+    {
+        m_saved.append({name, qgetenv(name), qEnvironmentVariableIsSet(name)});
+        qputenv(name, value);
+    }
+    ~ScopedEnv()
+    {
+        for (auto it = m_saved.rbegin(); it != m_saved.rend(); ++it) {
+            if (it->wasSet)
+                qputenv(it->name, it->value);
+            else
+                qunsetenv(it->name);
+        }
+    }
+
+private:
+    struct Saved {
+        const char* name;
+        QByteArray value;
+        bool wasSet;
+    };
+    QList<Saved> m_saved;
+};
+
+QString getfacl(const QString& path)
+{
+    QProcess p;
+    p.start("getfacl", {"-n", "-p", "-c", path});
+    p.waitForFinished(10000);
+    return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+void writeFile(const QString& path, const QByteArray& data, QFile::Permissions perms)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(data);
+    f.close();
+    f.setPermissions(perms);
+}
+
+} // namespace
+
+// The permission tool itself: the accounts resolve through NSS (nss_wrapper's
+// passwd and group files stand in for winbind), the folders are real.
+TEST_F(UpdateTest, theFixGrantsTheUserAndTheAdminGroupFullControlOnTheWholeHomeFolder)
+{
+    const QString tool = QStringLiteral(CORVANE_APP_DIR "/resources/cacls");
+    ASSERT_TRUE(QFile::exists(tool)) << "the permission tool is built with the program";
+    QFile::remove(app.path() + "/resources/cacls");
+    ASSERT_TRUE(QFile::copy(tool, app.path() + "/resources/cacls"));
+
+    const QString homes = app.path() + "/home dirs/";
+    writeSettings("School Admins", homes);
+    QFile passwd("/etc/passwd"), group("/etc/group");
+    ASSERT_TRUE(passwd.open(QIODevice::ReadOnly) && group.open(QIODevice::ReadOnly));
+    writeFile(app.path() + "/passwd",
+              passwd.readAll() + "f.one:x:3100001:3100001::/nonexistent:/usr/sbin/nologin\n"
+                                 "f.two:x:3100002:3100001::/nonexistent:/usr/sbin/nologin\n",
+              QFile::ReadOwner | QFile::WriteOwner);
+    writeFile(app.path() + "/group", group.readAll() + "School Admins:x:3100100:\n",
+              QFile::ReadOwner | QFile::WriteOwner);
+    for (const QString sam : {"f.one", "f.two"}) {
+        ASSERT_TRUE(QDir().mkpath(homes + sam + "/Documents/Year7"));
+        writeFile(homes + sam + "/Documents/essay.txt", "essay\n", QFile::ReadOwner | QFile::WriteOwner);
+        writeFile(homes + sam + "/run.sh", "#!/bin/sh\n", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    // An entry someone else made before: an edit keeps it.
+    ASSERT_EQ(QProcess::execute("setfacl", {"-m", "u:4242:r-x", homes + "f.one"}), 0);
+
+    const QString ou = makeOu("RunFix");
+    makeUser(ou, "f.one");
+    makeUser(ou, "f.two");
+    {
+        ScopedEnv env; // for the tool only: this process has long been loaded
+        env.set("LD_PRELOAD", dc.nssWrapperSo.toUtf8());
+        env.set("NSS_WRAPPER_PASSWD", (app.path() + "/passwd").toUtf8());
+        env.set("NSS_WRAPPER_GROUP", (app.path() + "/group").toUtf8());
+        env.set("ASAN_OPTIONS", qgetenv("ASAN_OPTIONS") + ":verify_asan_link_order=0");
+        ScriptedMsgBox boxes;
+        runWizard(ou, true, boxes);
+    }
+    EXPECT_EQ(form->lblPROGRESS->text(), "Updates complete.")
+        << QString::fromUtf8(app.readFile("logs/" + HomePathUpdate::LogNameNow() + ".txt")).toStdString();
+    const QStringList lines = logLines();
+    EXPECT_TRUE(lines.contains("f.one Fixed Home Drive Permissions")) << lines.join('\n').toStdString();
+    EXPECT_TRUE(lines.contains("f.two Fixed Home Drive Permissions"));
+
+    for (const auto& [sam, uid] : {std::pair<QString, QString>{"f.one", "3100001"}, {"f.two", "3100002"}}) {
+        for (const QString& folder : {homes + sam, homes + sam + "/Documents", homes + sam + "/Documents/Year7"}) {
+            const QString acl = getfacl(folder);
+            for (const QString& entry : QStringList{"user:" + uid + ":rwx", "group:3100100:rwx",
+                                                    "default:user:" + uid + ":rwx", "default:group:3100100:rwx"})
+                EXPECT_TRUE(acl.contains(entry + "\n"))
+                    << folder.toStdString() << " lacks " << entry.toStdString() << "\n"
+                    << acl.toStdString();
+        }
+        const QString essay = getfacl(homes + sam + "/Documents/essay.txt");
+        EXPECT_TRUE(essay.contains("user:" + uid + ":rw-\n")) << essay.toStdString();
+        EXPECT_TRUE(essay.contains("group:3100100:rw-\n")) << essay.toStdString();
+        EXPECT_FALSE(essay.contains("default:")) << "files have no default entries";
+        EXPECT_TRUE(getfacl(homes + sam + "/run.sh").contains("user:" + uid + ":rwx\n"));
+    }
+    EXPECT_TRUE(getfacl(homes + "f.one").contains("user:4242:r-x\n")) << "other entries are kept";
+    EXPECT_FALSE(getfacl(homes + "f.two").contains("user:3100001:")) << "each user on their own folder only";
+}
