@@ -13,11 +13,16 @@ build_pkgs=(
 )
 test_pkgs=(
   libgtest-dev googletest clang-format
+  # Qt's window-system interface: GUI tests deliver a real close-box click
+  qt6-base-private-dev
   xvfb xauth
   # the throw-away Samba AD domain controller of the directory tests
   samba-ad-dc samba-ad-provision ldap-utils krb5-user libsasl2-modules-gssapi-mit
   smbclient libnss-wrapper winbind openssl iproute2 procps attr acl
   python3
+  # the copy benchmark compares with rsync -a (bc does its sums); the CLI
+  # tests drop to nobody with setpriv from util-linux
+  rsync bc util-linux
 )
 # The program itself runs the SMB permission fix through smbclient's tools.
 run_pkgs=(smbclient)

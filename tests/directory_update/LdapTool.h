@@ -3,6 +3,14 @@
 #include <QString>
 #include <QStringList>
 
+#include <ostream>
+
+// Readable QString values in GoogleTest's failure messages.
+inline void PrintTo(const QString& s, std::ostream* os)
+{
+    *os << '"' << s.toStdString() << '"';
+}
+
 // The OpenLDAP command-line tools as an independent witness of what the
 // directory holds: they bind with the same Kerberos ticket the program uses.
 namespace LdapTool {

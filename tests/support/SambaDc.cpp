@@ -42,6 +42,7 @@ SambaDc SambaDc::load(const QString& stateDir)
     dc.homesUnc = v("DC_HOMES_UNC");
     dc.homesDir = v("DC_HOMES_DIR");
     dc.adminGroup = v("DC_ADMIN_GROUP");
+    dc.adminPassword = v("DC_ADMIN_PASS");
     dc.nssWrapperHosts = v("NSS_WRAPPER_HOSTS");
     dc.nssWrapperSo = v("DC_NSS_WRAPPER_SO");
     dc.ok = !dc.ldapUri.isEmpty() && !dc.baseDn.isEmpty() && !dc.krb5Ccname.isEmpty();

@@ -1,0 +1,160 @@
+// Home-path update rate for N users in one OU, against the Samba AD test domain:
+//   1. the program's update without the permission fix,
+//   2. the same with the fix (the real permission tool, twice per user, on real folders),
+//   3. one ldapmodify batch of the same directory changes, for comparison.
+// Usage (as root, after the fixture or scripts/directory/samba-dc.sh setup ran):
+//   bench_directory <state folder, e.g. build/samba-dc> <permission tool> [users=2000]
+#include "common/modMain.h"
+#include "directory_update/Directory.h"
+#include "directory_update/HomePathUpdate.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <cstdio>
+
+namespace {
+
+bool loadEnv(const QString& dir)
+{
+    QFile f(dir + "/env");
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    for (const QByteArray& line : f.readAll().split('\n')) {
+        const qsizetype eq = line.indexOf('=');
+        if (eq > 0)
+            qputenv(line.left(eq).constData(), line.mid(eq + 1));
+    }
+    return true;
+}
+
+int run(const QString& program, const QStringList& args, const QByteArray& input = {})
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    p.start(program, args);
+    p.waitForStarted();
+    p.write(input);
+    p.closeWriteChannel();
+    p.waitForFinished(-1);
+    p.readAllStandardOutput();
+    return p.exitCode();
+}
+
+int ldapmodify(const QByteArray& ldif)
+{
+    return run("ldapmodify", {"-Y", "GSSAPI", "-Q", "-c"}, ldif);
+}
+
+QString sam(int i)
+{
+    return QString("bench.%1").arg(i, 5, 10, QChar('0'));
+}
+
+// Runs the program's per-user update over the OU; returns seconds.
+double updateAll(const QString& ou, const HomePathUpdate::Settings& settings, int& failures)
+{
+    QElapsedTimer t;
+    t.start();
+    DirectoryError err;
+    auto session = DirectorySession::open(err);
+    if (!session) {
+        std::fprintf(stderr, "bind: %s\n", qPrintable(err.text));
+        return -1;
+    }
+    HomePathUpdate::UndoFile undo(QDateTime::currentDateTime());
+    failures = 0;
+    session->search(
+        ou, DirectoryScope::OneLevel, DirectorySession::userFilter(), HomePathUpdate::UserAttributes(),
+        [&](const DirectoryEntry& user) {
+            if (HomePathUpdate::UpdateUser(*session, user, settings, &undo).failed())
+                ++failures;
+            return true;
+        },
+        err);
+    return t.nsecsElapsed() / 1e9;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    if (argc < 3 || !loadEnv(argv[1])) {
+        std::fprintf(stderr, "usage: %s <samba-dc state folder> <permission tool> [users]\n", argv[0]);
+        return 2;
+    }
+    const QString tool = QString::fromLocal8Bit(argv[2]);
+    const int users = argc > 3 ? std::atoi(argv[3]) : 2000;
+    const QString base = qEnvironmentVariable("DC_BASE_DN");
+    const QString ou = "OU=Bench," + base;
+
+    QTemporaryDir work;
+    QDir(work.path()).mkpath("app/logs");
+    QDir(work.path()).mkpath("app/resources");
+    QFile::copy(tool, work.path() + "/app/resources/cacls");
+    modMain::SetApplicationFolder(work.path() + "/app");
+
+    // Accounts for the tool through nss_wrapper, and one folder per user.
+    QFile passwd("/etc/passwd"), group("/etc/group");
+    passwd.open(QIODevice::ReadOnly);
+    group.open(QIODevice::ReadOnly);
+    QByteArray pw = passwd.readAll(), ldif;
+    const QString homes = work.path() + "/homes/";
+    for (int i = 0; i < users; ++i) {
+        pw += QString("%1:x:%2:%2::/nonexistent:/usr/sbin/nologin\n").arg(sam(i)).arg(3200000 + i).toUtf8();
+        QDir().mkpath(homes + sam(i) + "/Documents");
+        QFile f(homes + sam(i) + "/Documents/notes.txt");
+        f.open(QIODevice::WriteOnly);
+        f.write("notes\n");
+        ldif += QString("dn: CN=%1,%2\nchangetype: add\nobjectClass: user\nsAMAccountName: %1\n\n")
+                    .arg(sam(i), ou)
+                    .toUtf8();
+    }
+    QFile pwFile(work.path() + "/passwd"), grFile(work.path() + "/group");
+    pwFile.open(QIODevice::WriteOnly);
+    pwFile.write(pw);
+    pwFile.close();
+    grFile.open(QIODevice::WriteOnly);
+    grFile.write(group.readAll() + "School Admins:x:3199999:\n");
+    grFile.close();
+
+    run("ldapdelete", {"-Y", "GSSAPI", "-Q", "-r", ou});
+    QElapsedTimer t;
+    t.start();
+    ldapmodify(QString("dn: %1\nchangetype: add\nobjectClass: organizationalUnit\n\n").arg(ou).toUtf8() + ldif);
+    std::printf("created %d users in %.1f s\n", users, t.nsecsElapsed() / 1e9);
+
+    HomePathUpdate::Settings settings{"School Admins", homes, false};
+    int failures = 0;
+    double s = updateAll(ou, settings, failures);
+    std::printf("update, no permission fix: %d users in %.2f s = %.0f users/s (%d failed)\n", users, s, users / s,
+                failures);
+
+    qputenv("LD_PRELOAD", qgetenv("DC_NSS_WRAPPER_SO"));
+    qputenv("NSS_WRAPPER_PASSWD", pwFile.fileName().toUtf8());
+    qputenv("NSS_WRAPPER_GROUP", grFile.fileName().toUtf8());
+    settings.fixPermissions = true;
+    s = updateAll(ou, settings, failures);
+    qunsetenv("LD_PRELOAD");
+    std::printf("update with permission fix: %d users in %.2f s = %.0f users/s (%d failed)\n", users, s, users / s,
+                failures);
+
+    QByteArray batch;
+    for (int i = 0; i < users; ++i)
+        batch += QString("dn: CN=%1,%2\nchangetype: modify\nreplace: homeDirectory\nhomeDirectory: %3%1x\n-\n\n")
+                     .arg(sam(i), ou, homes)
+                     .toUtf8();
+    t.restart();
+    const int rc = ldapmodify(batch);
+    s = t.nsecsElapsed() / 1e9;
+    std::printf("one ldapmodify batch: %d changes in %.2f s = %.0f changes/s (exit %d)\n", users, s, users / s, rc);
+
+    run("ldapdelete", {"-Y", "GSSAPI", "-Q", "-r", ou});
+    modMain::SetApplicationFolder(QString());
+    return 0;
+}

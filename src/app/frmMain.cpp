@@ -1,0 +1,219 @@
+#include "frmMain.h"
+
+#include "app/AppResources.h"
+#include "app/LabelFit.h"
+#include "app/PictureButton.h"
+#include "app/ToolForms.h"
+#include "common/FormKit.h"
+#include "common/MsgBox.h"
+#include "common/modMain.h"
+#include "settings/frmSetup.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QIcon>
+#include <QLabel>
+#include <QPointer>
+#include <QScreen>
+#include <QSessionManager>
+
+using namespace FormKit;
+
+namespace {
+QPointer<frmMain> g_menu;
+
+frmMain::ToolFactories& toolFactories()
+{
+    static frmMain::ToolFactories factories = frmMain::DefaultToolFactories();
+    return factories;
+}
+
+QLabel* makeDescription(QWidget* parent, const QString& name, const QRect& px, const QString& text)
+{
+    QLabel* l = makeLabel(parent, name, px, text, 9);
+    l->setWordWrap(true);
+    return l;
+}
+} // namespace
+
+frmMain::ToolFactories frmMain::DefaultToolFactories()
+{
+    return {CreateMigrateForm, CreateLDAPUpdateForm, CreateAboutForm};
+}
+
+void frmMain::SetToolFactories(ToolFactories factories)
+{
+    toolFactories() = std::move(factories);
+}
+
+frmMain* frmMain::Instance()
+{
+    return g_menu;
+}
+
+void frmMain::ShowMenu()
+{
+    if (!g_menu)
+        g_menu = new frmMain;
+    else if (g_menu->m_exiting)
+        return; // the tools closing during the exit must not bring the menu back
+    g_menu->show();
+    g_menu->raise();
+    g_menu->activateWindow();
+}
+
+void frmMain::InstallAsMainMenu()
+{
+    modMain::SetMainMenuHandler(&frmMain::ShowMenu);
+}
+
+frmMain::frmMain()
+    : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint)
+{
+    AppResources::Init();
+    setObjectName(QStringLiteral("frmMain"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    createControls();
+    LabelFit::fitLabels(this);
+    // Logging off or shutting down closes the menu without the question.
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [this] { m_sessionEnding = true; });
+    Form_Load();
+}
+
+void frmMain::createControls()
+{
+    setFixedSize(tw(7560), tw(8430));
+    setFont(formFont(8.25));
+    setWhiteBackground(this);
+    setWindowIcon(QIcon(QStringLiteral(":/images/icon.png")));
+
+    Image1 =
+        makePicture(this, QStringLiteral("Image1"), twRect(240, 240, 960, 960), QStringLiteral(":/images/logo.png"));
+    Label1 =
+        makeLabel(this, QStringLiteral("Label1"), twRect(1440, 360, 5835, 495), "Corvane - File Migration Tool", 21.75);
+    setHighlightColour(Label1);
+    lblTitle2 = makeLabel(this, QStringLiteral("lblTitle2"), twRect(1440, 840, 4515, 225),
+                          "including fix permissions and fast migration technology.", 9);
+
+    imgSettings = new PictureButton(this, QStringLiteral("imgSettings"), twRect(1440, 1800, 960, 960),
+                                    QStringLiteral(":/images/settings.png"), "Click here to update settings.");
+    lblSettings = makeDescription(this, QStringLiteral("lblSettings"), twRect(3000, 1800, 3375, 705),
+                                  "1. Ensure your Corvane settings are upto date to ensure a smooth file migration "
+                                  "and user update");
+    imgMigrate = new PictureButton(this, QStringLiteral("imgMigrate"), twRect(1440, 3360, 960, 960),
+                                   QStringLiteral(":/images/migrate.png"), "Click here to migrate files.");
+    lblMigrate = makeDescription(this, QStringLiteral("lblMigrate"), twRect(3000, 3360, 3375, 465),
+                                 "2. When you are ready to migrate your files simply select this option and away we "
+                                 "go.");
+    imgUpdateAD = new PictureButton(this, QStringLiteral("imgUpdateAD"), twRect(1440, 4920, 960, 960),
+                                    QStringLiteral(":/images/updatead.png"), "Click here to update Active Directory");
+    lblUpdateAD = makeDescription(this, QStringLiteral("lblUpdateAD"), twRect(3000, 4920, 3375, 705),
+                                  "3. If you have migrated user home folders use this option to update thier home "
+                                  "folder settings within Active Directory.");
+    imgAbout = new PictureButton(this, QStringLiteral("imgAbout"), twRect(1440, 6480, 960, 960),
+                                 QStringLiteral(":/images/about.png"), "Click here to find out more.");
+    lblAbout = makeLabel(this, QStringLiteral("lblAbout"), twRect(3000, 6600, 2970, 225),
+                         "About Corvane - File Migration Tool", 9);
+    lblFooter = makeLabel(this, QStringLiteral("lblFooter"), twRect(1080, 8040, 5340, 240),
+                          "\"Corvane is an open-source project of the Brindle community\"", 9.75);
+    setGreyText(lblFooter);
+
+    // The tools open with the mouse only.
+    for (QWidget* w : findChildren<QWidget*>())
+        w->setFocusPolicy(Qt::NoFocus);
+
+    connect(imgSettings, &PictureButton::clicked, this, &frmMain::imgSettings_Click);
+    connect(imgMigrate, &PictureButton::clicked, this, &frmMain::imgMigrate_Click);
+    connect(imgUpdateAD, &PictureButton::clicked, this, &frmMain::imgUpdateAD_Click);
+    connect(imgAbout, &PictureButton::clicked, this, &frmMain::imgAbout_Click);
+}
+
+void frmMain::Form_Load()
+{
+    setWindowTitle(modMain::AppCaption());
+}
+
+void frmMain::imgSettings_Click()
+{
+    hide();
+    showTool(new frmSetup, QString());
+}
+
+void frmMain::imgMigrate_Click()
+{
+    hide();
+    showTool(toolFactories().migrate ? toolFactories().migrate() : nullptr, QStringLiteral("The file migration"));
+}
+
+void frmMain::imgUpdateAD_Click()
+{
+    // The wizard loads (and reads the directory) while the menu is still up.
+    QWidget* wizard = toolFactories().ldapUpdate ? toolFactories().ldapUpdate() : nullptr;
+    hide();
+    showTool(wizard, QStringLiteral("The Active Directory update"));
+}
+
+void frmMain::imgAbout_Click()
+{
+    hide();
+    showTool(toolFactories().about ? toolFactories().about() : nullptr, QStringLiteral("The About box"));
+}
+
+void frmMain::showTool(QWidget* form, const QString& toolName)
+{
+    QPointer<QWidget> tool(form);
+    if (tool) {
+        tool->show();
+        return;
+    }
+    // No tool form (not in this build, or it failed to load): the operator must
+    // never be left without a window.
+    show();
+    if (!form)
+        MsgBox(toolName + QStringLiteral(" is not available in this version of Corvane."), vbOKOnly | vbInformation,
+               modMain::AppCaption());
+}
+
+void frmMain::closeEvent(QCloseEvent* event)
+{
+    if (m_exiting) {
+        event->accept();
+        return;
+    }
+    // Only a close the operator asked for (close box, system menu, Alt+F4) comes
+    // from the window system; the program's own closes and the session's end do not ask.
+    if (event->spontaneous() && !m_sessionEnding && !qApp->isSavingSession()) {
+        const MsgBoxAnswer answer =
+            MsgBox(QStringLiteral("Are you sure you want to Exit?"), vbYesNo | vbQuestion, modMain::AppCaption());
+        if (answer != MsgBoxAnswer::Yes) {
+            event->ignore();
+            return;
+        }
+        m_exiting = true;
+        unloadOtherForms();
+    }
+    m_exiting = true;
+    event->accept();
+}
+
+void frmMain::unloadOtherForms()
+{
+    QList<QPointer<QWidget>> others;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w != this && w->isWindow())
+            others.append(w);
+    for (const QPointer<QWidget>& w : std::as_const(others))
+        if (w)
+            w->close();
+}
+
+void frmMain::showEvent(QShowEvent* event)
+{
+    if (!m_centred) {
+        m_centred = true;
+        if (const QScreen* screen = QGuiApplication::primaryScreen())
+            move(screen->availableGeometry().center() - rect().center());
+    }
+    QWidget::showEvent(event);
+}

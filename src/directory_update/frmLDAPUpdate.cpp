@@ -1,0 +1,462 @@
+#include "frmLDAPUpdate.h"
+
+#include "common/FormKit.h"
+#include "common/MsgBox.h"
+#include "common/modMain.h"
+#include "directory_update/DirectorySettings.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDateTime>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTreeWidget>
+
+using namespace FormKit;
+
+namespace {
+constexpr int keyRole = Qt::UserRole;    // the node's key: "root" or the OU's DN
+constexpr int dnRole = Qt::UserRole + 1; // the DN the node stands for
+} // namespace
+
+frmLDAPUpdate::frmLDAPUpdate(QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                          Qt::WindowSystemMenuHint)
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+    setObjectName(QStringLiteral("frmLDAPUpdate"));
+    createControls();
+    Form_Load();
+}
+
+frmLDAPUpdate::~frmLDAPUpdate() = default;
+
+void frmLDAPUpdate::createControls()
+{
+    setFixedSize(tw(7395), tw(8655));
+    setWhiteBackground(this);
+    setFont(formFont(8.25));
+    Image1 =
+        makePicture(this, QStringLiteral("Image1"), twRect(240, 240, 960, 960), QStringLiteral(":/images/logo.png"));
+    Label1 = makeLabel(this, QStringLiteral("Label1"), twRect(1440, 360, 5835, 495),
+                       QStringLiteral("Corvane - File Migration Tool"), 21.75);
+    setHighlightColour(Label1);
+    lblTitle2 = makeLabel(this, QStringLiteral("lblTitle2"), twRect(1440, 840, 4515, 225),
+                          QStringLiteral("including fix permissions and fast migration technology."), 9);
+    lblHeader = makeLabel(this, QStringLiteral("lblHeader"), twRect(240, 1380, 6915, 285),
+                          QStringLiteral("Update Users Home Paths && Permissions"), 9.75);
+    lblHeader->setFont(formFont(9.75, true));
+    lblSubHeader = makeLabel(this, QStringLiteral("lblSubHeader"), twRect(240, 1740, 6915, 615),
+                             QStringLiteral("Follow the 3 steps below to bulk update users within Active Directory. "
+                                            "Make sure that you have already migrated users home directories before "
+                                            "running this update."));
+    lblSubHeader->setWordWrap(true);
+
+    const QRect frame = twRect(240, 2460, 6915, 5580);
+    frmeStep1 = makeFrame(this, QStringLiteral("frmeStep1"), frame, QStringLiteral("Step 1 - Choose OU to Update"));
+    TreeView1 = new QTreeWidget(frmeStep1);
+    TreeView1->setObjectName(QStringLiteral("TreeView1"));
+    TreeView1->setGeometry(twRect(120, 300, 6675, 3915));
+    TreeView1->setHeaderHidden(true);
+    TreeView1->setColumnCount(1);
+    TreeView1->setFont(formFont(8.25));
+    chkSubTree = makeCheckBox(frmeStep1, QStringLiteral("chkSubTree"), twRect(120, 4320, 3375, 255),
+                              QStringLiteral("Include Child OUs?"));
+    chkSubTree->setChecked(true);
+    chkFixPerms = makeCheckBox(frmeStep1, QStringLiteral("chkFixPerms"), twRect(120, 4680, 3375, 255),
+                               QStringLiteral("Fix Home File Permissions?"));
+    chkFixPerms->setChecked(true);
+    Picture1 = makePanel(frmeStep1, QStringLiteral("Picture1"), twRect(4980, 4980, 1815, 495));
+    cmdCheckOU =
+        makeButton(Picture1, QStringLiteral("cmdCheckOU"), twRect(60, 60, 1695, 375), QStringLiteral("Check OU >>"));
+
+    frmeStep2 = makeFrame(this, QStringLiteral("frmeStep2"), frame, QStringLiteral("Step 2 - Confirm Update"));
+    lblStep2OUa = makeLabel(frmeStep2, QStringLiteral("lblStep2OUa"), twRect(120, 420, 1620, 255),
+                            QStringLiteral("Selected DN:"));
+    lblStep2SelectedOU =
+        makeLabel(frmeStep2, QStringLiteral("lblStep2SelectedOU"), twRect(1800, 420, 4995, 615), QStringLiteral("   "));
+    lblStep2SelectedOU->setWordWrap(true);
+    lblStep2SelectedOU->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    lblIncSubtree = makeLabel(frmeStep2, QStringLiteral("lblIncSubtree"), twRect(120, 1140, 1620, 255),
+                              QStringLiteral("Include Subtrees:"));
+    lblIncSubTrees2 =
+        makeLabel(frmeStep2, QStringLiteral("lblIncSubTrees2"), twRect(1800, 1140, 4995, 255), QStringLiteral("Yes"));
+    lblStep2USerTotal = makeLabel(frmeStep2, QStringLiteral("lblStep2USerTotal"), twRect(120, 1560, 1620, 255),
+                                  QStringLiteral("Total Users:"));
+    lblStep2MemberCount =
+        makeLabel(frmeStep2, QStringLiteral("lblStep2MemberCount"), twRect(1800, 1560, 4995, 495), QStringLiteral("0"));
+    lblStep2MemberCount->setWordWrap(true);
+    lblStep2MemberCount->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    lblStep2NewPath = makeLabel(frmeStep2, QStringLiteral("lblStep2NewPath"), twRect(120, 2160, 1620, 255),
+                                QStringLiteral("New Path:"));
+    lblHomePath2 = makeLabel(frmeStep2, QStringLiteral("lblHomePath2"), twRect(1800, 2160, 4995, 615),
+                             QStringLiteral("\\\\server\\share\\"));
+    lblHomePath2->setWordWrap(true);
+    lblHomePath2->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    for (QLabel* caption : {lblStep2OUa, lblIncSubtree, lblStep2USerTotal, lblStep2NewPath})
+        caption->setFont(formFont(8.25, true));
+    Picture3 = makePanel(frmeStep2, QStringLiteral("Picture3"), twRect(120, 4980, 1815, 495));
+    cmdBack = makeButton(Picture3, QStringLiteral("cmdBack"), twRect(60, 60, 1695, 375), QStringLiteral("<< Back"));
+    Picture2 = makePanel(frmeStep2, QStringLiteral("Picture2"), twRect(4980, 4980, 1815, 495));
+    cmdGo = makeButton(Picture2, QStringLiteral("cmdGo"), twRect(60, 60, 1695, 375), QStringLiteral("Confirm >>"));
+
+    frmeStep3 = makeFrame(this, QStringLiteral("frmeStep3"), frame, QStringLiteral("Step 3 - Updating Users"));
+    ProgressBar1 = new QProgressBar(frmeStep3);
+    ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+    ProgressBar1->setGeometry(twRect(120, 600, 6675, 375));
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setValue(0);
+    ProgressBar1->setTextVisible(false);
+    lblProgressPercent =
+        makeLabel(frmeStep3, QStringLiteral("lblProgressPercent"), twRect(120, 1080, 6675, 255), QStringLiteral("0%"));
+    lblProgressPercent->setAlignment(Qt::AlignCenter);
+    lblPROGRESS = makeLabel(frmeStep3, QStringLiteral("lblPROGRESS"), twRect(120, 1440, 6675, 495),
+                            QStringLiteral("Updating please wait..."));
+    lblPROGRESS->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    lblPROGRESS->setWordWrap(true);
+    Picture4 = makePanel(frmeStep3, QStringLiteral("Picture4"), twRect(4980, 4980, 1815, 495));
+    cmdFinish =
+        makeButton(Picture4, QStringLiteral("cmdFinish"), twRect(60, 60, 1695, 375), QStringLiteral("Finish >>"));
+    cmdFinish->setEnabled(false);
+
+    lblFooter = makeLabel(this, QStringLiteral("lblFooter"), twRect(960, 8280, 5340, 240),
+                          QStringLiteral("\"Corvane is an open-source project of the Brindle community\""), 9.75);
+    setGreyText(lblFooter);
+
+    connect(chkSubTree, &QCheckBox::clicked, this, &frmLDAPUpdate::chkSubTree_Click);
+    connect(chkFixPerms, &QCheckBox::clicked, this, &frmLDAPUpdate::chkFixPerms_Click);
+    connect(TreeView1, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item, int) {
+        if (!m_loadingTree)
+            TreeView1_NodeCheck(item);
+    });
+    connect(cmdCheckOU, &QPushButton::clicked, this, &frmLDAPUpdate::cmdCheckOU_Click);
+    connect(cmdBack, &QPushButton::clicked, this, &frmLDAPUpdate::cmdBack_Click);
+    connect(cmdGo, &QPushButton::clicked, this, &frmLDAPUpdate::cmdGo_Click);
+    connect(cmdFinish, &QPushButton::clicked, this, &frmLDAPUpdate::cmdFinish_Click);
+}
+
+void frmLDAPUpdate::showStep(QGroupBox* step)
+{
+    for (QGroupBox* f : {frmeStep1, frmeStep2, frmeStep3})
+        f->setVisible(f == step);
+}
+
+void frmLDAPUpdate::Form_Load()
+{
+    CheckedNode = nullptr;
+    showStep(frmeStep1);
+    IncludeSubtree = 1;
+    FixPermissions = 1;
+    setWindowTitle(modMain::AppCaption());
+    lblHomePath2->setText(DirectorySettings::Read(QStringLiteral("UserPath")));
+    LoadOUTree();
+}
+
+void frmLDAPUpdate::chkSubTree_Click()
+{
+    IncludeSubtree = chkSubTree->isChecked() ? 1 : 0;
+}
+
+void frmLDAPUpdate::chkFixPerms_Click()
+{
+    FixPermissions = chkFixPerms->isChecked() ? 1 : 0;
+}
+
+std::unique_ptr<DirectorySession> frmLDAPUpdate::openSession(DirectoryError& err) const
+{
+    auto session = DirectorySession::open(err);
+    if (session)
+        session->setPageSize(m_pageSize);
+    return session;
+}
+
+QTreeWidgetItem* frmLDAPUpdate::addNode(QTreeWidgetItem* parent, const QString& key, const QString& text)
+{
+    auto* node = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(TreeView1);
+    node->setText(0, text);
+    node->setData(0, keyRole, key);
+    node->setData(0, dnRole, key == QLatin1String("root") ? text : key);
+    node->setFlags(node->flags() | Qt::ItemIsUserCheckable);
+    node->setCheckState(0, Qt::Unchecked);
+    return node;
+}
+
+QTreeWidgetItem* frmLDAPUpdate::nodeByKey(const QString& key) const
+{
+    for (QTreeWidgetItemIterator it(TreeView1); *it; ++it)
+        if ((*it)->data(0, keyRole).toString() == key)
+            return *it;
+    return nullptr;
+}
+
+void frmLDAPUpdate::LoadOUTree()
+{
+    m_loadingTree = true;
+    DirectoryError err;
+    auto session = openSession(err);
+    QString namingContext;
+    if (session)
+        namingContext = session->readRootDse(QStringLiteral("defaultNamingContext"), err);
+    if (session && !err)
+        session->bindEntry(namingContext, err);
+    if (err) {
+        // Without a directory there is nothing to choose: say why once, leave the tree empty.
+        m_loadingTree = false;
+        MsgBox(QStringLiteral("Unable to read the directory: ") + err.text, vbOKOnly | vbCritical,
+               modMain::AppCaption());
+        return;
+    }
+    QTreeWidgetItem* root = addNode(nullptr, QStringLiteral("root"), namingContext);
+    root->setExpanded(true);
+    RecurseOUs(*session, namingContext, 0, root);
+    m_loadingTree = false;
+}
+
+QList<DirectoryChild> frmLDAPUpdate::EnumerateOUs(DirectorySession& session, const QString& container,
+                                                  DirectoryError& err)
+{
+    return session.children(container, QStringLiteral("organizationalUnit"), err);
+}
+
+void frmLDAPUpdate::RecurseOUs(DirectorySession& session, const QString& container, int depth,
+                               QTreeWidgetItem* parentNode)
+{
+    Q_UNUSED(depth); // keys are DNs now: the depth no longer has to make them unique
+    DirectoryError err;
+    const QList<DirectoryChild> children = EnumerateOUs(session, container, err);
+    if (err) {
+        modMain::WriteLog(QStringLiteral("RecurseOUs - Error: %1 - %2").arg(err.code).arg(err.text),
+                          QStringLiteral("error"));
+        MsgBox(QStringLiteral("An error has occured, please check the error log for more detailed information"),
+               vbOKOnly | vbCritical, modMain::AppCaption());
+        return;
+    }
+    for (const DirectoryChild& child : children) {
+        if (child.Name.left(3).toUpper() != QLatin1String("OU="))
+            continue;
+        const QString dn = child.DistinguishedName;
+        QString text = child.Name;
+        text.remove(QStringLiteral("OU="));
+        QTreeWidgetItem* node = addNode(parentNode, dn, text);
+        DirectoryError bindErr;
+        if (session.bindEntry(dn, bindErr))
+            RecurseOUs(session, dn, depth + 1, node);
+        else
+            MsgBox(QStringLiteral("Error enumerating ") + dn, vbOKOnly);
+    }
+}
+
+void frmLDAPUpdate::TreeView1_NodeCheck(QTreeWidgetItem* node)
+{
+    if (!node)
+        return;
+    const bool ticked = node->checkState(0) == Qt::Checked;
+    if (ticked) {
+        // One choice at a time: a tick elsewhere would not be the choice.
+        m_loadingTree = true;
+        for (QTreeWidgetItemIterator it(TreeView1); *it; ++it)
+            if (*it != node && (*it)->checkState(0) != Qt::Unchecked)
+                (*it)->setCheckState(0, Qt::Unchecked);
+        m_loadingTree = false;
+        CheckedNode = node;
+    } else if (CheckedNode == node) {
+        CheckedNode = nullptr;
+    }
+    SelectedOU = node->data(0, dnRole).toString();
+}
+
+void frmLDAPUpdate::cmdCheckOU_Click()
+{
+    if (!CheckedNode) {
+        MsgBox(QStringLiteral("You must select an OU to update before you can continue."), vbOKOnly | vbCritical,
+               modMain::AppCaption());
+        return;
+    }
+    frmeStep1->hide();
+    frmeStep3->hide();
+    GetMembers();
+    frmeStep2->show();
+}
+
+void frmLDAPUpdate::GetMembers()
+{
+    UserCount = 0;
+    const bool subtree = IncludeSubtree == 1;
+    lblIncSubTrees2->setText(subtree ? QStringLiteral("Yes") : QStringLiteral("No"));
+    lblStep2SelectedOU->setText(SelectedOU);
+    DirectoryError err;
+    auto session = openSession(err);
+    qint64 n = -1;
+    if (session)
+        n = session->count(SelectedOU, subtree ? DirectoryScope::Subtree : DirectoryScope::OneLevel,
+                           DirectorySession::userFilter(), err);
+    if (n < 0) {
+        // A count that failed is not "no users": say so, and offer only Back.
+        lblStep2MemberCount->setFont(formFont(8.25, true));
+        lblStep2MemberCount->setText(QStringLiteral("Unable to count the users: ") + err.text);
+        cmdGo->setEnabled(false);
+        return;
+    }
+    UserCount = qint32(qMin<qint64>(n, std::numeric_limits<qint32>::max()));
+    if (UserCount != 0) {
+        lblStep2MemberCount->setFont(formFont(8.25, false));
+        lblStep2MemberCount->setText(QString::number(UserCount));
+        cmdGo->setEnabled(true);
+    } else {
+        lblStep2MemberCount->setFont(formFont(8.25, true));
+        lblStep2MemberCount->setText(QStringLiteral("There are no users to update"));
+        cmdGo->setEnabled(false);
+    }
+}
+
+void frmLDAPUpdate::cmdBack_Click()
+{
+    SelectedOU.clear();
+    UserCount = 0;
+    lblHomePath2->setText(DirectorySettings::Read(QStringLiteral("UserPath")));
+    CheckedNode = nullptr;
+    frmeStep2->hide();
+    frmeStep3->hide();
+    m_loadingTree = true;
+    for (int i = TreeView1->topLevelItemCount() - 1; i >= 0; --i)
+        delete TreeView1->takeTopLevelItem(i);
+    m_loadingTree = false;
+    LoadOUTree();
+    frmeStep1->show();
+}
+
+void frmLDAPUpdate::cmdGo_Click()
+{
+    // Nothing may be written with an empty user path: every home would become the logon name alone.
+    if (DirectorySettings::Read(QStringLiteral("UserPath")).isEmpty()) {
+        MsgBox(QStringLiteral("The User Folder Path setting is empty. Enter it in the settings before updating "
+                              "users."),
+               vbOKOnly | vbExclamation, modMain::AppCaption());
+        return;
+    }
+    if (MsgBox(QStringLiteral("Are you sure you want to update the selected users?\r\nThis update cannot be "
+                              "stopped once it has been started."),
+               vbYesNo | vbQuestion, modMain::AppCaption()) != MsgBoxAnswer::Yes)
+        return;
+    frmeStep1->hide();
+    frmeStep2->hide();
+    frmeStep3->show();
+    setCursor(Qt::WaitCursor);
+    DisableCloseWindowsButton(this);
+    m_errors = 0;
+    m_undo = std::make_unique<HomePathUpdate::UndoFile>(QDateTime::currentDateTime());
+    if (IncludeSubtree == 1)
+        ModUsersDeep(SelectedOU);
+    else
+        ModUsersRootOnly(SelectedOU);
+    m_undo.reset();
+    lblPROGRESS->setText(m_errors == 0 ? QStringLiteral("Updates complete.")
+                                       : QStringLiteral("Updates complete with %1 errors - see the log %2.txt.")
+                                             .arg(m_errors)
+                                             .arg(HomePathUpdate::LogNameNow()));
+    unsetCursor();
+    cmdFinish->setEnabled(true);
+}
+
+void frmLDAPUpdate::cmdFinish_Click()
+{
+    UserCount = 0;
+    m_finishing = true;
+    close();
+}
+
+void frmLDAPUpdate::DisableCloseWindowsButton(QWidget* window)
+{
+    // The close button goes, and close requests of any origin are refused
+    // until Finish (closeEvent): the update cannot be stopped half way.
+    m_updating = true;
+    const bool visible = window->isVisible();
+    window->setWindowFlag(Qt::WindowCloseButtonHint, false);
+    if (visible)
+        window->show();
+}
+
+void frmLDAPUpdate::closeEvent(QCloseEvent* event)
+{
+    if (m_updating && !m_finishing) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+    modMain::ShowMainMenu();
+}
+
+void frmLDAPUpdate::ModUsersRootOnly(const QString& dn)
+{
+    modUsers(dn, false, QStringLiteral("Updating User: "));
+}
+
+void frmLDAPUpdate::ModUsersDeep(const QString& dn)
+{
+    modUsers(dn, true, QStringLiteral("Currently User: "));
+}
+
+void frmLDAPUpdate::modUsers(const QString& dn, bool deep, const QString& userCaption)
+{
+    HomePathUpdate::Settings settings;
+    settings.admGrp = DirectorySettings::Read(QStringLiteral("AdmGrp"));
+    settings.userPath = DirectorySettings::Read(QStringLiteral("UserPath"));
+    settings.fixPermissions = FixPermissions == 1;
+    DirectoryError err;
+    auto session = openSession(err);
+    if (session)
+        session->bindEntry(dn, err);
+    if (settings.userPath.isEmpty() && !err)
+        err.text = QStringLiteral("the User Folder Path setting is empty");
+    if (err || settings.userPath.isEmpty()) {
+        ++m_errors;
+        modMain::WriteLog(dn + QStringLiteral(" Update Failed: ") + err.text, HomePathUpdate::LogNameNow());
+        return;
+    }
+    if (ProgressBar1->maximum() != UserCount && UserCount > ProgressBar1->value())
+        ProgressBar1->setMaximum(UserCount);
+    session->search(
+        dn, DirectoryScope::OneLevel, DirectorySession::userFilter(), HomePathUpdate::UserAttributes(),
+        [&](const DirectoryEntry& user) {
+            const auto outcome = HomePathUpdate::UpdateUser(*session, user, settings, m_undo.get());
+            if (outcome.failed())
+                ++m_errors;
+            userDone(outcome.sam.isEmpty() ? user.dn : outcome.sam, userCaption);
+            return true;
+        },
+        err);
+    if (err) {
+        ++m_errors;
+        modMain::WriteLog(dn + QStringLiteral(" Update Failed: ") + err.text, HomePathUpdate::LogNameNow());
+    }
+    if (!deep)
+        return;
+    // Parent first, then each child OU with all of its descendants.
+    DirectoryError childErr;
+    const QList<DirectoryChild> children = session->children(dn, QStringLiteral("organizationalUnit"), childErr);
+    session.reset(); // each nested call opens its own session
+    if (childErr) {
+        ++m_errors;
+        modMain::WriteLog(dn + QStringLiteral(" Update Failed: ") + childErr.text, HomePathUpdate::LogNameNow());
+    }
+    for (const DirectoryChild& child : children)
+        ModUsersDeep(modMain::StripPrefix(QStringLiteral("LDAP://"), child.ADsPath));
+}
+
+void frmLDAPUpdate::userDone(const QString& sam, const QString& userCaption)
+{
+    const int value = ProgressBar1->value() + 1;
+    // More users than were counted (added since step 2): the bar grows, the run goes on.
+    if (value > ProgressBar1->maximum())
+        ProgressBar1->setMaximum(value);
+    ProgressBar1->setValue(value);
+    lblProgressPercent->setText(QStringLiteral("%1%").arg(qint64(value) * 100 / ProgressBar1->maximum()));
+    lblProgressPercent->repaint();
+    lblPROGRESS->setText(userCaption + sam);
+    lblPROGRESS->repaint();
+    QApplication::processEvents();
+}

@@ -1,0 +1,112 @@
+#pragma once
+
+#include "directory_update/Directory.h"
+#include "directory_update/HomePathUpdate.h"
+
+#include <QWidget>
+
+#include <memory>
+
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+// The three-step directory update wizard: choose an OU (step 1), see what will
+// be updated (step 2), update every user account of it (step 3). The directory
+// work lives in the directory layer and HomePathUpdate; this form walks the OU
+// tree, shows counts and progress, and keeps itself open while the update runs.
+class frmLDAPUpdate : public QWidget {
+    Q_OBJECT
+public:
+    explicit frmLDAPUpdate(QWidget* parent = nullptr);
+    ~frmLDAPUpdate() override;
+
+    // Wizard state.
+    QString SelectedOU;
+    QTreeWidgetItem* CheckedNode = nullptr;
+    qint16 IncludeSubtree = 1;
+    qint16 FixPermissions = 1;
+    qint32 UserCount = 0; // any count the directory can return
+
+    // Controls.
+    QLabel* Label1 = nullptr;
+    QLabel* lblTitle2 = nullptr;
+    QLabel* Image1 = nullptr;
+    QLabel* lblHeader = nullptr;
+    QLabel* lblSubHeader = nullptr;
+    QLabel* lblFooter = nullptr;
+    QGroupBox* frmeStep1 = nullptr;
+    QTreeWidget* TreeView1 = nullptr;
+    QCheckBox* chkSubTree = nullptr;
+    QCheckBox* chkFixPerms = nullptr;
+    QWidget* Picture1 = nullptr;
+    QPushButton* cmdCheckOU = nullptr;
+    QGroupBox* frmeStep2 = nullptr;
+    QLabel* lblStep2OUa = nullptr;
+    QLabel* lblStep2SelectedOU = nullptr;
+    QLabel* lblIncSubtree = nullptr;
+    QLabel* lblIncSubTrees2 = nullptr;
+    QLabel* lblStep2USerTotal = nullptr;
+    QLabel* lblStep2MemberCount = nullptr;
+    QLabel* lblStep2NewPath = nullptr;
+    QLabel* lblHomePath2 = nullptr;
+    QWidget* Picture3 = nullptr;
+    QPushButton* cmdBack = nullptr;
+    QWidget* Picture2 = nullptr;
+    QPushButton* cmdGo = nullptr;
+    QGroupBox* frmeStep3 = nullptr;
+    QProgressBar* ProgressBar1 = nullptr;
+    QLabel* lblProgressPercent = nullptr;
+    QLabel* lblPROGRESS = nullptr;
+    QWidget* Picture4 = nullptr;
+    QPushButton* cmdFinish = nullptr;
+
+    // Handlers and routines.
+    void Form_Load();
+    void chkSubTree_Click();
+    void chkFixPerms_Click();
+    void TreeView1_NodeCheck(QTreeWidgetItem* node);
+    void cmdCheckOU_Click();
+    void cmdBack_Click();
+    void cmdGo_Click();
+    void cmdFinish_Click();
+    void LoadOUTree();
+    void RecurseOUs(DirectorySession& session, const QString& container, int depth, QTreeWidgetItem* parentNode);
+    void GetMembers();
+    void ModUsersRootOnly(const QString& dn);
+    void ModUsersDeep(const QString& dn);
+    void DisableCloseWindowsButton(QWidget* window);
+
+    // The node of a DN in the tree ("root" for the domain), or nullptr.
+    QTreeWidgetItem* nodeByKey(const QString& key) const;
+    // Users that could not be updated in the last run (directory or tool failures).
+    int updateErrors() const { return m_errors; }
+    bool isUpdating() const { return m_updating; }
+    // Page size of the wizard's directory searches.
+    void setPageSize(int pageSize) { m_pageSize = pageSize; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    // The children OUs of a container; a stand-in directory can fail here.
+    virtual QList<DirectoryChild> EnumerateOUs(DirectorySession& session, const QString& container,
+                                               DirectoryError& err);
+
+private:
+    void createControls();
+    void showStep(QGroupBox* step);
+    QTreeWidgetItem* addNode(QTreeWidgetItem* parent, const QString& key, const QString& text);
+    void modUsers(const QString& dn, bool deep, const QString& userCaption);
+    void userDone(const QString& sam, const QString& userCaption);
+    std::unique_ptr<DirectorySession> openSession(DirectoryError& err) const;
+
+    bool m_updating = false;  // from the confirmation on: the window refuses to close
+    bool m_finishing = false; // cmdFinish lets the window close
+    bool m_loadingTree = false;
+    int m_errors = 0;
+    int m_pageSize = DirectorySession::defaultPageSize;
+    std::unique_ptr<HomePathUpdate::UndoFile> m_undo;
+};

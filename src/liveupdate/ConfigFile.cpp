@@ -1,0 +1,59 @@
+#include "ConfigFile.h"
+
+#include "Version.h"
+
+namespace liveupdate {
+
+QString DefaultConfigFileURL()
+{
+    return QStringLiteral("http://") + QString::fromUtf8(corvane::build::updateServer) +
+           QStringLiteral("/corvane/corvane.txt");
+}
+
+QStringList SplitConfigLines(const QByteArray& content)
+{
+    QStringList lines;
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < content.size(); ++i) {
+        if (content[i] != '\r')
+            continue;
+        lines << QString::fromLocal8Bit(content.mid(start, i - start));
+        if (i + 1 < content.size() && content[i + 1] == '\n')
+            ++i;
+        start = i + 1;
+    }
+    if (start < content.size())
+        lines << QString::fromLocal8Bit(content.mid(start));
+    return lines;
+}
+
+ConfigFile ParseConfigFile(const QByteArray& content)
+{
+    const QStringList lines = SplitConfigLines(content);
+    ConfigFile config;
+    if (lines.size() > 0)
+        config.updateName = lines[0];
+    if (lines.size() > 1)
+        config.webVersion = lines[1];
+    if (lines.size() > 2) {
+        config.downloadURL = lines[2];
+        config.hasDownloadLine = true;
+    }
+    return config;
+}
+
+QString FileNameFromUrl(const QString& downloadURL)
+{
+    const qsizetype slash = downloadURL.lastIndexOf(QLatin1Char('/'));
+    return slash < 0 ? downloadURL : downloadURL.mid(slash + 1);
+}
+
+bool IsSafeFileName(const QString& name)
+{
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+        return false;
+    // A NUL would end the name early in the file system: what is written would not be what is shown.
+    return !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\')) && !name.contains(QChar(0));
+}
+
+} // namespace liveupdate

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QUrl>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+
+// Fetches whole bodies into memory over HTTP, always from the server (never a
+// cache), and reports on the caller's thread with the caller's tag attached.
+// Any failure, an HTTP status outside 2xx included, completes with a total of 0,
+// so an error page is never taken for content. Destroying the downloader
+// abandons its transfers without a word: nothing is reported afterwards.
+class Downloader : public QObject {
+    Q_OBJECT
+public:
+    struct StartError {
+        int number = 0;
+        QString description;
+    };
+
+    explicit Downloader(QObject* parent = nullptr);
+    ~Downloader() override;
+
+    // Starts one download and returns at once. False (with the reason) when the
+    // address cannot be fetched at all; no notification follows then.
+    bool begin(const QUrl& address, const QString& tag, StartError* error = nullptr);
+
+    // Transfers that stall for this long fail (milliseconds).
+    static constexpr int kTransferTimeoutMs = 30000;
+
+signals:
+    // total is 0 while the server has not announced the size.
+    void progress(qint64 bytesRead, qint64 total, const QString& tag);
+    // total is 0 on failure, otherwise the body's length.
+    void completed(qint64 total, const QByteArray& body, const QString& tag);
+
+private:
+    void finish(QNetworkReply* reply, const QString& tag);
+
+    QNetworkAccessManager* m_manager;
+};

@@ -1,0 +1,86 @@
+#include "FileOpRunner.h"
+
+#include "FileOpProgressDialog.h"
+#include "FileOpQuestionDialog.h"
+
+#include "common/MsgBox.h"
+#include "common/modMain.h"
+#include "migration/fileop/FileOperationEngine.h"
+
+#include <QEventLoop>
+#include <QPointer>
+#include <QThread>
+
+using namespace fileop;
+
+namespace {
+
+// Answers the engine's questions with dialogs. The engine calls it on a worker
+// thread; each question hops to the UI thread and waits there for the answer.
+class DialogQuestions final : public QObject, public FileOpQuestions {
+public:
+    explicit DialogQuestions(QWidget* owner)
+        : m_owner(owner)
+    {}
+
+    ReplaceAnswer askReplace(const Conflict& conflict) override
+    {
+        ReplaceAnswer a = ReplaceAnswer::Cancel;
+        onUiThread([&] { a = FileOpQuestionDialog::askReplace(m_owner, conflict); });
+        return a;
+    }
+    bool askCreateFolder(const QString& path) override
+    {
+        bool yes = false;
+        onUiThread([&] {
+            yes = MsgBox(QStringLiteral("The folder %1 does not exist. Do you want to create it?").arg(path),
+                         vbYesNo | vbQuestion, modMain::AppCaption()) == MsgBoxAnswer::Yes;
+        });
+        return yes;
+    }
+    ErrorAnswer askError(const FileError& error) override
+    {
+        ErrorAnswer a = ErrorAnswer::Cancel;
+        onUiThread([&] { a = FileOpQuestionDialog::askError(m_owner, error); });
+        return a;
+    }
+
+private:
+    template <class F> void onUiThread(F&& f)
+    {
+        // A blocking hop from the UI thread to itself would deadlock.
+        if (QThread::currentThread() == thread())
+            f();
+        else
+            QMetaObject::invokeMethod(this, std::forward<F>(f), Qt::BlockingQueuedConnection);
+    }
+    QPointer<QWidget> m_owner;
+};
+
+} // namespace
+
+int FileOpRunner::Run(QWidget* owner, const Request& request)
+{
+    FileOperationEngine engine;
+    DialogQuestions questions(owner);
+    FileOpProgressDialog* dialog = nullptr;
+    if (!(request.flags & FOF_SILENT)) {
+        dialog = new FileOpProgressDialog(owner, request.operation);
+        dialog->setAttribute(Qt::WA_DeleteOnClose, false);
+        QObject::connect(&engine, &FileOperationEngine::progress, dialog, &FileOpProgressDialog::setProgress);
+        QObject::connect(dialog, &FileOpProgressDialog::cancelRequested, dialog, [&engine] { engine.cancel(); });
+    }
+
+    int result = GeneralFailure;
+    QEventLoop loop;
+    QThread* worker = QThread::create([&] { result = engine.run(request, &questions); });
+    QObject::connect(worker, &QThread::finished, &loop, &QEventLoop::quit);
+    worker->start();
+    if (dialog)
+        dialog->show();
+    loop.exec();
+    worker->wait();
+    delete worker;
+    delete dialog;
+    return result;
+}

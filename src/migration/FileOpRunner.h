@@ -1,0 +1,15 @@
+#pragma once
+
+#include "migration/fileop/FileOperation.h"
+
+class QWidget;
+
+namespace FileOpRunner {
+
+// Runs one request on a worker thread with the progress dialog (unless
+// FOF_SILENT) and the question dialogs owned by owner, and returns the
+// engine's result. The caller is blocked in a nested event loop meanwhile, so
+// it sees a synchronous call while the windows keep being served.
+int Run(QWidget* owner, const fileop::Request& request);
+
+} // namespace FileOpRunner

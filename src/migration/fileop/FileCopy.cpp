@@ -1,0 +1,374 @@
+#include "FileCopy.h"
+
+#include "FileOperation.h"
+#include "FileOperationEngine.h"
+#include "UniqueFd.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+
+namespace fileop {
+
+namespace {
+
+constexpr size_t kChunk = 16 << 20;     // between cancel checks on big files
+constexpr size_t kBufferSize = 1 << 20; // read/write fallback
+constexpr int kMaxRenameAttempts = 10000;
+
+std::atomic<unsigned> g_tempCounter{0};
+
+// O_TMPFILE needs a file system that has it and a way to link the file in:
+// AT_EMPTY_PATH as root, /proc/self/fd otherwise.
+std::atomic<bool>& tmpfileUsable()
+{
+    static std::atomic<bool> usable{::geteuid() == 0 || ::access("/proc/self/fd", X_OK) == 0};
+    return usable;
+}
+
+QByteArray tempName()
+{
+    return ".corvane-" + QByteArray::number(::getpid()) + "-" + QByteArray::number(g_tempCounter.fetch_add(1)) + ".tmp";
+}
+
+using Create = std::function<int(const char*)>;
+
+// Makes the item under its final name with create(), which must fail with
+// EEXIST when the name is taken. A replacement is made under a temporary name
+// first and renamed over the old item, so the old one stays until the new is whole.
+int placeAtomically(int dfd, const QByteArray& name, bool replace, bool rename, const Create& create,
+                    QByteArray* placedAs)
+{
+    if (rename) {
+        for (int n = 1; n <= kMaxRenameAttempts; ++n) {
+            const QByteArray candidate = collisionName(name, n, false);
+            const int e = create(candidate.constData());
+            if (e != EEXIST) {
+                *placedAs = candidate;
+                return e;
+            }
+        }
+        return EEXIST;
+    }
+    if (!replace) {
+        *placedAs = name;
+        return create(name.constData());
+    }
+    QByteArray tmp;
+    int e = EEXIST;
+    for (int n = 0; n < kMaxRenameAttempts && e == EEXIST; ++n) {
+        tmp = tempName();
+        e = create(tmp.constData());
+    }
+    if (e != 0)
+        return e;
+    if (::renameat(dfd, tmp.constData(), dfd, name.constData()) != 0) {
+        e = errno;
+        ::unlinkat(dfd, tmp.constData(), 0);
+        return e;
+    }
+    *placedAs = name;
+    return 0;
+}
+
+bool fallbackErrno(int e)
+{
+    return e == EXDEV || e == EINVAL || e == EOPNOTSUPP || e == ENOSYS || e == EBADF || e == ETXTBSY;
+}
+
+bool targetErrno(int e)
+{
+    return e == ENOSPC || e == EDQUOT || e == EROFS || e == EFBIG;
+}
+
+// Copies [off, off + len) by copy_file_range (reflink or server-side copy where
+// the file system offers it), falling back to read/write. 0 or errno.
+int copyRange(int in, int out, off_t off, off_t len, const FileOperationEngine& engine, std::atomic<qint64>& bytesDone,
+              bool* onTarget)
+{
+    loff_t ioff = off;
+    loff_t ooff = off;
+    bool useCfr = true;
+    while (len > 0) {
+        if (engine.isCancelled())
+            return ECANCELED;
+        const size_t want = static_cast<size_t>(std::min<off_t>(len, kChunk));
+        ssize_t n = -1;
+        if (useCfr) {
+            n = ::copy_file_range(in, &ioff, out, &ooff, want, 0);
+            if (n < 0 && fallbackErrno(errno)) {
+                useCfr = false;
+                continue;
+            }
+            if (n < 0) {
+                *onTarget = targetErrno(errno);
+                return errno;
+            }
+        } else {
+            thread_local std::vector<char> buffer(kBufferSize);
+            n = ::pread(in, buffer.data(), std::min(want, buffer.size()), ioff);
+            if (n < 0)
+                return errno;
+            for (ssize_t done = 0; done < n;) {
+                const ssize_t w = ::pwrite(out, buffer.data() + done, static_cast<size_t>(n - done), ooff + done);
+                if (w < 0) {
+                    *onTarget = true;
+                    return errno;
+                }
+                done += w;
+            }
+            ioff += n;
+            ooff += n;
+        }
+        if (n == 0)
+            break; // the file shrank while we copied: take what is there
+        len -= n;
+        bytesDone += n;
+    }
+    return 0;
+}
+
+int copyData(int in, int out, const struct stat& st, const FileOperationEngine& engine, std::atomic<qint64>& bytesDone,
+             bool* onTarget)
+{
+    const bool sparse = st.st_size > 0 && st.st_blocks * 512 < st.st_size;
+    if (!sparse)
+        return copyRange(in, out, 0, st.st_size, engine, bytesDone, onTarget);
+    // Only the data extents are copied; the holes stay holes.
+    off_t pos = 0;
+    qint64 copied = 0;
+    while (pos < st.st_size) {
+        const off_t data = ::lseek(in, pos, SEEK_DATA);
+        if (data < 0) {
+            if (errno == ENXIO)
+                break;
+            return errno;
+        }
+        off_t hole = ::lseek(in, data, SEEK_HOLE);
+        if (hole < 0)
+            hole = st.st_size;
+        hole = std::min(hole, st.st_size);
+        if (const int e = copyRange(in, out, data, hole - data, engine, bytesDone, onTarget))
+            return e;
+        copied += hole - data;
+        pos = hole;
+    }
+    bytesDone += st.st_size - copied; // the holes count as done for the progress
+    if (::ftruncate(out, st.st_size) != 0) {
+        *onTarget = true;
+        return errno;
+    }
+    return 0;
+}
+
+int copyXattrs(int in, int out)
+{
+    thread_local std::vector<char> names(4096);
+    thread_local std::vector<char> value(4096);
+    ssize_t n;
+    while ((n = ::flistxattr(in, names.data(), names.size())) < 0 && errno == ERANGE) {
+        const ssize_t need = ::flistxattr(in, nullptr, 0);
+        names.resize(static_cast<size_t>(std::max<ssize_t>(need, 0)) + 1024);
+    }
+    if (n < 0)
+        return (errno == ENOTSUP || errno == EOPNOTSUPP) ? 0 : errno;
+    for (const char* name = names.data(); name < names.data() + n; name += std::strlen(name) + 1) {
+        ssize_t v;
+        while ((v = ::fgetxattr(in, name, value.data(), value.size())) < 0 && errno == ERANGE) {
+            const ssize_t need = ::fgetxattr(in, name, nullptr, 0);
+            value.resize(static_cast<size_t>(std::max<ssize_t>(need, 0)) + 1024);
+        }
+        if (v < 0) {
+            if (errno == ENODATA)
+                continue;
+            return errno;
+        }
+        if (::fsetxattr(out, name, value.data(), static_cast<size_t>(v), 0) != 0) {
+            const int e = errno;
+            // A target file system without extended attributes cannot hold them;
+            // trusted.* and security.* need privileges we may not have.
+            if (e == ENOTSUP || e == EOPNOTSUPP)
+                continue;
+            if (e == EPERM && (std::strncmp(name, "trusted.", 8) == 0 || std::strncmp(name, "security.", 9) == 0))
+                continue;
+            return e;
+        }
+    }
+    return 0;
+}
+
+bool ignorableChownError(int e)
+{
+    return e == EPERM || e == EINVAL || e == EOPNOTSUPP;
+}
+
+CopyOutcome copyRegular(const PlaceRequest& r, const FileOperationEngine& engine, std::atomic<qint64>& bytesDone)
+{
+    UniqueFd in(::openat(r.srcDir, r.srcName.constData(), O_RDONLY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
+    if (!in.valid())
+        return {errno, QStringLiteral("read"), false};
+    struct stat st {};
+    if (::fstat(in.get(), &st) != 0)
+        return {errno, QStringLiteral("read"), false};
+
+    UniqueFd out;
+    QByteArray tmp;
+    if (tmpfileUsable().load()) {
+        out.reset(::openat(r.dstDir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+        if (!out.valid()) {
+            if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+                return {errno, QStringLiteral("create"), true};
+            tmpfileUsable().store(false);
+        }
+    }
+    if (!out.valid()) {
+        tmp = tempName();
+        out.reset(::openat(r.dstDir, tmp.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600));
+        if (!out.valid())
+            return {errno, QStringLiteral("create"), true};
+    }
+    auto fail = [&](int e, const QString& action, bool onTarget) {
+        out.reset();
+        if (!tmp.isEmpty())
+            ::unlinkat(r.dstDir, tmp.constData(), 0);
+        return CopyOutcome{e, action, onTarget};
+    };
+
+    bool onTarget = false;
+    if (const int e = copyData(in.get(), out.get(), st, engine, bytesDone, &onTarget))
+        return fail(e, onTarget ? QStringLiteral("write") : QStringLiteral("read"), onTarget);
+    if (const int e = copyMetadata(in.get(), out.get(), st))
+        return fail(e, QStringLiteral("set attributes of"), true);
+
+    QByteArray placed;
+    if (tmp.isEmpty()) {
+        char proc[64];
+        std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", out.get());
+        const bool root = ::geteuid() == 0;
+        const Create link = [&](const char* name) {
+            const int rc = root ? ::linkat(out.get(), "", r.dstDir, name, AT_EMPTY_PATH)
+                                : ::linkat(AT_FDCWD, proc, r.dstDir, name, AT_SYMLINK_FOLLOW);
+            return rc == 0 ? 0 : errno;
+        };
+        if (const int e = placeAtomically(r.dstDir, r.dstName, r.replace, r.rename, link, &placed))
+            return fail(e, QStringLiteral("create"), true);
+        if (const int e = out.closeChecked()) {
+            ::unlinkat(r.dstDir, placed.constData(), 0);
+            return fail(e, QStringLiteral("write"), true);
+        }
+        return {};
+    }
+
+    if (const int e = out.closeChecked())
+        return fail(e, QStringLiteral("write"), true);
+    int e = 0;
+    if (r.replace && !r.rename) {
+        if (::renameat(r.dstDir, tmp.constData(), r.dstDir, r.dstName.constData()) != 0)
+            e = errno;
+    } else {
+        const Create move = [&](const char* name) {
+            if (::renameat2(r.dstDir, tmp.constData(), r.dstDir, name, RENAME_NOREPLACE) == 0)
+                return 0;
+            if (errno != EINVAL)
+                return errno;
+            // No RENAME_NOREPLACE here: a hard link fails on a taken name just the same.
+            if (::linkat(r.dstDir, tmp.constData(), r.dstDir, name, 0) != 0)
+                return errno;
+            ::unlinkat(r.dstDir, tmp.constData(), 0);
+            return 0;
+        };
+        e = placeAtomically(r.dstDir, r.dstName, false, r.rename, move, &placed);
+    }
+    if (e != 0)
+        return fail(e, QStringLiteral("create"), true);
+    return {};
+}
+
+// Links and special files are created in one step, so they never exist half-made.
+CopyOutcome copyOther(const PlaceRequest& r)
+{
+    struct stat st {};
+    if (::fstatat(r.srcDir, r.srcName.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return {errno, QStringLiteral("read"), false};
+    Create create;
+    QByteArray target;
+    if (S_ISLNK(st.st_mode)) {
+        target.resize(static_cast<qsizetype>(std::max<off_t>(st.st_size, 255)) + 1);
+        const ssize_t n = ::readlinkat(r.srcDir, r.srcName.constData(), target.data(), target.size());
+        if (n < 0)
+            return {errno, QStringLiteral("read"), false};
+        if (n >= target.size())
+            return {ENAMETOOLONG, QStringLiteral("read"), false};
+        target.truncate(n);
+        create = [&](const char* name) {
+            return ::symlinkat(target.constData(), r.dstDir, name) == 0 ? 0 : errno;
+        };
+    } else {
+        create = [&](const char* name) {
+            return ::mknodat(r.dstDir, name, st.st_mode, st.st_rdev) == 0 ? 0 : errno;
+        };
+    }
+    QByteArray placed;
+    if (const int e = placeAtomically(r.dstDir, r.dstName, r.replace, r.rename, create, &placed))
+        return {e, QStringLiteral("create"), true};
+
+    if (::geteuid() == 0 && ::fchownat(r.dstDir, placed.constData(), st.st_uid, st.st_gid, AT_SYMLINK_NOFOLLOW) != 0 &&
+        !ignorableChownError(errno))
+        return {errno, QStringLiteral("set attributes of"), true};
+    if (!S_ISLNK(st.st_mode) && ::fchmodat(r.dstDir, placed.constData(), st.st_mode & 07777, 0) != 0)
+        return {errno, QStringLiteral("set attributes of"), true};
+    const timespec times[2] = {st.st_atim, st.st_mtim};
+    if (::utimensat(r.dstDir, placed.constData(), times, AT_SYMLINK_NOFOLLOW) != 0)
+        return {errno, QStringLiteral("set attributes of"), true};
+    return {};
+}
+
+} // namespace
+
+CopyOutcome copyItem(const PlaceRequest& request, const FileOperationEngine& engine, std::atomic<qint64>& bytesDone)
+{
+    if (request.srcDir < 0 || request.dstDir < 0)
+        return {errno ? errno : EBADF, QStringLiteral("open"), request.dstDir < 0};
+    if (request.type == S_IFREG)
+        return copyRegular(request, engine, bytesDone);
+    return copyOther(request);
+}
+
+int copyMetadata(int srcFd, int dstFd, const struct stat& st)
+{
+    if (::geteuid() == 0 && ::fchown(dstFd, st.st_uid, st.st_gid) != 0 && !ignorableChownError(errno))
+        return errno;
+    if (const int e = copyXattrs(srcFd, dstFd))
+        return e;
+    if (::fchmod(dstFd, st.st_mode & 07777) != 0)
+        return errno;
+    const timespec times[2] = {st.st_atim, st.st_mtim};
+    if (::futimens(dstFd, times) != 0)
+        return errno;
+    return 0;
+}
+
+void listNames(int dirFd, std::vector<QByteArray>& names)
+{
+    UniqueFd copy(::dup(dirFd));
+    DIR* dir = copy.valid() ? ::fdopendir(copy.get()) : nullptr;
+    if (!dir)
+        return;
+    (void)copy.release();
+    while (dirent* ent = ::readdir(dir)) {
+        const char* n = ent->d_name;
+        if (n[0] == '.' && (n[1] == 0 || (n[1] == '.' && n[2] == 0)))
+            continue;
+        names.emplace_back(n);
+    }
+    ::closedir(dir);
+}
+
+} // namespace fileop

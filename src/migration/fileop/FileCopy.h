@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <sys/stat.h>
+
+#include <atomic>
+#include <vector>
+
+namespace fileop {
+
+class FileOperationEngine;
+
+// One item to copy from a source folder to a target folder (both as descriptors).
+struct PlaceRequest {
+    int srcDir = -1;
+    QByteArray srcName;
+    int dstDir = -1;
+    QByteArray dstName;
+    mode_t type = 0;      // S_IFREG, S_IFLNK, ...
+    bool replace = false; // put it over an existing item of that name
+    bool rename = false;  // put it under the first free "Copy of" name
+};
+
+struct CopyOutcome {
+    int error = 0; // errno; EEXIST = the name is taken (neither replace nor rename asked)
+    QString action;
+    bool onTarget = false;
+};
+
+// Copies one file, link or special file with its metadata. A regular file is
+// written where nobody sees it (O_TMPFILE, or a temporary name) and appears
+// under its final name only once complete. ECANCELED when the engine was cancelled.
+CopyOutcome copyItem(const PlaceRequest& request, const FileOperationEngine& engine, std::atomic<qint64>& bytesDone);
+
+// Owner (when root), extended attributes (POSIX ACLs among them), mode and
+// times, in that order: chown clears set-id bits and an ACL rewrites the mode.
+int copyMetadata(int srcFd, int dstFd, const struct stat& st);
+
+// The names in a folder, without "." and "..".
+void listNames(int dirFd, std::vector<QByteArray>& names);
+
+} // namespace fileop

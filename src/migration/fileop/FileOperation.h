@@ -1,0 +1,94 @@
+#pragma once
+
+#include <QByteArray>
+#include <QMetaType>
+#include <QString>
+
+// The request, answers and result codes of one move or copy, shared by the
+// engine, the migration form and the command-line front end.
+namespace fileop {
+
+enum Operation : int { FO_MOVE = 1, FO_COPY = 2 };
+
+enum Flag : int {
+    FOF_SILENT = 0x0004,            // no progress dialog; questions still come
+    FOF_RENAMEONCOLLISION = 0x0008, // the incoming item gets a "Copy of" name
+    FOF_NOCONFIRMATION = 0x0010,    // every question answered Yes to All
+    FOF_NOCONFIRMMKDIR = 0x0200,    // a missing destination is created without asking
+};
+
+// Result codes: 0 is success, anything else a failure. Windows codes where one exists.
+enum Result : int {
+    Success = 0,
+    SourceMissing = 2,
+    PathNotFound = 3,
+    AccessDenied = 5,
+    WriteProtected = 19,
+    GeneralFailure = 31,
+    FileExists = 80,
+    DiskFull = 112,
+    NameTooLong = 206,
+    SameFile = 0x71,
+    DestinationInsideSource = 0x76,
+    DestinationIsFile = 0x7E,
+    FileDestinationIsFolder = 0x80,
+    IoError = 1117,
+    Cancelled = 1223,
+};
+
+struct Request {
+    int operation = FO_COPY;
+    QString source;
+    QString destination;
+    int flags = 0;
+    int workers = 0; // files in flight at once; 0 picks the default
+};
+
+enum class ReplaceAnswer { Yes, YesToAll, No, Cancel };
+enum class ErrorAnswer { Retry, Skip, Cancel };
+
+// An incoming item whose name is already taken at the target.
+struct Conflict {
+    enum class Kind { File, Folder };
+    Kind kind = Kind::File;
+    QString source; // full path of the incoming item
+    QString target; // full path of the item already there
+};
+
+// A failure on one item that the operator may retry or skip.
+struct FileError {
+    QString path;
+    QString action; // "read", "create", "write", "delete" ...
+    int error = 0;  // errno
+    QString text() const;
+};
+
+// Answers the engine's questions. Called synchronously on a worker thread,
+// one question at a time; the engine remembers "to all" answers itself.
+class FileOpQuestions {
+public:
+    virtual ~FileOpQuestions() = default;
+    virtual ReplaceAnswer askReplace(const Conflict& conflict) = 0; // file: replace? folder: merge?
+    virtual bool askCreateFolder(const QString& path) = 0;
+    virtual ErrorAnswer askError(const FileError& error) = 0;
+};
+
+struct Progress {
+    qint64 filesDone = 0;
+    qint64 filesTotal = 0; // 0 while unknown
+    qint64 bytesDone = 0;
+    qint64 bytesTotal = 0;
+    qint64 elapsedMs = 0;
+    QString currentFile;
+    bool finished = false;
+};
+
+// The Windows-style result code for an errno value.
+int resultForErrno(int error);
+// The name given to an incoming item on collision: "Copy of name.ext", then
+// "Copy (2) of name.ext", ... kept within the 255-byte name limit.
+QByteArray collisionName(const QByteArray& name, int attempt, bool isFolder);
+
+} // namespace fileop
+
+Q_DECLARE_METATYPE(fileop::Progress)

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+
+// The settings file store: named values in [sections] of a small INI text file.
+// Every call reads or rewrites the file; nothing is cached between calls.
+namespace modINI {
+
+// The value of key in section, without enclosing quotes and at most 254 characters
+// long; the empty string when the file, the section or the key is missing.
+QString ReadINI(const QString& section, const QString& key, const QString& file);
+
+// Sets key in section to value, creating the file, section and key as needed.
+// Every other line of the file is kept as it was. The file is replaced atomically:
+// a crash or a full disk leaves either the old or the new file, never half of one.
+// The folder that holds the file is never created. Returns false on any failure.
+bool WriteINI(const QString& section, const QString& key, const QString& value, const QString& file);
+
+// Why the last failed WriteINI failed, for the operator ("No such file or directory").
+QString LastWriteError();
+
+} // namespace modINI

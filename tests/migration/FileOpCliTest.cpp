@@ -1,0 +1,115 @@
+// corvane-fileop as a script would run it: exit status, the "result: N" line,
+// and questions answered No when standard input is not a terminal.
+#include "EngineTestSupport.h"
+
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+namespace {
+
+struct CliRun {
+    int exitCode = -1;
+    QString out;
+    QString err;
+    QString lastErrLine() const { return err.trimmed().section(u'\n', -1); }
+};
+
+CliRun runCli(const QStringList& args, bool asNobody = false)
+{
+    QString program = QStringLiteral(CORVANE_APP_DIR "/corvane-fileop");
+    QStringList argv = args;
+    if (asNobody) {
+        argv.prepend(program);
+        argv = QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", "--"} + argv;
+        program = QStringLiteral("setpriv");
+    }
+    QProcess p;
+    p.setStandardInputFile(QProcess::nullDevice()); // not a terminal
+    p.start(program, argv);
+    EXPECT_TRUE(p.waitForFinished(30000));
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2,
+            QString::fromLocal8Bit(p.readAllStandardOutput()), QString::fromLocal8Bit(p.readAllStandardError())};
+}
+
+} // namespace
+
+TEST(FileOpCli, helpExplainsTheCommand)
+{
+    const CliRun r = runCli({"--help"});
+    EXPECT_EQ(r.exitCode, 0);
+    for (const char* word : {"copy|move", "--silent", "--no-confirm-mkdir", "--yes-to-all", "--rename-on-collision",
+                             "result: N", "not a terminal"})
+        EXPECT_TRUE(r.out.contains(QLatin1String(word))) << word;
+}
+
+TEST(FileOpCli, aSuccessfulCopyExitsZeroWithResultZero)
+{
+    TempTree t;
+    t.write("S/a.txt", "alpha");
+    const CliRun r = runCli({"copy", "--no-confirm-mkdir", t.path("S"), t.path("D")});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(r.lastErrLine(), "result: 0");
+    EXPECT_EQ(t.read("D/a.txt"), "alpha");
+}
+
+TEST(FileOpCli, withoutATerminalACollisionIsKeptAndTheRunFails)
+{
+    TempTree t;
+    t.write("S/a.txt", "alpha");
+    t.write("D/S/a.txt", "old");
+    const CliRun r = runCli({"copy", "--silent", t.path("S"), t.path("D")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.lastErrLine(), "result: 1223");
+    EXPECT_EQ(t.read("D/S/a.txt"), "old");
+}
+
+TEST(FileOpCli, withoutATerminalAMissingDestinationIsNotCreated)
+{
+    TempTree t;
+    t.write("S/a.txt", "alpha");
+    const CliRun r = runCli({"move", t.path("S"), t.path("new/D")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.lastErrLine(), "result: 1223");
+    EXPECT_FALSE(t.exists("new"));
+    EXPECT_EQ(t.read("S/a.txt"), "alpha");
+}
+
+TEST(FileOpCli, yesToAllAndRenameFlagsReachTheEngine)
+{
+    TempTree t;
+    t.write("S/a.txt", "alpha");
+    t.write("D/S/a.txt", "old");
+    EXPECT_EQ(runCli({"copy", "--rename-on-collision", "--yes-to-all", t.path("S"), t.path("D")}).exitCode, 0);
+    EXPECT_EQ(t.read("D/S/a.txt"), "old");
+    EXPECT_EQ(t.read("D/Copy of S/a.txt"), "alpha");
+    EXPECT_EQ(runCli({"copy", "--yes-to-all", t.path("S"), t.path("D")}).exitCode, 0);
+    EXPECT_EQ(t.read("D/S/a.txt"), "alpha");
+}
+
+TEST(FileOpCli, badUsageFailsWithoutTouchingAnything)
+{
+    TempTree t;
+    t.write("S/a.txt", "alpha");
+    EXPECT_EQ(runCli({"copy", t.path("S")}).exitCode, 1);
+    EXPECT_EQ(runCli({"clone", t.path("S"), t.path("D")}).exitCode, 1);
+    EXPECT_EQ(runCli({"copy", "--bogus", t.path("S"), t.path("D")}).exitCode, 1);
+    EXPECT_FALSE(t.exists("D"));
+}
+
+TEST(FileOpCli, anUnreadableFileIsSkippedAndReported)
+{
+    TempTree t;
+    t.write("S/a.txt", "alpha");
+    t.write("S/secret.txt", "secret");
+    ASSERT_EQ(::chmod(t.bytes("S/secret.txt").constData(), 0), 0);
+    // As root every file is readable: the run drops to nobody (setpriv).
+    const CliRun r = runCli({"copy", "--no-confirm-mkdir", t.path("S"), t.path("D")}, ::geteuid() == 0);
+    EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
+    EXPECT_EQ(r.lastErrLine(), "result: 5");
+    EXPECT_TRUE(r.err.contains(t.path("S/secret.txt")));
+    EXPECT_EQ(t.read("D/a.txt"), "alpha");
+    EXPECT_FALSE(t.exists("D/secret.txt"));
+}
