@@ -1,19 +1,22 @@
 #include "ToolForms.h"
 
-// The migration, directory-update and about forms are wired in here as they
-// land; until then the menu tells the operator the tool is not available.
+#include "app/frmAbout.h"
+#include "directory_update/frmLDAPUpdate.h"
+#include "migration/frmMigrate.h"
+
+// Each call loads a fresh form: its load handler runs here, before the menu hides.
 
 QWidget* CreateMigrateForm()
 {
-    return nullptr;
+    return new frmMigrate;
 }
 
 QWidget* CreateLDAPUpdateForm()
 {
-    return nullptr;
+    return new frmLDAPUpdate;
 }
 
 QWidget* CreateAboutForm()
 {
-    return nullptr;
+    return new frmAbout;
 }

@@ -54,7 +54,7 @@ frmAbout::frmAbout(QWidget* parent)
 
 QString frmAbout::FooterText()
 {
-    return QStringLiteral("\"An open-source project of the Brindle community\"");
+    return QStringLiteral("\"Corvane is an open-source project of the Brindle community\"");
 }
 
 void frmAbout::createControls()

@@ -4,6 +4,7 @@
 #include "app/LabelFit.h"
 #include "app/PictureButton.h"
 #include "app/ToolForms.h"
+#include "app/frmAbout.h"
 #include "common/FormKit.h"
 #include "common/MsgBox.h"
 #include "common/modMain.h"
@@ -115,8 +116,8 @@ void frmMain::createControls()
                                  QStringLiteral(":/images/about.png"), "Click here to find out more.");
     lblAbout = makeLabel(this, QStringLiteral("lblAbout"), twRect(3000, 6600, 2970, 225),
                          "About Corvane - File Migration Tool", 9);
-    lblFooter = makeLabel(this, QStringLiteral("lblFooter"), twRect(1080, 8040, 5340, 240),
-                          "\"Corvane is an open-source project of the Brindle community\"", 9.75);
+    lblFooter =
+        makeLabel(this, QStringLiteral("lblFooter"), twRect(1080, 8040, 5340, 240), frmAbout::FooterText(), 9.75);
     setGreyText(lblFooter);
 
     // The tools open with the mouse only.

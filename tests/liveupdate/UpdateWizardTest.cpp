@@ -22,6 +22,7 @@
 #include <QTest>
 
 #include <memory>
+#include <ostream>
 
 #include <gtest/gtest.h>
 
@@ -155,10 +156,12 @@ TEST_F(UpdateWizard, wholeWizardFromWelcomeToDownloadedInItsDialog)
     EXPECT_EQ(dialog->windowTitle(), "Corvane - File Migration Tool v1.0 BETA");
     c->setConfigFileURL(configUrl());
     dialog->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog));
+    dialog->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(dialog));
     QSignalSpy closeRequest(c, &vcUPDATECTL::CloseRequest);
 
     checkVersion(*c);
+    EXPECT_EQ(QApplication::focusWidget(), c->cmdNEXT); // the way on is offered
     EXPECT_EQ(c->wizardStep(), 1);
     EXPECT_TRUE(c->lblYES->isVisibleTo(c));
     EXPECT_FALSE(c->lblNO->isVisibleTo(c));
@@ -185,6 +188,7 @@ TEST_F(UpdateWizard, wholeWizardFromWelcomeToDownloadedInItsDialog)
         20000));
     EXPECT_EQ(c->lblPROGRESSUPDATE->text(), "Download of 200.00 KB complete.");
     EXPECT_FALSE(c->cmdNEXT->isEnabled());
+    EXPECT_EQ(QApplication::focusWidget(), c->cmdCANCEL);
     EXPECT_TRUE(readAll(target) == file);
     EXPECT_EQ(entries(env.desktopFolder()), QStringList({"setup.exe"}));
     const QRegularExpression progress("^\\d+\\.\\d\\d KB of 200\\.00 KB downloaded\\.\\.\\.$");
@@ -220,6 +224,12 @@ struct ConfigCase {
     QString updateName;
     QString fileName;
 };
+
+// Names the case in test output instead of dumping its bytes.
+void PrintTo(const ConfigCase& k, std::ostream* os)
+{
+    *os << k.name;
+}
 
 class ConfigFiles : public UpdateWizard, public ::testing::WithParamInterface<ConfigCase> {};
 

@@ -1,5 +1,7 @@
 // One main for every test executable: GUI tests run on the offscreen platform
 // at 96 dpi, so twips geometry and fonts are the same on every machine.
+#include "common/FormKit.h"
+
 #include <QApplication>
 
 #include <gtest/gtest.h>
@@ -12,6 +14,8 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication::setAttribute(Qt::AA_Use96Dpi);
     QApplication app(argc, argv);
+    // The same stand-in fonts as the program, so text measures as the operator sees it.
+    FormKit::InstallFontSubstitutes();
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
