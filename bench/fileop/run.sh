@@ -2,7 +2,8 @@
 # Times cp -a, rsync -a and corvane-fileop copy on the same trees and disk,
 # and a same-file-system move; prints a table with our time / cp time.
 #
-#   bench/fileop/run.sh [WORKDIR] [RUNS]      (default /var/tmp/corvane-bench, 3)
+#   [TREES="small mixed"] [USERS=300] bench/fileop/run.sh [WORKDIR] [RUNS]
+#   (defaults: /var/tmp/corvane-bench, 3 runs)
 #
 # Trees: "small" (300 users, ~30,000 files of 1-64 KiB) and "mixed" (the same
 # plus ~270 files of 1-20 MiB). The page cache is dropped before every run
@@ -15,6 +16,7 @@ work=${1:-/var/tmp/corvane-bench}
 runs=${2:-3}
 fileop=${FILEOP:-$here/../../build/corvane/corvane-fileop}
 users=${USERS:-300}
+trees=${TREES:-small mixed} # e.g. TREES=small for the small-file tree alone
 [ -x "$fileop" ] || { echo "build corvane-fileop first ($fileop)"; exit 1; }
 mkdir -p "$work"
 
@@ -44,7 +46,7 @@ time_one() { # key command...
 }
 
 echo "machine: $(nproc) cores, load average at start: $(cut -d' ' -f1-3 /proc/loadavg)"
-for tree in small mixed; do
+for tree in $trees; do
   src=$work/$tree
   echo "tree $tree: $(find "$src" -type f | wc -l) files, $(du -sm "$src" | cut -f1) MiB"
   for ((i = 1; i <= runs; i++)); do
@@ -72,7 +74,7 @@ echo "load average at end: $(cut -d' ' -f1-3 /proc/loadavg); cold cache: $cold"
 echo
 echo "| tree | cp -a (s) | rsync -a (s) | corvane-fileop (s) | ours / cp -a | ours / rsync -a |"
 echo "|---|---|---|---|---|---|"
-for tree in small mixed; do
+for tree in $trees; do
   cp_t=$(echo "${total[$tree cp -a]} / $runs" | bc -l)
   rs_t=$(echo "${total[$tree rsync -a]} / $runs" | bc -l)
   our_t=$(echo "${total[$tree corvane-fileop]} / $runs" | bc -l)

@@ -17,7 +17,7 @@ struct CliRun {
     QString lastErrLine() const { return err.trimmed().section(u'\n', -1); }
 };
 
-CliRun runCli(const QStringList& args, bool asNobody = false)
+CliRun runCli(const QStringList& args, bool asNobody = false, bool namedTemp = false)
 {
     QString program = QStringLiteral(CORVANE_APP_DIR "/corvane-fileop");
     QStringList argv = args;
@@ -27,6 +27,11 @@ CliRun runCli(const QStringList& args, bool asNobody = false)
         program = QStringLiteral("setpriv");
     }
     QProcess p;
+    if (namedTemp) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("CORVANE_FILEOP_NO_TMPFILE"), QStringLiteral("1"));
+        p.setProcessEnvironment(env);
+    }
     p.setStandardInputFile(QProcess::nullDevice()); // not a terminal
     p.start(program, argv);
     EXPECT_TRUE(p.waitForFinished(30000));
@@ -112,4 +117,22 @@ TEST(FileOpCli, anUnreadableFileIsSkippedAndReported)
     EXPECT_TRUE(r.err.contains(t.path("S/secret.txt")));
     EXPECT_EQ(t.read("D/a.txt"), "alpha");
     EXPECT_FALSE(t.exists("D/secret.txt"));
+}
+
+// File systems without O_TMPFILE get temporary names renamed into place: the
+// same rules must hold there, and no temporary file may be left behind.
+TEST(FileOpCli, theTemporaryNamePathKeepsTheRules)
+{
+    TempTree t;
+    t.write("S/a.txt", "alpha");
+    t.write("S/b.txt", "bravo");
+    EXPECT_EQ(runCli({"copy", "--no-confirm-mkdir", t.path("S"), t.path("D/S")}, false, true).exitCode, 0);
+    EXPECT_EQ(t.read("D/S/b.txt"), "bravo");
+    t.write("D/S/a.txt", "old alpha");
+    EXPECT_EQ(runCli({"copy", "--rename-on-collision", t.path("S"), t.path("D")}, false, true).exitCode, 0);
+    EXPECT_EQ(t.read("D/Copy of S/a.txt"), "alpha");
+    EXPECT_EQ(t.read("D/S/a.txt"), "old alpha");
+    EXPECT_EQ(runCli({"copy", "--yes-to-all", t.path("S"), t.path("D")}, false, true).exitCode, 0);
+    EXPECT_EQ(t.read("D/S/a.txt"), "alpha");
+    EXPECT_EQ(t.files("D"), QStringList({"Copy of S/a.txt", "Copy of S/b.txt", "S/a.txt", "S/b.txt"}));
 }

@@ -495,7 +495,9 @@ TEST(EngineMetadata, copyKeepsModeTimesXattrsAclsLinksAndHoles)
     makeSource(t);
     const QByteArray a = t.bytes("S/a.txt");
     ASSERT_EQ(::chmod(a.constData(), 0640), 0);
-    ASSERT_EQ(::setxattr(a.constData(), "user.corvane", "tag", 3, 0), 0);
+    // tmpfs before Linux 6.6 has no user.* attributes: then that one check is left out.
+    const bool userXattrs = ::setxattr(a.constData(), "user.corvane", "tag", 3, 0) == 0;
+    ASSERT_TRUE(userXattrs || errno == ENOTSUP) << std::strerror(errno);
     ASSERT_EQ(QProcess::execute("setfacl", {"-m", "u:nobody:rw", t.path("S/a.txt")}), 0);
     ASSERT_EQ(QProcess::execute("setfacl", {"-d", "-m", "g:nogroup:rx", t.path("S/docs")}), 0);
     ASSERT_EQ(::chmod(t.bytes("S/docs/deep").constData(), 0555), 0);
@@ -525,7 +527,9 @@ TEST(EngineMetadata, copyKeepsModeTimesXattrsAclsLinksAndHoles)
     EXPECT_EQ(d.st_mtim.tv_sec, 1100000000);
     EXPECT_EQ(d.st_mtim.tv_nsec, 987654321);
     EXPECT_EQ(d.st_atim.tv_nsec, 123456789);
-    EXPECT_EQ(xattrOf(t.path("D/a.txt"), "user.corvane"), "tag");
+    if (userXattrs) {
+        EXPECT_EQ(xattrOf(t.path("D/a.txt"), "user.corvane"), "tag");
+    }
     EXPECT_EQ(xattrOf(t.path("D/a.txt"), "system.posix_acl_access"),
               xattrOf(t.path("S/a.txt"), "system.posix_acl_access"));
     EXPECT_NE(xattrOf(t.path("D/a.txt"), "system.posix_acl_access"), "<none>");

@@ -67,7 +67,7 @@ private:
     MsgBoxHandler* m_previous;
 };
 
-class FormTest : public ::testing::Test {
+class MigrateForm : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -99,7 +99,7 @@ protected:
 
 } // namespace
 
-TEST_F(FormTest, opensWithItsCaptionsCopySelectedAndNothingChecked)
+TEST_F(MigrateForm, opensWithItsCaptionsCopySelectedAndNothingChecked)
 {
     EXPECT_EQ(form->objectName(), "frmMigrate");
     EXPECT_EQ(form->windowTitle(), modMain::AppCaption());
@@ -126,7 +126,7 @@ TEST_F(FormTest, opensWithItsCaptionsCopySelectedAndNothingChecked)
     EXPECT_TRUE(form->Text2->text().isEmpty());
 }
 
-TEST_F(FormTest, migrateWithAnEmptyBoxAsksForBothFolders)
+TEST_F(MigrateForm, migrateWithAnEmptyBoxAsksForBothFolders)
 {
     ScriptedMsgBox boxes{MsgBoxAnswer::OK, MsgBoxAnswer::OK};
     QTest::mouseClick(form->Command2, Qt::LeftButton);
@@ -140,7 +140,7 @@ TEST_F(FormTest, migrateWithAnEmptyBoxAsksForBothFolders)
     }
 }
 
-TEST_F(FormTest, pickingFillsTheBoxesAndCancelKeepsThem)
+TEST_F(MigrateForm, pickingFillsTheBoxesAndCancelKeepsThem)
 {
     ScriptedFolderPicker picker({"/srv/home", "", "/"});
     QTest::mouseClick(form->Command1[0], Qt::LeftButton);
@@ -153,7 +153,7 @@ TEST_F(FormTest, pickingFillsTheBoxesAndCancelKeepsThem)
                                              "Select the DESTINATION folder:"}));
 }
 
-TEST_F(FormTest, noToTheConfirmationChangesNothing)
+TEST_F(MigrateForm, noToTheConfirmationChangesNothing)
 {
     TempTree t;
     t.write("S/a.txt", "alpha");
@@ -171,7 +171,7 @@ TEST_F(FormTest, noToTheConfirmationChangesNothing)
         EXPECT_TRUE(w->isEnabled()) << w->objectName().toStdString();
 }
 
-TEST_F(FormTest, typedPathsAreMigratedAndASecondRunConfirmsTheSame)
+TEST_F(MigrateForm, typedPathsAreMigratedAndASecondRunConfirmsTheSame)
 {
     TempTree t;
     t.write("S/a.txt", "alpha");
@@ -197,7 +197,7 @@ TEST_F(FormTest, typedPathsAreMigratedAndASecondRunConfirmsTheSame)
     EXPECT_EQ(boxes.calls()[3].text, "File Migration Completed.");
 }
 
-TEST_F(FormTest, aFailedRunSaysSoWithTheStopIcon)
+TEST_F(MigrateForm, aFailedRunSaysSoWithTheStopIcon)
 {
     TempTree t;
     form->Text1->setText(t.path("missing"));
@@ -209,7 +209,7 @@ TEST_F(FormTest, aFailedRunSaysSoWithTheStopIcon)
     EXPECT_EQ(boxes.calls()[1].style, vbOKOnly | vbCritical);
 }
 
-TEST_F(FormTest, elevenControlsAreDisabledDuringTheRunAndEnabledAfter)
+TEST_F(MigrateForm, elevenControlsAreDisabledDuringTheRunAndEnabledAfter)
 {
     TempTree t;
     t.write("S/a.txt", "alpha");
@@ -243,7 +243,7 @@ TEST_F(FormTest, elevenControlsAreDisabledDuringTheRunAndEnabledAfter)
     EXPECT_EQ(t.read("new/D/a.txt"), "alpha");
 }
 
-TEST_F(FormTest, moveThenCopyAgainLeavesACopy)
+TEST_F(MigrateForm, moveThenCopyAgainLeavesACopy)
 {
     clickIndicator(form->Option1[1]);
     EXPECT_EQ(form->OperationCode(), FO_MOVE);
@@ -261,7 +261,7 @@ TEST_F(FormTest, moveThenCopyAgainLeavesACopy)
     EXPECT_EQ(t.read("S/a.txt"), "alpha") << "a copy, not a move";
 }
 
-TEST_F(FormTest, theFourBoxesGiveTheirFlags)
+TEST_F(MigrateForm, theFourBoxesGiveTheirFlags)
 {
     clickIndicator(form->Check1[1]);
     EXPECT_EQ(form->GetShellFlags(), 0x0200);
@@ -273,7 +273,7 @@ TEST_F(FormTest, theFourBoxesGiveTheirFlags)
     EXPECT_EQ(form->GetShellFlags(), 0x001C);
 }
 
-TEST_F(FormTest, closingShowsTheMainMenuAndDeletesTheForm)
+TEST_F(MigrateForm, closingShowsTheMainMenuAndDeletesTheForm)
 {
     form->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -281,7 +281,7 @@ TEST_F(FormTest, closingShowsTheMainMenuAndDeletesTheForm)
     EXPECT_TRUE(form.isNull());
 }
 
-TEST_F(FormTest, questionDialogsAnswerTheEngineFromTheUiThread)
+TEST_F(MigrateForm, questionDialogsAnswerTheEngineFromTheUiThread)
 {
     TempTree t;
     t.write("S/a.txt", "new alpha");

@@ -26,10 +26,12 @@ constexpr int kMaxRenameAttempts = 10000;
 std::atomic<unsigned> g_tempCounter{0};
 
 // O_TMPFILE needs a file system that has it and a way to link the file in:
-// AT_EMPTY_PATH as root, /proc/self/fd otherwise.
+// AT_EMPTY_PATH as root, /proc/self/fd otherwise. CORVANE_FILEOP_NO_TMPFILE
+// forces the temporary-name path that other file systems (vfat, SMB) take.
 std::atomic<bool>& tmpfileUsable()
 {
-    static std::atomic<bool> usable{::geteuid() == 0 || ::access("/proc/self/fd", X_OK) == 0};
+    static std::atomic<bool> usable{!::getenv("CORVANE_FILEOP_NO_TMPFILE") &&
+                                    (::geteuid() == 0 || ::access("/proc/self/fd", X_OK) == 0)};
     return usable;
 }
 
@@ -253,12 +255,22 @@ CopyOutcome copyRegular(const PlaceRequest& r, const FileOperationEngine& engine
         std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", out.get());
         const bool root = ::geteuid() == 0;
         const Create link = [&](const char* name) {
-            const int rc = root ? ::linkat(out.get(), "", r.dstDir, name, AT_EMPTY_PATH)
-                                : ::linkat(AT_FDCWD, proc, r.dstDir, name, AT_SYMLINK_FOLLOW);
-            return rc == 0 ? 0 : errno;
+            if (root && ::linkat(out.get(), "", r.dstDir, name, AT_EMPTY_PATH) == 0)
+                return 0;
+            if (root && errno == EEXIST)
+                return EEXIST;
+            return ::linkat(AT_FDCWD, proc, r.dstDir, name, AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
         };
-        if (const int e = placeAtomically(r.dstDir, r.dstName, r.replace, r.rename, link, &placed))
+        if (const int e = placeAtomically(r.dstDir, r.dstName, r.replace, r.rename, link, &placed)) {
+            if (e == EPERM || e == ENOENT || e == EOPNOTSUPP) {
+                // No way to link an unnamed file here (no /proc, no capability):
+                // from now on write under a temporary name instead.
+                tmpfileUsable().store(false);
+                out.reset();
+                return copyRegular(r, engine, bytesDone);
+            }
             return fail(e, QStringLiteral("create"), true);
+        }
         if (const int e = out.closeChecked()) {
             ::unlinkat(r.dstDir, placed.constData(), 0);
             return fail(e, QStringLiteral("write"), true);
