@@ -1,3 +1,4 @@
+#include "ScopedEnv.h"
 #include "WizardFixture.h"
 
 #include "directory_update/HomePathUpdate.h"
@@ -35,33 +36,6 @@ ChildRun runProgram(const QString& program, const QStringList& args, const QProc
     run.err = QString::fromUtf8(process.readAllStandardError());
     return run;
 }
-
-// Environment variables for the child processes the wizard starts while it lives.
-class ScopedEnv {
-public:
-    void set(const char* name, const QByteArray& value)
-    {
-        m_saved.append({name, qgetenv(name), qEnvironmentVariableIsSet(name)});
-        qputenv(name, value);
-    }
-    ~ScopedEnv()
-    {
-        for (auto it = m_saved.rbegin(); it != m_saved.rend(); ++it) {
-            if (it->wasSet)
-                qputenv(it->name, it->value);
-            else
-                qunsetenv(it->name);
-        }
-    }
-
-private:
-    struct Saved {
-        const char* name;
-        QByteArray value;
-        bool wasSet;
-    };
-    QList<Saved> m_saved;
-};
 
 QStringList entriesOf(const QStringList& acl)
 {

@@ -1,3 +1,4 @@
+#include "ScopedEnv.h"
 #include "WizardFixture.h"
 
 #include "Screenshot.h"
@@ -332,33 +333,6 @@ TEST_F(UpdateTest, usersAddedAfterTheCountGrowTheProgressBarInsteadOfEndingTheRu
 }
 
 namespace {
-
-// Sets environment variables for the child processes started while it lives.
-class ScopedEnv {
-public:
-    void set(const char* name, const QByteArray& value)
-    {
-        m_saved.append({name, qgetenv(name), qEnvironmentVariableIsSet(name)});
-        qputenv(name, value);
-    }
-    ~ScopedEnv()
-    {
-        for (auto it = m_saved.rbegin(); it != m_saved.rend(); ++it) {
-            if (it->wasSet)
-                qputenv(it->name, it->value);
-            else
-                qunsetenv(it->name);
-        }
-    }
-
-private:
-    struct Saved {
-        const char* name;
-        QByteArray value;
-        bool wasSet;
-    };
-    QList<Saved> m_saved;
-};
 
 QString getfacl(const QString& path)
 {

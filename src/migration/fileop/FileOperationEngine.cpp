@@ -147,6 +147,7 @@ private:
 
     Decision decideFile(const QString& source, const QString& target);
     Decision decideFolder(const QString& source, const QString& target, bool top);
+    Decision askOperator(const Conflict& conflict, bool& yesToAll, Decision yes);
     ErrorAnswer onError(const QString& path, const QString& action, int error);
     void recordFailure(int code, const QString& line);
     void noteOperatorSkip(const QString& path);
@@ -799,32 +800,7 @@ Decision TreeOperation::decideFile(const QString& source, const QString& target)
     // Renaming wins over replacing: it never destroys anything.
     if (m_request.flags & FOF_RENAMEONCOLLISION)
         return Decision::Rename;
-    std::lock_guard lock(m_askMutex);
-    if (m_replaceAll)
-        return Decision::Replace;
-    if (m_engine.isCancelled())
-        return Decision::Skip;
-    if (!m_questions) {
-        recordFailure(FileExists, QStringLiteral("%1: exists, nobody to ask").arg(target));
-        return Decision::Skip;
-    }
-    m_asking++;
-    const ReplaceAnswer a = m_questions->askReplace({Conflict::Kind::File, source, target});
-    m_asking--;
-    switch (a) {
-    case ReplaceAnswer::YesToAll:
-        m_replaceAll = true;
-        [[fallthrough]];
-    case ReplaceAnswer::Yes:
-        return Decision::Replace;
-    case ReplaceAnswer::No:
-        noteOperatorSkip(target);
-        return Decision::Skip;
-    case ReplaceAnswer::Cancel:
-        m_engine.cancel();
-        return Decision::Skip;
-    }
-    return Decision::Skip;
+    return askOperator({Conflict::Kind::File, source, target}, m_replaceAll, Decision::Replace);
 }
 
 Decision TreeOperation::decideFolder(const QString& source, const QString& target, bool top)
@@ -832,26 +808,32 @@ Decision TreeOperation::decideFolder(const QString& source, const QString& targe
     // Only the top folder gets a new name; inside it everything is new anyway.
     if (top && (m_request.flags & FOF_RENAMEONCOLLISION))
         return Decision::Rename;
+    return askOperator({Conflict::Kind::Folder, source, target}, m_mergeAll, Decision::Merge);
+}
+
+Decision TreeOperation::askOperator(const Conflict& conflict, bool& yesToAll, Decision yes)
+{
+    // One question at a time, and a "to all" answer given meanwhile holds for the waiting workers.
     std::lock_guard lock(m_askMutex);
-    if (m_mergeAll)
-        return Decision::Merge;
+    if (yesToAll)
+        return yes;
     if (m_engine.isCancelled())
         return Decision::Skip;
     if (!m_questions) {
-        recordFailure(FileExists, QStringLiteral("%1: exists, nobody to ask").arg(target));
+        recordFailure(FileExists, QStringLiteral("%1: exists, nobody to ask").arg(conflict.target));
         return Decision::Skip;
     }
     m_asking++;
-    const ReplaceAnswer a = m_questions->askReplace({Conflict::Kind::Folder, source, target});
+    const ReplaceAnswer a = m_questions->askReplace(conflict);
     m_asking--;
     switch (a) {
     case ReplaceAnswer::YesToAll:
-        m_mergeAll = true;
+        yesToAll = true;
         [[fallthrough]];
     case ReplaceAnswer::Yes:
-        return Decision::Merge;
+        return yes;
     case ReplaceAnswer::No:
-        noteOperatorSkip(target);
+        noteOperatorSkip(conflict.target);
         return Decision::Skip;
     case ReplaceAnswer::Cancel:
         m_engine.cancel();
