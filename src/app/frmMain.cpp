@@ -22,6 +22,9 @@ using namespace FormKit;
 
 namespace {
 QPointer<frmMain> g_menu;
+// Counts the requests to show the menu: a tool form that gives up while it
+// loads closes itself, and its close asks for the menu.
+int g_menuRequests = 0;
 
 frmMain::ToolFactories& toolFactories()
 {
@@ -54,6 +57,7 @@ frmMain* frmMain::Instance()
 
 void frmMain::ShowMenu()
 {
+    ++g_menuRequests;
     if (!g_menu)
         g_menu = new frmMain;
     else if (g_menu->m_exiting)
@@ -138,42 +142,47 @@ void frmMain::Form_Load()
 void frmMain::imgSettings_Click()
 {
     hide();
-    showTool(new frmSetup, QString());
+    openTool([] { return new frmSetup; }, QString());
 }
 
 void frmMain::imgMigrate_Click()
 {
     hide();
-    showTool(toolFactories().migrate ? toolFactories().migrate() : nullptr, QStringLiteral("The file migration"));
+    openTool(toolFactories().migrate, QStringLiteral("The file migration"));
 }
 
 void frmMain::imgUpdateAD_Click()
 {
-    // The wizard loads (and reads the directory) while the menu is still up.
-    QWidget* wizard = toolFactories().ldapUpdate ? toolFactories().ldapUpdate() : nullptr;
-    hide();
-    showTool(wizard, QStringLiteral("The Active Directory update"));
+    // The wizard loads (and reads the directory) while the menu is still up;
+    // the menu hides only once the wizard is ready to show.
+    openTool(toolFactories().ldapUpdate, QStringLiteral("The Active Directory update"), true);
 }
 
 void frmMain::imgAbout_Click()
 {
     hide();
-    showTool(toolFactories().about ? toolFactories().about() : nullptr, QStringLiteral("The About box"));
+    openTool(toolFactories().about, QStringLiteral("The About box"));
 }
 
-void frmMain::showTool(QWidget* form, const QString& toolName)
+void frmMain::openTool(const std::function<QWidget*()>& factory, const QString& toolName, bool hideAfterLoad)
 {
-    QPointer<QWidget> tool(form);
-    if (tool) {
-        tool->show();
-        return;
-    }
-    // No tool form (not in this build, or it failed to load): the operator must
-    // never be left without a window.
-    show();
-    if (!form)
+    const int requestsBefore = g_menuRequests;
+    QPointer<QWidget> tool(factory ? factory() : nullptr);
+    if (!tool) {
+        // Not in this build: the operator must never be left without a window.
+        show();
         MsgBox(toolName + QStringLiteral(" is not available in this version of Corvane."), vbOKOnly | vbInformation,
                modMain::AppCaption());
+        return;
+    }
+    if (g_menuRequests != requestsBefore) {
+        // The tool closed itself while loading and has brought the menu back.
+        show();
+        return;
+    }
+    if (hideAfterLoad)
+        hide();
+    tool->show();
 }
 
 void frmMain::closeEvent(QCloseEvent* event)

@@ -254,3 +254,25 @@ TEST_F(MainMenu, withoutPointCurTheButtonsShowThePointingHand)
     QTest::mouseMove(menu->imgAbout, menu->imgAbout->rect().center());
     ASSERT_TRUE(QTest::qWaitFor([&] { return menu->imgAbout->cursor().shape() == Qt::PointingHandCursor; }, 2000));
 }
+
+TEST_F(MainMenu, aToolThatGivesUpWhileLoadingLeavesTheMenuUp)
+{
+    // A tool that cannot start (no directory, say) closes itself during its load.
+    auto givesUp = [](const QString& name) {
+        return [name]() -> QWidget* {
+            auto* tool = new StandInTool(name);
+            tool->close();
+            return tool;
+        };
+    };
+    frmMain::SetToolFactories({givesUp("frmMigrate"), givesUp("frmLDAPUpdate"), givesUp("frmAbout")});
+    for (PictureButton* button : {menu->imgMigrate, menu->imgUpdateAD, menu->imgAbout}) {
+        ScriptedMsgBox boxes;
+        click(button);
+        QTest::qWait(20); // let the closed tool go
+        EXPECT_TRUE(menu->isVisible()) << button->objectName().toStdString();
+        EXPECT_EQ(visibleWindows().size(), 1) << button->objectName().toStdString();
+        EXPECT_TRUE(boxes.calls().empty());
+    }
+    EXPECT_EQ(StandInTool::closes, 3);
+}
