@@ -9,46 +9,33 @@
 
 using namespace fileop;
 
-ReplaceAnswer ScriptedQuestions::askReplace(const Conflict& conflict)
+template <typename T, typename Log, typename Item>
+T ScriptedQuestions::next(Log& log, const Item& item, const std::vector<T>& script, T fallback)
 {
     std::lock_guard lock(m_mutex);
     if (onQuestion)
         onQuestion();
-    const size_t n = conflicts.size();
-    conflicts.push_back(conflict);
-    if (n >= replaceAnswers.size()) {
-        ADD_FAILURE() << "unexpected replace question for " << conflict.target.toStdString();
-        return ReplaceAnswer::Cancel;
-    }
-    return replaceAnswers[n];
+    const auto n = static_cast<size_t>(log.size());
+    log.push_back(item);
+    if (n < script.size())
+        return script[n];
+    ADD_FAILURE() << "unexpected question number " << n + 1;
+    return fallback;
+}
+
+ReplaceAnswer ScriptedQuestions::askReplace(const Conflict& conflict)
+{
+    return next(conflicts, conflict, replaceAnswers, ReplaceAnswer::Cancel);
 }
 
 bool ScriptedQuestions::askCreateFolder(const QString& path)
 {
-    std::lock_guard lock(m_mutex);
-    if (onQuestion)
-        onQuestion();
-    const auto n = static_cast<size_t>(createAsked.size());
-    createAsked << path;
-    if (n >= createAnswers.size()) {
-        ADD_FAILURE() << "unexpected create question for " << path.toStdString();
-        return false;
-    }
-    return createAnswers[n];
+    return next(createAsked, path, createAnswers, false);
 }
 
 ErrorAnswer ScriptedQuestions::askError(const FileError& error)
 {
-    std::lock_guard lock(m_mutex);
-    if (onQuestion)
-        onQuestion();
-    const size_t n = errors.size();
-    errors.push_back(error);
-    if (n >= errorAnswers.size()) {
-        ADD_FAILURE() << "unexpected error prompt: " << error.text().toStdString();
-        return ErrorAnswer::Cancel;
-    }
-    return errorAnswers[n];
+    return next(errors, error, errorAnswers, ErrorAnswer::Cancel);
 }
 
 TempTree::TempTree()
@@ -67,16 +54,13 @@ void TempTree::write(const QString& rel, const QByteArray& content) const
 {
     QDir().mkpath(QFileInfo(path(rel)).path());
     QFile f(path(rel));
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate)) << rel.toStdString();
-    ASSERT_EQ(f.write(content), content.size());
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(content) == content.size()) << rel.toStdString();
 }
 
 QByteArray TempTree::read(const QString& rel) const
 {
     QFile f(path(rel));
-    if (!f.open(QIODevice::ReadOnly))
-        return QByteArray("<missing>");
-    return f.readAll();
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 
 bool TempTree::exists(const QString& rel) const
@@ -84,18 +68,13 @@ bool TempTree::exists(const QString& rel) const
     return QFileInfo::exists(path(rel)) || QFileInfo(path(rel)).isSymLink();
 }
 
-void TempTree::mkdirs(const QString& rel) const
-{
-    ASSERT_TRUE(QDir().mkpath(path(rel)));
-}
-
 QStringList TempTree::files(const QString& rel) const
 {
     QStringList out;
-    const QString root = path(rel);
-    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks, QDirIterator::Subdirectories);
+    QDirIterator it(path(rel), QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks,
+                    QDirIterator::Subdirectories);
     while (it.hasNext())
-        out << QDir(root).relativeFilePath(it.next());
+        out << QDir(path(rel)).relativeFilePath(it.next());
     out.sort();
     return out;
 }

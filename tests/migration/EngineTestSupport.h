@@ -28,6 +28,8 @@ public:
     fileop::ErrorAnswer askError(const fileop::FileError& error) override;
 
 private:
+    template <typename T, typename Log, typename Item>
+    T next(Log& log, const Item& item, const std::vector<T>& script, T fallback);
     std::mutex m_mutex;
 };
 
@@ -40,7 +42,6 @@ public:
     void write(const QString& rel, const QByteArray& content) const;
     QByteArray read(const QString& rel) const;
     bool exists(const QString& rel) const;
-    void mkdirs(const QString& rel) const;
     // Every file below rel (relative paths, sorted), links and folders excluded.
     QStringList files(const QString& rel) const;
 

@@ -17,23 +17,22 @@ struct CliRun {
     QString lastErrLine() const { return err.trimmed().section(u'\n', -1); }
 };
 
-CliRun runCli(const QStringList& args, bool asNobody = false, bool namedTemp = false)
+// asNobody drops to "nobody" (root reads everything); namedTemp forces the
+// temporary-name path used where O_TMPFILE is missing.
+CliRun runCli(QStringList args, bool asNobody = false, bool namedTemp = false)
 {
     QString program = QStringLiteral(CORVANE_APP_DIR "/corvane-fileop");
-    QStringList argv = args;
     if (asNobody) {
-        argv.prepend(program);
-        argv = QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", "--"} + argv;
+        args = QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", "--", program} + args;
         program = QStringLiteral("setpriv");
     }
     QProcess p;
-    if (namedTemp) {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (namedTemp)
         env.insert(QStringLiteral("CORVANE_FILEOP_NO_TMPFILE"), QStringLiteral("1"));
-        p.setProcessEnvironment(env);
-    }
+    p.setProcessEnvironment(env);
     p.setStandardInputFile(QProcess::nullDevice()); // not a terminal
-    p.start(program, argv);
+    p.start(program, args);
     EXPECT_TRUE(p.waitForFinished(30000));
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2,
             QString::fromLocal8Bit(p.readAllStandardOutput()), QString::fromLocal8Bit(p.readAllStandardError())};
@@ -41,61 +40,13 @@ CliRun runCli(const QStringList& args, bool asNobody = false, bool namedTemp = f
 
 } // namespace
 
-TEST(FileOpCli, helpExplainsTheCommand)
+TEST(FileOpCli, helpExplainsTheCommandAndBadUsageTouchesNothing)
 {
     const CliRun r = runCli({"--help"});
     EXPECT_EQ(r.exitCode, 0);
     for (const char* word : {"copy|move", "--silent", "--no-confirm-mkdir", "--yes-to-all", "--rename-on-collision",
                              "result: N", "not a terminal"})
         EXPECT_TRUE(r.out.contains(QLatin1String(word))) << word;
-}
-
-TEST(FileOpCli, aSuccessfulCopyExitsZeroWithResultZero)
-{
-    TempTree t;
-    t.write("S/a.txt", "alpha");
-    const CliRun r = runCli({"copy", "--no-confirm-mkdir", t.path("S"), t.path("D")});
-    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
-    EXPECT_EQ(r.lastErrLine(), "result: 0");
-    EXPECT_EQ(t.read("D/a.txt"), "alpha");
-}
-
-TEST(FileOpCli, withoutATerminalACollisionIsKeptAndTheRunFails)
-{
-    TempTree t;
-    t.write("S/a.txt", "alpha");
-    t.write("D/S/a.txt", "old");
-    const CliRun r = runCli({"copy", "--silent", t.path("S"), t.path("D")});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.lastErrLine(), "result: 1223");
-    EXPECT_EQ(t.read("D/S/a.txt"), "old");
-}
-
-TEST(FileOpCli, withoutATerminalAMissingDestinationIsNotCreated)
-{
-    TempTree t;
-    t.write("S/a.txt", "alpha");
-    const CliRun r = runCli({"move", t.path("S"), t.path("new/D")});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.lastErrLine(), "result: 1223");
-    EXPECT_FALSE(t.exists("new"));
-    EXPECT_EQ(t.read("S/a.txt"), "alpha");
-}
-
-TEST(FileOpCli, yesToAllAndRenameFlagsReachTheEngine)
-{
-    TempTree t;
-    t.write("S/a.txt", "alpha");
-    t.write("D/S/a.txt", "old");
-    EXPECT_EQ(runCli({"copy", "--rename-on-collision", "--yes-to-all", t.path("S"), t.path("D")}).exitCode, 0);
-    EXPECT_EQ(t.read("D/S/a.txt"), "old");
-    EXPECT_EQ(t.read("D/Copy of S/a.txt"), "alpha");
-    EXPECT_EQ(runCli({"copy", "--yes-to-all", t.path("S"), t.path("D")}).exitCode, 0);
-    EXPECT_EQ(t.read("D/S/a.txt"), "alpha");
-}
-
-TEST(FileOpCli, badUsageFailsWithoutTouchingAnything)
-{
     TempTree t;
     t.write("S/a.txt", "alpha");
     EXPECT_EQ(runCli({"copy", t.path("S")}).exitCode, 1);
@@ -104,35 +55,41 @@ TEST(FileOpCli, badUsageFailsWithoutTouchingAnything)
     EXPECT_FALSE(t.exists("D"));
 }
 
+TEST(FileOpCli, withoutATerminalQuestionsAreAnsweredNoAndTheFlagsAnswerThem)
+{
+    TempTree t;
+    t.write("S/a.txt", "alpha");
+    CliRun r = runCli({"move", t.path("S"), t.path("new/D")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.lastErrLine(), "result: 1223");
+    EXPECT_FALSE(t.exists("new")) << "a missing destination is not created";
+    r = runCli({"copy", "--no-confirm-mkdir", t.path("S"), t.path("D/S")});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(r.lastErrLine(), "result: 0");
+    t.write("D/S/a.txt", "old");
+    r = runCli({"copy", "--silent", t.path("S"), t.path("D")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.lastErrLine(), "result: 1223");
+    EXPECT_EQ(t.read("D/S/a.txt"), "old") << "a collision is kept";
+    // The same rules on the temporary-name path, which must leave no temporary file behind.
+    EXPECT_EQ(runCli({"copy", "--rename-on-collision", "--yes-to-all", t.path("S"), t.path("D")}, false, true).exitCode,
+              0);
+    EXPECT_EQ(t.read("D/Copy of S/a.txt"), "alpha");
+    EXPECT_EQ(runCli({"copy", "--yes-to-all", t.path("S"), t.path("D")}, false, true).exitCode, 0);
+    EXPECT_EQ(t.read("D/S/a.txt"), "alpha");
+    EXPECT_EQ(t.files("D"), QStringList({"Copy of S/a.txt", "S/a.txt"}));
+}
+
 TEST(FileOpCli, anUnreadableFileIsSkippedAndReported)
 {
     TempTree t;
     t.write("S/a.txt", "alpha");
     t.write("S/secret.txt", "secret");
     ASSERT_EQ(::chmod(t.bytes("S/secret.txt").constData(), 0), 0);
-    // As root every file is readable: the run drops to nobody (setpriv).
     const CliRun r = runCli({"copy", "--no-confirm-mkdir", t.path("S"), t.path("D")}, ::geteuid() == 0);
     EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
     EXPECT_EQ(r.lastErrLine(), "result: 5");
     EXPECT_TRUE(r.err.contains(t.path("S/secret.txt")));
     EXPECT_EQ(t.read("D/a.txt"), "alpha");
     EXPECT_FALSE(t.exists("D/secret.txt"));
-}
-
-// File systems without O_TMPFILE get temporary names renamed into place: the
-// same rules must hold there, and no temporary file may be left behind.
-TEST(FileOpCli, theTemporaryNamePathKeepsTheRules)
-{
-    TempTree t;
-    t.write("S/a.txt", "alpha");
-    t.write("S/b.txt", "bravo");
-    EXPECT_EQ(runCli({"copy", "--no-confirm-mkdir", t.path("S"), t.path("D/S")}, false, true).exitCode, 0);
-    EXPECT_EQ(t.read("D/S/b.txt"), "bravo");
-    t.write("D/S/a.txt", "old alpha");
-    EXPECT_EQ(runCli({"copy", "--rename-on-collision", t.path("S"), t.path("D")}, false, true).exitCode, 0);
-    EXPECT_EQ(t.read("D/Copy of S/a.txt"), "alpha");
-    EXPECT_EQ(t.read("D/S/a.txt"), "old alpha");
-    EXPECT_EQ(runCli({"copy", "--yes-to-all", t.path("S"), t.path("D")}, false, true).exitCode, 0);
-    EXPECT_EQ(t.read("D/S/a.txt"), "alpha");
-    EXPECT_EQ(t.files("D"), QStringList({"Copy of S/a.txt", "Copy of S/b.txt", "S/a.txt", "S/b.txt"}));
 }
