@@ -4,15 +4,12 @@
 #include <QString>
 #include <QTemporaryDir>
 
-// Points the live update at throw-away folders for one scope: "TEMP" at a
-// temporary folder, and the XDG desktop folder (through a user-dirs.dirs in a
-// private XDG_CONFIG_HOME) at a temporary desktop. The old environment comes back.
+// Points "TEMP" and the XDG desktop folder (through a private XDG_CONFIG_HOME)
+// at throw-away folders for one scope; the old environment comes back.
 class LiveUpdateEnvironment {
 public:
-    explicit LiveUpdateEnvironment(bool createDesktop = true);
+    LiveUpdateEnvironment();
     ~LiveUpdateEnvironment();
-    LiveUpdateEnvironment(const LiveUpdateEnvironment&) = delete;
-    LiveUpdateEnvironment& operator=(const LiveUpdateEnvironment&) = delete;
 
     QString tempFolder() const { return m_root.path() + "/temp/"; }
     QString desktopFolder() const { return m_root.path() + "/Desktop/"; }
@@ -21,8 +18,6 @@ public:
 
 private:
     QTemporaryDir m_root;
-    QByteArray m_oldTemp;
-    QByteArray m_oldConfigHome;
-    bool m_hadTemp;
-    bool m_hadConfigHome;
+    QByteArray m_oldTemp = qgetenv("TEMP");
+    QByteArray m_oldConfigHome = qgetenv("XDG_CONFIG_HOME");
 };
