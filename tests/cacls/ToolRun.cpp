@@ -9,8 +9,7 @@ ToolRun runProgram(const QString& program, const QStringList& args, const ToolOp
 {
     QProcess process;
     process.setProcessEnvironment(options.env);
-    if (!options.workingDirectory.isEmpty())
-        process.setWorkingDirectory(options.workingDirectory);
+    process.setWorkingDirectory(options.workingDirectory);
     if (options.asNobody)
         process.start("setpriv", QStringList{"--reuid=nobody", "--regid=nogroup", "--clear-groups", program} + args);
     else
@@ -26,20 +25,14 @@ ToolRun runProgram(const QString& program, const QStringList& args, const ToolOp
     return run;
 }
 
-ToolRun runCacls(const QStringList& args, const ToolOptions& options)
-{
-    return runProgram(CACLS_TOOL, args, options);
-}
-
 QStringList aclOf(const QString& path)
 {
     const ToolRun run = runProgram("getfacl", {"-c", "-p", "-n", path});
     EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
     QStringList entries;
-    for (QString line : run.out.split('\n', Qt::SkipEmptyParts)) {
-        line = line.section('\t', 0, 0).section('#', 0, 0).trimmed();
-        if (!line.isEmpty())
-            entries << line;
+    for (const QString& line : run.out.split('\n', Qt::SkipEmptyParts)) {
+        if (const QString entry = line.section('\t', 0, 0).section('#', 0, 0).trimmed(); !entry.isEmpty())
+            entries << entry;
     }
     return entries;
 }
@@ -51,21 +44,15 @@ QString aclTreeOf(const QString& path)
     return run.out;
 }
 
-QString nssWrapperLibrary()
+QProcessEnvironment withNssWrapper(QProcessEnvironment env, QString library)
 {
-    for (const char* candidate : {"/usr/lib/x86_64-linux-gnu/libnss_wrapper.so",
-                                  "/usr/lib/aarch64-linux-gnu/libnss_wrapper.so", "/usr/lib/libnss_wrapper.so"}) {
-        if (QFile::exists(candidate))
-            return candidate;
+    for (const char* candidate :
+         {"/usr/lib/x86_64-linux-gnu/libnss_wrapper.so", "/usr/lib/aarch64-linux-gnu/libnss_wrapper.so"}) {
+        if (library.isEmpty() && QFile::exists(candidate))
+            library = candidate;
     }
-    return {};
-}
-
-QProcessEnvironment withNssWrapper(QProcessEnvironment env, const QString& passwd, const QString& group)
-{
-    env.insert("LD_PRELOAD", nssWrapperLibrary());
-    env.insert("NSS_WRAPPER_PASSWD", passwd);
-    env.insert("NSS_WRAPPER_GROUP", group);
+    EXPECT_FALSE(library.isEmpty()) << "libnss_wrapper.so missing: scripts/install-deps.sh installs libnss-wrapper";
+    env.insert("LD_PRELOAD", library);
     // An ASan-built tool refuses to start with another library preloaded ahead of its runtime.
     const QString asan = env.value("ASAN_OPTIONS");
     env.insert("ASAN_OPTIONS", (asan.isEmpty() ? QString() : asan + ":") + "verify_asan_link_order=0");

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QProcessEnvironment>
-#include <QString>
 #include <QStringList>
 
 // Runs the built permission tool (or any helper) as a real child process and
@@ -18,15 +17,16 @@ struct ToolOptions {
     bool asNobody = false; // drop to the unprivileged user first (setpriv)
 };
 
-ToolRun runCacls(const QStringList& args, const ToolOptions& options = {});
 ToolRun runProgram(const QString& program, const QStringList& args, const ToolOptions& options = {});
+inline ToolRun runCacls(const QStringList& args, const ToolOptions& options = {})
+{
+    return runProgram(CACLS_TOOL, args, options);
+}
 
-// getfacl -n of one object: its entries, "user:1:rwx", "default:mask::rwx" ...,
-// without comments and effective-rights remarks.
+// getfacl -n of one object, one entry a line ("user:1:rwx", "default:mask::rwx"), no comments.
 QStringList aclOf(const QString& path);
 // getfacl -R -n of a whole tree, for before/after comparisons.
 QString aclTreeOf(const QString& path);
 
-// Environment that makes NSS read the given passwd/group files (nss_wrapper) for this child only.
-QProcessEnvironment withNssWrapper(QProcessEnvironment env, const QString& passwd, const QString& group);
-QString nssWrapperLibrary();
+// Preloads nss_wrapper (the given library, or the system's) into this child only.
+QProcessEnvironment withNssWrapper(QProcessEnvironment env, QString library = {});
