@@ -41,9 +41,11 @@ void FileOpProgressDialog::setProgress(const Progress& p)
 {
     const QFontMetrics fm(lblCurrent->font());
     lblCurrent->setText(fm.elidedText(p.currentFile, Qt::ElideMiddle, lblCurrent->width()));
-    if (p.bytesTotal > 0)
+    // Busy while counting: a share of a growing total would run backwards.
+    ProgressBar1->setRange(0, p.counting ? 0 : 1000);
+    if (!p.counting && p.bytesTotal > 0)
         ProgressBar1->setValue(static_cast<int>(1000.0 * double(p.bytesDone) / double(p.bytesTotal)));
-    else if (p.filesTotal > 0)
+    else if (!p.counting && p.filesTotal > 0)
         ProgressBar1->setValue(static_cast<int>(1000.0 * double(p.filesDone) / double(p.filesTotal)));
     lblCounts->setText(countsText(p));
     lblRate->setText(rateText(p));
@@ -62,6 +64,9 @@ QString FileOpProgressDialog::countsText(const Progress& p)
 {
     if (p.filesTotal == 0)
         return tr("Counting files...");
+    if (p.counting)
+        return tr("%1 of %2 files found so far, %3 copied")
+            .arg(QLocale().toString(p.filesDone), QLocale().toString(p.filesTotal), sizeText(p.bytesDone));
     return tr("%1 of %2 files, %3 of %4")
         .arg(QLocale().toString(p.filesDone), QLocale().toString(p.filesTotal), sizeText(p.bytesDone),
              sizeText(p.bytesTotal));
@@ -69,7 +74,7 @@ QString FileOpProgressDialog::countsText(const Progress& p)
 
 QString FileOpProgressDialog::rateText(const Progress& p)
 {
-    if (p.elapsedMs < 500 || p.bytesDone <= 0)
+    if (p.counting || p.elapsedMs < 500 || p.bytesDone <= 0)
         return tr("Estimating the time left...");
     const double rate = double(p.bytesDone) * 1000.0 / double(p.elapsedMs);
     const qint64 left = static_cast<qint64>(double(std::max<qint64>(p.bytesTotal - p.bytesDone, 0)) / rate);

@@ -18,13 +18,18 @@ struct CliRun {
 };
 
 // asNobody drops to "nobody" (root reads everything); namedTemp forces the
-// temporary-name path used where O_TMPFILE is missing.
-CliRun runCli(QStringList args, bool asNobody = false, bool namedTemp = false)
+// temporary-name path used where O_TMPFILE is missing; fileLimit caps the
+// open files, hard and soft.
+CliRun runCli(QStringList args, bool asNobody = false, bool namedTemp = false, int fileLimit = 0)
 {
     QString program = QStringLiteral(CORVANE_APP_DIR "/corvane-fileop");
     if (asNobody) {
         args = QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", "--", program} + args;
         program = QStringLiteral("setpriv");
+    }
+    if (fileLimit > 0) {
+        args = QStringList{QStringLiteral("--nofile=%1:%1").arg(fileLimit), "--", program} + args;
+        program = QStringLiteral("prlimit");
     }
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -92,4 +97,30 @@ TEST(FileOpCli, anUnreadableFileIsSkippedAndReported)
     EXPECT_TRUE(r.err.contains(t.path("S/secret.txt")));
     EXPECT_EQ(t.read("D/a.txt"), "alpha");
     EXPECT_FALSE(t.exists("D/secret.txt"));
+}
+
+// Folders are listed while files are copied; with few descriptors the walk
+// must wait for the workers rather than fail or reuse a closed folder.
+TEST(FileOpCli, aTreeWithMoreFoldersThanDescriptorsIsCopiedWhole)
+{
+    TempTree t;
+    // One worker busy with a big file first, so the walk gets far ahead of it.
+    t.write("S/big.bin", QByteArray(96 << 20, 'x'));
+    QStringList expected{"big.bin"};
+    for (int user = 0; user < 40; ++user)
+        for (const char* sub : {"Documents", "Desktop", "Pictures/2023"}) {
+            for (int f = 0; f < 3; ++f) {
+                const QString rel = QStringLiteral("u%1/%2/f%3.txt").arg(user).arg(QLatin1String(sub)).arg(f);
+                t.write("S/" + rel, rel.toUtf8());
+                expected << rel;
+            }
+        }
+    expected.sort();
+    const CliRun r = runCli({"copy", "--silent", "--no-confirm-mkdir", "--workers", "1", t.path("S"), t.path("D")},
+                            false, false, 160);
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    ASSERT_EQ(t.files("D"), expected);
+    for (const QString& rel : expected.mid(1))
+        EXPECT_EQ(t.read("D/" + rel), rel.toUtf8()) << rel.toStdString();
+    EXPECT_EQ(t.read("D/big.bin").size(), 96 << 20);
 }

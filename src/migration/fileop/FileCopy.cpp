@@ -25,13 +25,19 @@ constexpr int kMaxRenameAttempts = 10000;
 
 std::atomic<unsigned> g_tempCounter{0};
 
+bool runningAsRoot()
+{
+    static const bool root = ::geteuid() == 0;
+    return root;
+}
+
 // O_TMPFILE needs a file system that has it and a way to link the file in:
 // AT_EMPTY_PATH as root, /proc/self/fd otherwise. CORVANE_FILEOP_NO_TMPFILE
 // forces the temporary-name path that other file systems (vfat, SMB) take.
 std::atomic<bool>& tmpfileUsable()
 {
     static std::atomic<bool> usable{!::getenv("CORVANE_FILEOP_NO_TMPFILE") &&
-                                    (::geteuid() == 0 || ::access("/proc/self/fd", X_OK) == 0)};
+                                    (runningAsRoot() || ::access("/proc/self/fd", X_OK) == 0)};
     return usable;
 }
 
@@ -93,11 +99,11 @@ bool targetErrno(int e)
 // Copies [off, off + len) by copy_file_range (reflink or server-side copy where
 // the file system offers it), falling back to read/write. 0 or errno.
 int copyRange(int in, int out, off_t off, off_t len, const FileOperationEngine& engine, std::atomic<qint64>& bytesDone,
-              bool* onTarget)
+              std::atomic<bool>* rangeCopy, bool* onTarget)
 {
     loff_t ioff = off;
     loff_t ooff = off;
-    bool useCfr = true;
+    bool useCfr = !rangeCopy || rangeCopy->load(std::memory_order_relaxed);
     while (len > 0) {
         if (engine.isCancelled())
             return ECANCELED;
@@ -106,6 +112,9 @@ int copyRange(int in, int out, off_t off, off_t len, const FileOperationEngine& 
         if (useCfr) {
             n = ::copy_file_range(in, &ioff, out, &ooff, want, 0);
             if (n < 0 && fallbackErrno(errno)) {
+                // Across file systems, or without the call at all, it fails for every file alike.
+                if (rangeCopy && (errno == EXDEV || errno == ENOSYS))
+                    rangeCopy->store(false, std::memory_order_relaxed);
                 useCfr = false;
                 continue;
             }
@@ -138,11 +147,11 @@ int copyRange(int in, int out, off_t off, off_t len, const FileOperationEngine& 
 }
 
 int copyData(int in, int out, const struct stat& st, const FileOperationEngine& engine, std::atomic<qint64>& bytesDone,
-             bool* onTarget)
+             std::atomic<bool>* rangeCopy, bool* onTarget)
 {
     const bool sparse = st.st_size > 0 && st.st_blocks * 512 < st.st_size;
     if (!sparse)
-        return copyRange(in, out, 0, st.st_size, engine, bytesDone, onTarget);
+        return copyRange(in, out, 0, st.st_size, engine, bytesDone, rangeCopy, onTarget);
     // Only the data extents are copied; the holes stay holes.
     off_t pos = 0;
     qint64 copied = 0;
@@ -157,7 +166,7 @@ int copyData(int in, int out, const struct stat& st, const FileOperationEngine& 
         if (hole < 0)
             hole = st.st_size;
         hole = std::min(hole, st.st_size);
-        if (const int e = copyRange(in, out, data, hole - data, engine, bytesDone, onTarget))
+        if (const int e = copyRange(in, out, data, hole - data, engine, bytesDone, rangeCopy, onTarget))
             return e;
         copied += hole - data;
         pos = hole;
@@ -213,7 +222,12 @@ bool ignorableChownError(int e)
 
 CopyOutcome copyRegular(const PlaceRequest& r, const FileOperationEngine& engine, std::atomic<qint64>& bytesDone)
 {
-    UniqueFd in(::openat(r.srcDir, r.srcName.constData(), O_RDONLY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
+    // Reading a tree to move it must not mark every file as read; O_NOATIME
+    // is for the owner and root only.
+    constexpr int flags = O_RDONLY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC;
+    UniqueFd in(::openat(r.srcDir, r.srcName.constData(), flags | O_NOATIME));
+    if (!in.valid() && errno == EPERM)
+        in.reset(::openat(r.srcDir, r.srcName.constData(), flags));
     if (!in.valid())
         return {errno, QStringLiteral("read"), false};
     struct stat st {};
@@ -226,7 +240,7 @@ CopyOutcome copyRegular(const PlaceRequest& r, const FileOperationEngine& engine
         out.reset(::openat(r.dstDir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
         if (!out.valid()) {
             if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
-                return {errno, QStringLiteral("create"), true};
+                return {errno, QStringLiteral("create"), true, st.st_size};
             tmpfileUsable().store(false);
         }
     }
@@ -234,17 +248,17 @@ CopyOutcome copyRegular(const PlaceRequest& r, const FileOperationEngine& engine
         tmp = tempName();
         out.reset(::openat(r.dstDir, tmp.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600));
         if (!out.valid())
-            return {errno, QStringLiteral("create"), true};
+            return {errno, QStringLiteral("create"), true, st.st_size};
     }
     auto fail = [&](int e, const QString& action, bool onTarget) {
         out.reset();
         if (!tmp.isEmpty())
             ::unlinkat(r.dstDir, tmp.constData(), 0);
-        return CopyOutcome{e, action, onTarget};
+        return CopyOutcome{e, action, onTarget, st.st_size};
     };
 
     bool onTarget = false;
-    if (const int e = copyData(in.get(), out.get(), st, engine, bytesDone, &onTarget))
+    if (const int e = copyData(in.get(), out.get(), st, engine, bytesDone, r.rangeCopy, &onTarget))
         return fail(e, onTarget ? QStringLiteral("write") : QStringLiteral("read"), onTarget);
     if (const int e = copyMetadata(in.get(), out.get(), st))
         return fail(e, QStringLiteral("set attributes of"), true);
@@ -253,7 +267,7 @@ CopyOutcome copyRegular(const PlaceRequest& r, const FileOperationEngine& engine
     if (tmp.isEmpty()) {
         char proc[64];
         std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", out.get());
-        const bool root = ::geteuid() == 0;
+        const bool root = runningAsRoot();
         const Create link = [&](const char* name) {
             if (root && ::linkat(out.get(), "", r.dstDir, name, AT_EMPTY_PATH) == 0)
                 return 0;
@@ -275,7 +289,7 @@ CopyOutcome copyRegular(const PlaceRequest& r, const FileOperationEngine& engine
             ::unlinkat(r.dstDir, placed.constData(), 0);
             return fail(e, QStringLiteral("write"), true);
         }
-        return {};
+        return {0, {}, false, st.st_size};
     }
 
     if (const int e = out.closeChecked())
@@ -300,7 +314,7 @@ CopyOutcome copyRegular(const PlaceRequest& r, const FileOperationEngine& engine
     }
     if (e != 0)
         return fail(e, QStringLiteral("create"), true);
-    return {};
+    return {0, {}, false, st.st_size};
 }
 
 // Links and special files are created in one step, so they never exist half-made.
@@ -331,7 +345,7 @@ CopyOutcome copyOther(const PlaceRequest& r)
     if (const int e = placeAtomically(r.dstDir, r.dstName, r.replace, r.rename, create, &placed))
         return {e, QStringLiteral("create"), true};
 
-    if (::geteuid() == 0 && ::fchownat(r.dstDir, placed.constData(), st.st_uid, st.st_gid, AT_SYMLINK_NOFOLLOW) != 0 &&
+    if (runningAsRoot() && ::fchownat(r.dstDir, placed.constData(), st.st_uid, st.st_gid, AT_SYMLINK_NOFOLLOW) != 0 &&
         !ignorableChownError(errno))
         return {errno, QStringLiteral("set attributes of"), true};
     if (!S_ISLNK(st.st_mode) && ::fchmodat(r.dstDir, placed.constData(), st.st_mode & 07777, 0) != 0)
@@ -355,7 +369,7 @@ CopyOutcome copyItem(const PlaceRequest& request, const FileOperationEngine& eng
 
 int copyMetadata(int srcFd, int dstFd, const struct stat& st)
 {
-    if (::geteuid() == 0 && ::fchown(dstFd, st.st_uid, st.st_gid) != 0 && !ignorableChownError(errno))
+    if (runningAsRoot() && ::fchown(dstFd, st.st_uid, st.st_gid) != 0 && !ignorableChownError(errno))
         return errno;
     if (const int e = copyXattrs(srcFd, dstFd))
         return e;

@@ -21,12 +21,16 @@ struct PlaceRequest {
     mode_t type = 0;      // S_IFREG, S_IFLNK, ...
     bool replace = false; // put it over an existing item of that name
     bool rename = false;  // put it under the first free "Copy of" name
+    // Shared by the files of one run: cleared once copy_file_range proves
+    // unusable between the two file systems, so it is not tried per file.
+    std::atomic<bool>* rangeCopy = nullptr;
 };
 
 struct CopyOutcome {
     int error = 0; // errno; EEXIST = the name is taken (neither replace nor rename asked)
     QString action;
     bool onTarget = false;
+    qint64 size = -1; // the source's size when it was read
 };
 
 // Copies one file, link or special file with its metadata. A regular file is

@@ -78,6 +78,7 @@ struct Progress {
     qint64 filesTotal = 0; // 0 while unknown
     qint64 bytesDone = 0;
     qint64 bytesTotal = 0;
+    bool counting = false; // the totals still grow: files are copied while the tree is read
     qint64 elapsedMs = 0;
     QString currentFile;
     bool finished = false;

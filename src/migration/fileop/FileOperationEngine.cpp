@@ -15,7 +15,8 @@
 
 #include <cerrno>
 #include <condition_variable>
-#include <functional>
+#include <deque>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -30,22 +31,32 @@ constexpr qint64 kProgressIntervalMs = 100;
 enum class Decision { New, Replace, Rename, Merge, Skip };
 
 struct DirNode {
-    int parent = -1;
+    DirNode* parent = nullptr;
     QByteArray srcName;
     QByteArray dstName;
-    UniqueFd src;         // O_RDONLY while listing, kept for the workers while fds last
-    UniqueFd dst;         // O_PATH
+    UniqueFd src;         // O_RDONLY from its listing on, while descriptors last
+    UniqueFd dst;         // O_PATH, the same
     bool created = false; // made by us: gets the source's metadata in the last pass
     bool merged = false;  // existed before: its entries may collide
-    bool complete = true; // every entry below was scanned (a move may then remove the folder)
+    // The walker's hold while it lists the folder, plus one per queued file not
+    // yet done: only at zero may the walker close the descriptors.
+    std::atomic<int> holds{1};
 };
 
 struct FileJob {
-    int dir = 0;
+    FileJob(DirNode* d, const QByteArray& n, mode_t t, qint64 s)
+        : dir(d)
+        , name(n)
+        , dstName(n)
+        , type(t)
+        , size(s)
+    {}
+    DirNode* dir;
     QByteArray name;
     QByteArray dstName;
-    mode_t type = 0;
-    qint64 size = 0;
+    mode_t type;
+    std::atomic<qint64> size; // -1 until whoever stats the file first counts it in the total
+    bool done = false;        // written by the one worker that ran it, read after the workers joined
 };
 
 QByteArray parentOf(const QByteArray& path)
@@ -89,6 +100,15 @@ QByteArray canonicalFuture(const QByteArray& path, int* error)
     return (base == "/" ? base : base + "/") + rest;
 }
 
+// Reading a tree to move it must not mark every folder as read; O_NOATIME is
+// for the owner and root only.
+int openSourceDir(int parentFd, const QByteArray& name)
+{
+    constexpr int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    const int fd = ::openat(parentFd, name.constData(), flags | O_NOATIME);
+    return fd >= 0 || errno != EPERM ? fd : ::openat(parentFd, name.constData(), flags);
+}
+
 bool isInside(const QByteArray& inner, const QByteArray& outer)
 {
     return outer == "/" || inner.startsWith(outer + "/");
@@ -103,12 +123,14 @@ void raiseFileLimit()
     }
 }
 
-int fileBudget()
+// Descriptors the folders may keep open: the limit, less what the workers
+// (two files each) and everything else in the process need.
+int fileBudget(int workers)
 {
     rlimit lim{};
-    if (::getrlimit(RLIMIT_NOFILE, &lim) != 0)
-        return 200;
-    return static_cast<int>(std::min<rlim_t>(lim.rlim_cur, 1 << 16)) - 200;
+    const int limit =
+        ::getrlimit(RLIMIT_NOFILE, &lim) == 0 ? static_cast<int>(std::min<rlim_t>(lim.rlim_cur, 1 << 16)) : 1024;
+    return std::max(limit - 100 - 2 * workers, 8);
 }
 
 } // namespace
@@ -136,12 +158,16 @@ private:
                    const QString& dpath, bool top);
     bool renameToFreeName(int sfd, const QByteArray& sname, int dfd, const QByteArray& dname, bool isFolder);
     int copyTree();
-    bool scan();
-    int addDir(int parent, const QByteArray& srcName, const QByteArray& dstName, bool top);
-    void listDir(int index);
-    void runWorkers();
-    void parallel(const std::function<void(FileJob&)>& fn);
-    void copyJob(const FileJob& job);
+    bool walk();
+    DirNode* addDir(DirNode& parent, const QByteArray& srcName, const QByteArray& dstName, bool top);
+    void listDir(DirNode& node);
+    bool openDir(DirNode& node);
+    void closeFinishedDirs(size_t listing);
+    void sizeQueuedFiles();
+    void workLoop();
+    void waitForWorkers(std::vector<std::thread>& workers);
+    void copyJob(FileJob& job);
+    void countSize(FileJob& job, qint64 size);
     void finishDirs();
     int deleteSources();
 
@@ -153,11 +179,11 @@ private:
     void noteOperatorSkip(const QString& path);
     int result() const;
 
-    QString srcPath(int dir, const QByteArray& name = {}) const;
-    QString dstPath(int dir, const QByteArray& name = {}) const;
-    QByteArray relPath(int dir, bool source) const;
-    int srcFd(int dir, UniqueFd& holder) const;
-    int dstFd(int dir, UniqueFd& holder) const;
+    QString srcPath(const DirNode* dir, const QByteArray& name = {}) const;
+    QString dstPath(const DirNode* dir, const QByteArray& name = {}) const;
+    QByteArray relPath(const DirNode* dir, bool source) const;
+    int srcFd(const DirNode* dir, UniqueFd& holder) const;
+    int dstFd(const DirNode* dir, UniqueFd& holder) const;
 
     void emitProgress(bool finished);
     void maybeEmit();
@@ -171,13 +197,28 @@ private:
     QByteArray m_target;
     bool m_destinationMissing = false;
 
-    std::vector<DirNode> m_dirs;
-    std::vector<FileJob> m_jobs;
-    std::vector<char> m_jobDone; // written by one worker each, read after they joined
-    qint64 m_bytesTotal = 0;
+    // [0] stands for the parents of S and T; the rest in the order listed. Only
+    // the walker touches the vector while the workers run; they hold pointers.
+    std::vector<std::unique_ptr<DirNode>> m_dirs;
     int m_openDirFds = 0;
+    int m_fdBudget = 0;
+    size_t m_closeFrom = 1; // the folders before it have been closed
 
-    std::atomic<size_t> m_currentJob{0};
+    // Every file of the run in queue order. The walker appends while the
+    // workers take from the front; a deque keeps taken jobs where they are.
+    std::deque<FileJob> m_jobs;
+    size_t m_nextJob = 0;     // guarded by m_queueMutex
+    bool m_walkDone = false;  // guarded by m_queueMutex
+    int m_workersRunning = 0; // guarded by m_queueMutex
+    std::mutex m_queueMutex;
+    std::condition_variable m_queueCv;
+    std::condition_variable m_workersDoneCv;
+    std::atomic<bool> m_rangeCopy{true};
+
+    std::atomic<const FileJob*> m_currentJob{nullptr};
+    std::atomic<qint64> m_filesTotal{0};
+    std::atomic<qint64> m_bytesTotal{0};
+    std::atomic<bool> m_counting{false};
     std::atomic<qint64> m_filesDone{0};
     std::atomic<qint64> m_bytesDone{0};
     std::atomic<int> m_asking{0};
@@ -438,14 +479,33 @@ bool TreeOperation::renameToFreeName(int sfd, const QByteArray& sname, int dfd, 
     return false;
 }
 
+// Files are copied while the walk goes on: the workers start on the first
+// folder's files while the later folders are still being listed.
 int TreeOperation::copyTree()
 {
-    // Folders made so far get their metadata even when the scan stopped early.
-    const bool scanned = scan();
-    if (scanned)
-        runWorkers();
+    const int count = m_request.workers > 0 ? m_request.workers : kDefaultWorkers;
+    m_fdBudget = fileBudget(count);
+    m_counting = true;
+    std::vector<std::thread> workers;
+    workers.reserve(count);
+    m_workersRunning = count;
+    for (int i = 0; i < count; ++i)
+        workers.emplace_back([this] { workLoop(); });
+
+    const bool walked = walk();
+    {
+        std::lock_guard lock(m_queueMutex);
+        m_walkDone = true;
+    }
+    m_queueCv.notify_all();
+    if (walked)
+        sizeQueuedFiles();
+    m_counting = false;
+    waitForWorkers(workers);
+
+    // Folders made so far get their metadata even when the walk stopped early.
     finishDirs();
-    if (scanned && m_request.operation == FO_MOVE && !m_engine.isCancelled()) {
+    if (walked && m_request.operation == FO_MOVE && !m_engine.isCancelled()) {
         const int rc = deleteSources();
         if (rc != Success)
             return rc;
@@ -453,77 +513,63 @@ int TreeOperation::copyTree()
     return result();
 }
 
-bool TreeOperation::scan()
+// Lists the tree breadth first, making the target folders and queueing the
+// files. Returns false when the top could not be read or the run was cancelled.
+bool TreeOperation::walk()
 {
-    DirNode root;
-    root.src.reset(::open(parentOf(m_source).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    root.dst.reset(::open(parentOf(m_target).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    root.merged = true;
-    if (!root.src.valid() || !root.dst.valid()) {
+    auto root = std::make_unique<DirNode>();
+    root->src.reset(::open(parentOf(m_source).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    root->dst.reset(::open(parentOf(m_target).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    root->merged = true;
+    if (!root->src.valid() || !root->dst.valid()) {
         const int e = errno;
         recordFailure(resultForErrno(e), FileError{QString::fromLocal8Bit(m_target), QStringLiteral("open"), e}.text());
         return false;
     }
-    m_dirs.push_back(std::move(root));
+    DirNode* top = m_dirs.emplace_back(std::move(root)).get();
 
     struct stat st {};
-    if (::fstatat(m_dirs[0].src.get(), baseName(m_source).constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (::fstatat(top->src.get(), baseName(m_source).constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
         recordFailure(SourceMissing, QString::fromLocal8Bit(m_source));
         return false;
     }
-    if (S_ISDIR(st.st_mode)) {
-        if (addDir(0, baseName(m_source), baseName(m_target), true) < 0)
-            return false;
-        for (size_t i = 1; i < m_dirs.size() && !m_engine.isCancelled(); ++i) {
-            listDir(static_cast<int>(i));
-            maybeEmit();
-        }
-    } else {
-        m_jobs.push_back({0, baseName(m_source), baseName(m_target), st.st_mode & S_IFMT, st.st_size});
+    if (!S_ISDIR(st.st_mode)) {
+        std::lock_guard lock(m_queueMutex);
+        FileJob& job = m_jobs.emplace_back(top, baseName(m_source), st.st_mode & S_IFMT, st.st_size);
+        job.dstName = baseName(m_target);
+        m_filesTotal = 1;
+        m_bytesTotal = S_ISREG(st.st_mode) ? st.st_size : 0;
+        m_queueCv.notify_one();
+        return true;
     }
-    m_jobDone.assign(m_jobs.size(), 0);
-    if (m_engine.isCancelled())
+    if (!addDir(*top, baseName(m_source), baseName(m_target), true))
         return false;
-    std::atomic<qint64> bytes{0};
-    parallel([&](FileJob& job) {
-        if (job.size < 0) {
-            UniqueFd holder;
-            struct stat js {};
-            // A failure here is met again, and asked about, when the file is copied.
-            if (::fstatat(srcFd(job.dir, holder), job.name.constData(), &js, AT_SYMLINK_NOFOLLOW) == 0) {
-                job.type = js.st_mode & S_IFMT;
-                job.size = js.st_size;
-            }
-        }
-        if (job.type == S_IFREG && job.size > 0)
-            bytes += job.size;
-    });
-    m_bytesTotal = bytes.load();
+    // The vector grows while it is walked; the nodes themselves never move.
+    for (size_t i = 1; i < m_dirs.size() && !m_engine.isCancelled(); ++i) {
+        closeFinishedDirs(i);
+        listDir(*m_dirs[i]);
+        maybeEmit();
+    }
     return !m_engine.isCancelled();
 }
 
-// Opens the source folder and makes (or merges into, or renames) its target.
-// Returns the new node's index, or -1 when the subtree is left out.
-int TreeOperation::addDir(int parent, const QByteArray& srcName, const QByteArray& dstName, bool top)
+// Checks that the source folder can be read, then makes (or merges into, or
+// renames) its target. Returns the new node, or null when the subtree is left out.
+DirNode* TreeOperation::addDir(DirNode& parent, const QByteArray& srcName, const QByteArray& dstName, bool top)
 {
-    UniqueFd src;
     for (;;) {
         UniqueFd holder;
-        src.reset(
-            ::openat(srcFd(parent, holder), srcName.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (src.valid())
+        if (UniqueFd(openSourceDir(srcFd(&parent, holder), srcName)).valid())
             break;
-        const ErrorAnswer a = onError(srcPath(parent, srcName), QStringLiteral("open"), errno);
-        if (a != ErrorAnswer::Retry) {
-            m_dirs[parent].complete = false;
-            return -1;
-        }
+        const ErrorAnswer a = onError(srcPath(&parent, srcName), QStringLiteral("open"), errno);
+        if (a != ErrorAnswer::Retry)
+            return nullptr;
     }
     QByteArray name = dstName;
     bool created = false;
     bool merged = false;
     UniqueFd holder;
-    const int pfd = dstFd(parent, holder);
+    const int pfd = dstFd(&parent, holder);
     int attempt = 0;
     while (!m_engine.isCancelled()) {
         if (attempt > 0)
@@ -537,62 +583,99 @@ int TreeOperation::addDir(int parent, const QByteArray& srcName, const QByteArra
             struct stat t {};
             const bool isDir = ::fstatat(pfd, name.constData(), &t, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(t.st_mode);
             if (isDir) {
-                const Decision d = decideFolder(srcPath(parent, srcName), dstPath(parent, name), top);
+                const Decision d = decideFolder(srcPath(&parent, srcName), dstPath(&parent, name), top);
                 if (d == Decision::Merge) {
                     merged = true;
                     break;
                 }
-                if (d != Decision::Rename) {
-                    m_dirs[parent].complete = false;
-                    return -1;
-                }
+                if (d != Decision::Rename)
+                    return nullptr;
             } else if (!(top && (m_request.flags & FOF_RENAMEONCOLLISION))) {
                 e = ENOTDIR; // a file stands where the folder should go
             }
         }
         if (e == EEXIST) { // the next "Copy of" name
             if (++attempt > kMaxRenameAttempts) {
-                recordFailure(FileExists, QStringLiteral("%1: no free name").arg(dstPath(parent, dstName)));
-                return -1;
+                recordFailure(FileExists, QStringLiteral("%1: no free name").arg(dstPath(&parent, dstName)));
+                return nullptr;
             }
             continue;
         }
-        const ErrorAnswer a = onError(dstPath(parent, name), QStringLiteral("create"), e);
-        if (a != ErrorAnswer::Retry) {
-            m_dirs[parent].complete = false;
-            return -1;
-        }
+        const ErrorAnswer a = onError(dstPath(&parent, name), QStringLiteral("create"), e);
+        if (a != ErrorAnswer::Retry)
+            return nullptr;
     }
     if (m_engine.isCancelled())
-        return -1;
+        return nullptr;
 
-    DirNode node;
-    node.parent = parent;
-    node.srcName = srcName;
-    node.dstName = name;
-    node.created = created;
-    node.merged = merged;
-    node.src = std::move(src);
-    node.dst.reset(::openat(pfd, name.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!node.dst.valid()) {
-        const int e = errno;
-        recordFailure(resultForErrno(e), FileError{dstPath(parent, name), QStringLiteral("open"), e}.text());
-        m_dirs[parent].complete = false;
-        return -1;
-    }
-    m_openDirFds += 2;
-    m_dirs.push_back(std::move(node));
-    return static_cast<int>(m_dirs.size()) - 1;
+    // The descriptors are opened again when the folder is listed: a wide tree
+    // would otherwise hold two for every folder still waiting its turn.
+    auto node = std::make_unique<DirNode>();
+    node->parent = &parent;
+    node->srcName = srcName;
+    node->dstName = name;
+    node->created = created;
+    node->merged = merged;
+    return m_dirs.emplace_back(std::move(node)).get();
 }
 
-void TreeOperation::listDir(int index)
+bool TreeOperation::openDir(DirNode& node)
 {
-    UniqueFd listing(::dup(m_dirs[index].src.get()));
+    UniqueFd sh;
+    UniqueFd dh;
+    const int sfd = srcFd(node.parent, sh);
+    const int dfd = dstFd(node.parent, dh);
+    node.src.reset(openSourceDir(sfd, node.srcName));
+    if (!node.src.valid()) {
+        const int e = errno;
+        recordFailure(resultForErrno(e), FileError{srcPath(&node), QStringLiteral("read"), e}.text());
+        return false;
+    }
+    node.dst.reset(::openat(dfd, node.dstName.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!node.dst.valid()) {
+        const int e = errno;
+        recordFailure(resultForErrno(e), FileError{dstPath(&node), QStringLiteral("open"), e}.text());
+        node.src.reset();
+        return false;
+    }
+    m_openDirFds += 2;
+    return true;
+}
+
+// Every folder stays open for the later passes while descriptors are plenty.
+// Past the budget, the walk closes the folders whose files are all done,
+// oldest first, and waits for the workers when the oldest is still in use:
+// they take files in queue order, so it is soon free.
+void TreeOperation::closeFinishedDirs(size_t listing)
+{
+    while (m_openDirFds > m_fdBudget && m_closeFrom < listing && !m_engine.isCancelled()) {
+        DirNode& oldest = *m_dirs[m_closeFrom];
+        if (oldest.holds.load() > 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            maybeEmit();
+            continue;
+        }
+        if (oldest.src.valid()) {
+            oldest.src.reset();
+            oldest.dst.reset();
+            m_openDirFds -= 2;
+        }
+        ++m_closeFrom;
+    }
+}
+
+void TreeOperation::listDir(DirNode& node)
+{
+    if (!openDir(node)) {
+        node.holds = 0;
+        return;
+    }
+    UniqueFd listing(::dup(node.src.get()));
     DIR* dir = listing.valid() ? ::fdopendir(listing.get()) : nullptr;
     if (!dir) {
         const int e = errno;
-        recordFailure(resultForErrno(e), FileError{srcPath(index), QStringLiteral("read"), e}.text());
-        m_dirs[index].complete = false;
+        recordFailure(resultForErrno(e), FileError{srcPath(&node), QStringLiteral("read"), e}.text());
+        node.holds--;
         return;
     }
     (void)listing.release();
@@ -605,78 +688,98 @@ void TreeOperation::listDir(int index)
     }
     ::closedir(dir);
 
+    // Sizes are left to the workers and to the pass after the walk: on a cold
+    // cache each inode read waits for the disk, and the walk must stay ahead.
+    std::vector<std::pair<QByteArray, mode_t>> files;
     for (const auto& [name, type] : entries) {
         if (m_engine.isCancelled())
-            return;
-        struct stat st {};
-        if (type == DT_DIR) {
-            addDir(index, name, name, false);
-            continue;
-        }
-        if (type != DT_UNKNOWN) {
-            // Sizes are read later by the pool, in parallel: on a cold cache
-            // each inode read waits for the disk.
-            m_jobs.push_back({index, name, name, DTTOIF(type), -1});
-            continue;
-        }
-        if (::fstatat(m_dirs[index].src.get(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-            const int e = errno;
-            recordFailure(resultForErrno(e), FileError{srcPath(index, name), QStringLiteral("read"), e}.text());
-            m_dirs[index].complete = false;
-            continue;
-        }
-        if (S_ISDIR(st.st_mode)) {
-            addDir(index, name, name, false);
-            continue;
-        }
-        m_jobs.push_back({index, name, name, st.st_mode & S_IFMT, st.st_size});
-    }
-    // Keep folder descriptors open for the workers while the process has them to spare.
-    if (m_openDirFds > fileBudget()) {
-        m_dirs[index].src.reset();
-        m_dirs[index].dst.reset();
-        m_openDirFds -= 2;
-    }
-}
-
-void TreeOperation::runWorkers()
-{
-    parallel([this](FileJob& job) {
-        m_currentJob.store(static_cast<size_t>(&job - m_jobs.data()));
-        copyJob(job);
-        m_filesDone++;
-    });
-}
-
-// Runs fn over every job on the worker pool while this thread reports progress.
-void TreeOperation::parallel(const std::function<void(FileJob&)>& fn)
-{
-    const int wanted = m_request.workers > 0 ? m_request.workers : kDefaultWorkers;
-    const int count = static_cast<int>(std::min<size_t>(wanted, m_jobs.size()));
-    std::atomic<size_t> next{0};
-    std::mutex doneMutex;
-    std::condition_variable doneCv;
-    int running = count;
-    std::vector<std::thread> workers;
-    workers.reserve(count);
-    for (int i = 0; i < count; ++i) {
-        workers.emplace_back([&] {
-            for (;;) {
-                const size_t idx = next.fetch_add(1);
-                if (idx >= m_jobs.size() || m_engine.isCancelled())
-                    break;
-                fn(m_jobs[idx]);
+            break;
+        mode_t mode = DTTOIF(type);
+        if (type == DT_UNKNOWN) {
+            struct stat st {};
+            if (::fstatat(node.src.get(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                const int e = errno;
+                recordFailure(resultForErrno(e), FileError{srcPath(&node, name), QStringLiteral("read"), e}.text());
+                continue;
             }
-            std::lock_guard lock(doneMutex);
-            if (--running == 0)
-                doneCv.notify_all();
-        });
+            mode = st.st_mode & S_IFMT;
+        }
+        if (S_ISDIR(mode))
+            addDir(node, name, name, false);
+        else
+            files.emplace_back(name, mode);
+    }
+    if (!files.empty()) {
+        node.holds += static_cast<int>(files.size());
+        {
+            std::lock_guard lock(m_queueMutex);
+            for (const auto& [name, mode] : files)
+                m_jobs.emplace_back(&node, name, mode, S_ISREG(mode) ? -1 : 0);
+        }
+        m_filesTotal += static_cast<qint64>(files.size());
+        m_queueCv.notify_all();
+    }
+    node.holds--;
+}
+
+// Once the walk is done the queue no longer grows: the files no worker has
+// reached yet are sized here, so the totals are known long before the end.
+void TreeOperation::sizeQueuedFiles()
+{
+    const size_t count = m_jobs.size(); // no writer any more: the workers only read it
+    for (size_t i = 0; i < count && !m_engine.isCancelled(); ++i) {
+        FileJob& job = m_jobs[i];
+        if (job.size.load() >= 0)
+            continue;
+        UniqueFd holder;
+        struct stat st {};
+        // A failure here is met again, and asked about, when the file is copied.
+        if (::fstatat(srcFd(job.dir, holder), job.name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+            countSize(job, S_ISREG(st.st_mode) ? st.st_size : 0);
+        if ((i & 255) == 0)
+            maybeEmit();
+    }
+}
+
+void TreeOperation::countSize(FileJob& job, qint64 size)
+{
+    qint64 unknown = -1;
+    if (job.size.compare_exchange_strong(unknown, size))
+        m_bytesTotal += size;
+}
+
+void TreeOperation::workLoop()
+{
+    for (;;) {
+        FileJob* job = nullptr;
+        {
+            std::unique_lock lock(m_queueMutex);
+            m_queueCv.wait(lock, [this] { return m_nextJob < m_jobs.size() || m_walkDone; });
+            if (m_nextJob < m_jobs.size() && !m_engine.isCancelled())
+                job = &m_jobs[m_nextJob++];
+        }
+        if (!job)
+            break;
+        m_currentJob.store(job);
+        copyJob(*job);
+        m_filesDone++;
+        job->dir->holds--; // the last use of the folder's descriptors by this worker
     }
     {
-        std::unique_lock lock(doneMutex);
-        while (running > 0) {
-            doneCv.wait_for(lock, std::chrono::milliseconds(kProgressIntervalMs));
-            if (running > 0) {
+        std::lock_guard lock(m_queueMutex);
+        --m_workersRunning;
+    }
+    m_workersDoneCv.notify_all();
+}
+
+// Waits on the calling thread, which reports the progress meanwhile.
+void TreeOperation::waitForWorkers(std::vector<std::thread>& workers)
+{
+    {
+        std::unique_lock lock(m_queueMutex);
+        while (m_workersRunning > 0) {
+            m_workersDoneCv.wait_for(lock, std::chrono::milliseconds(kProgressIntervalMs));
+            if (m_workersRunning > 0) {
                 lock.unlock();
                 maybeEmit();
                 lock.lock();
@@ -687,14 +790,18 @@ void TreeOperation::parallel(const std::function<void(FileJob&)>& fn)
         t.join();
 }
 
-void TreeOperation::copyJob(const FileJob& job)
+// While descriptors are plentiful every folder stays open for the later
+// passes; past the budget, a folder nobody works in is closed and found again
+// by its path when needed.
+void TreeOperation::copyJob(FileJob& job)
 {
-    const size_t idx = static_cast<size_t>(&job - m_jobs.data());
-    const QString source = srcPath(job.dir, job.name);
     UniqueFd sholder;
     UniqueFd dholder;
     const int sfd = srcFd(job.dir, sholder);
     const int dfd = dstFd(job.dir, dholder);
+    const auto source = [&] {
+        return srcPath(job.dir, job.name);
+    };
 
     Decision decision = Decision::New;
     for (;;) {
@@ -702,30 +809,38 @@ void TreeOperation::copyJob(const FileJob& job)
             return;
         // Only a folder that existed before can hold a colliding name; new ones are
         // caught atomically when the copy is put in place.
-        if (decision == Decision::New && m_dirs[job.dir].merged) {
+        if (decision == Decision::New && job.dir->merged) {
             struct stat t {};
             if (::fstatat(dfd, job.dstName.constData(), &t, AT_SYMLINK_NOFOLLOW) == 0) {
-                decision = decideFile(source, dstPath(job.dir, job.dstName));
+                decision = decideFile(source(), dstPath(job.dir, job.dstName));
                 if (decision == Decision::Skip)
                     return;
             }
         }
-        PlaceRequest place{
-            sfd, job.name, dfd, job.dstName, job.type, decision == Decision::Replace, decision == Decision::Rename};
+        PlaceRequest place{sfd,
+                           job.name,
+                           dfd,
+                           job.dstName,
+                           job.type,
+                           decision == Decision::Replace,
+                           decision == Decision::Rename,
+                           &m_rangeCopy};
         CopyOutcome out = copyItem(place, m_engine, m_bytesDone);
+        if (out.size >= 0)
+            countSize(job, out.size);
         if (out.error == 0) {
-            m_jobDone[idx] = 1;
+            job.done = true;
             return;
         }
         if (out.error == EEXIST && decision == Decision::New) {
-            decision = decideFile(source, dstPath(job.dir, job.dstName));
+            decision = decideFile(source(), dstPath(job.dir, job.dstName));
             if (decision == Decision::Skip)
                 return;
             continue;
         }
         if (out.error == ECANCELED)
             return;
-        const ErrorAnswer a = onError(out.onTarget ? dstPath(job.dir, job.dstName) : source, out.action, out.error);
+        const ErrorAnswer a = onError(out.onTarget ? dstPath(job.dir, job.dstName) : source(), out.action, out.error);
         if (a != ErrorAnswer::Retry)
             return;
     }
@@ -736,7 +851,7 @@ void TreeOperation::copyJob(const FileJob& job)
 void TreeOperation::finishDirs()
 {
     for (size_t i = m_dirs.size(); i-- > 1;) {
-        const DirNode& node = m_dirs[i];
+        const DirNode& node = *m_dirs[i];
         if (!node.created)
             continue;
         UniqueFd sh;
@@ -752,8 +867,7 @@ void TreeOperation::finishDirs()
         if (e == 0)
             e = copyMetadata(src.get(), dst.get(), st);
         if (e != 0)
-            recordFailure(resultForErrno(e),
-                          FileError{dstPath(static_cast<int>(i)), QStringLiteral("set attributes of"), e}.text());
+            recordFailure(resultForErrno(e), FileError{dstPath(&node), QStringLiteral("set attributes of"), e}.text());
     }
 }
 
@@ -770,26 +884,25 @@ int TreeOperation::deleteSources()
             return resultForErrno(e);
         }
     }
-    for (size_t i = 0; i < m_jobs.size(); ++i) {
-        if (!m_jobDone[i])
+    size_t i = 0;
+    for (const FileJob& job : m_jobs) {
+        if (!job.done)
             continue;
-        const FileJob& job = m_jobs[i];
         UniqueFd holder;
         if (::unlinkat(srcFd(job.dir, holder), job.name.constData(), 0) != 0) {
             const int e = errno;
             recordFailure(resultForErrno(e), FileError{srcPath(job.dir, job.name), QStringLiteral("delete"), e}.text());
         }
-        if ((i & 255) == 0)
+        if ((++i & 255) == 0)
             maybeEmit();
     }
-    for (size_t i = m_dirs.size(); i-- > 1;) {
-        const DirNode& node = m_dirs[i];
+    for (size_t d = m_dirs.size(); d-- > 1;) {
+        const DirNode& node = *m_dirs[d];
         UniqueFd holder;
         if (::unlinkat(srcFd(node.parent, holder), node.srcName.constData(), AT_REMOVEDIR) != 0 && errno != ENOTEMPTY &&
             errno != EEXIST) {
             const int e = errno;
-            recordFailure(resultForErrno(e),
-                          FileError{srcPath(static_cast<int>(i)), QStringLiteral("delete"), e}.text());
+            recordFailure(resultForErrno(e), FileError{srcPath(&node), QStringLiteral("delete"), e}.text());
         }
     }
     return Success;
@@ -884,17 +997,17 @@ int TreeOperation::result() const
     return m_operatorSkipped ? Cancelled : Success;
 }
 
-QByteArray TreeOperation::relPath(int dir, bool source) const
+QByteArray TreeOperation::relPath(const DirNode* dir, bool source) const
 {
     QByteArray out;
-    for (int i = dir; i > 0; i = m_dirs[i].parent) {
-        const QByteArray& n = source ? m_dirs[i].srcName : m_dirs[i].dstName;
+    for (; dir && dir->parent; dir = dir->parent) {
+        const QByteArray& n = source ? dir->srcName : dir->dstName;
         out = out.isEmpty() ? n : n + "/" + out;
     }
     return out;
 }
 
-QString TreeOperation::srcPath(int dir, const QByteArray& name) const
+QString TreeOperation::srcPath(const DirNode* dir, const QByteArray& name) const
 {
     QByteArray p = parentOf(m_source);
     const QByteArray rel = relPath(dir, true);
@@ -904,7 +1017,7 @@ QString TreeOperation::srcPath(int dir, const QByteArray& name) const
     return QString::fromLocal8Bit(p);
 }
 
-QString TreeOperation::dstPath(int dir, const QByteArray& name) const
+QString TreeOperation::dstPath(const DirNode* dir, const QByteArray& name) const
 {
     QByteArray p = parentOf(m_target);
     const QByteArray rel = relPath(dir, false);
@@ -914,37 +1027,37 @@ QString TreeOperation::dstPath(int dir, const QByteArray& name) const
     return QString::fromLocal8Bit(p);
 }
 
-int TreeOperation::srcFd(int dir, UniqueFd& holder) const
+int TreeOperation::srcFd(const DirNode* dir, UniqueFd& holder) const
 {
-    if (m_dirs[dir].src.valid())
-        return m_dirs[dir].src.get();
-    holder.reset(::openat(m_dirs[0].src.get(), relPath(dir, true).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (dir->src.valid())
+        return dir->src.get();
+    holder.reset(::openat(m_dirs[0]->src.get(), relPath(dir, true).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     return holder.get();
 }
 
-int TreeOperation::dstFd(int dir, UniqueFd& holder) const
+int TreeOperation::dstFd(const DirNode* dir, UniqueFd& holder) const
 {
-    if (m_dirs[dir].dst.valid())
-        return m_dirs[dir].dst.get();
-    holder.reset(::openat(m_dirs[0].dst.get(), relPath(dir, false).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (dir->dst.valid())
+        return dir->dst.get();
+    holder.reset(::openat(m_dirs[0]->dst.get(), relPath(dir, false).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     return holder.get();
 }
 
+// Called on the engine's own thread only.
 void TreeOperation::emitProgress(bool finished)
 {
     Progress p;
     p.filesDone = m_filesDone.load();
-    p.filesTotal = static_cast<qint64>(m_jobs.size());
+    p.filesTotal = m_filesTotal.load();
     p.bytesDone = m_bytesDone.load();
-    p.bytesTotal = m_bytesTotal;
+    p.bytesTotal = m_bytesTotal.load();
+    p.counting = m_counting.load() && !finished;
     p.elapsedMs = m_clock.elapsed();
     p.finished = finished;
-    if (!m_jobs.empty()) {
-        const size_t idx = std::min(m_currentJob.load(), m_jobs.size() - 1);
-        p.currentFile = srcPath(m_jobs[idx].dir, m_jobs[idx].name);
-    } else {
+    if (const FileJob* job = m_currentJob.load())
+        p.currentFile = srcPath(job->dir, job->name);
+    else
         p.currentFile = m_currentPath;
-    }
     m_lastEmit = p.elapsedMs;
     emit m_engine.progress(p);
 }

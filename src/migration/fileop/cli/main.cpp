@@ -135,9 +135,10 @@ int main(int argc, char** argv)
             &engine, &FileOperationEngine::progress, &engine,
             [&](const Progress& p) {
                 const double seconds = std::max<qint64>(p.elapsedMs, 1) / 1000.0;
-                questions.showProgress(QStringLiteral("%1/%2 files, %3 of %4, %5/s")
+                questions.showProgress(QStringLiteral("%1/%2%3 files, %4 of %5, %6/s")
                                            .arg(p.filesDone)
                                            .arg(p.filesTotal)
+                                           .arg(p.counting ? QStringLiteral("+") : QString())
                                            .arg(humanBytes(p.bytesDone), humanBytes(p.bytesTotal),
                                                 humanBytes(static_cast<qint64>(p.bytesDone / seconds))));
             },
