@@ -252,6 +252,39 @@ TEST(EngineMove, acrossFileSystemsASourceGoesOnlyAfterItsCopyExists)
     ::umount2(t.bytes("mnt").constData(), MNT_DETACH);
 }
 
+// Files are copied while the tree is still read, so the totals grow at first;
+// once counting stops they must cover everything, and the last report is exact.
+TEST(EngineProgress, theTotalsCoverTheTreeOnceCountingStops)
+{
+    TempTree t;
+    qint64 bytes = 0;
+    for (int d = 0; d < 30; ++d)
+        for (int f = 0; f < 10; ++f) {
+            const QByteArray content(100 * (d + 1) + f, 'x');
+            t.write(QStringLiteral("S/d%1/f%2").arg(d).arg(f), content);
+            bytes += content.size();
+        }
+    FileOperationEngine engine;
+    std::vector<Progress> reports;
+    QObject::connect(
+        &engine, &FileOperationEngine::progress, &engine, [&](const Progress& p) { reports.push_back(p); },
+        Qt::DirectConnection);
+    ASSERT_EQ(engine.run(Request{FO_COPY, t.path("S"), t.path("D"), FOF_NOCONFIRMMKDIR, 2}, nullptr), Success);
+    ASSERT_FALSE(reports.empty());
+    for (const Progress& p : reports) {
+        EXPECT_LE(p.filesDone, p.filesTotal);
+        if (!p.counting) {
+            EXPECT_EQ(p.filesTotal, 300);
+            EXPECT_EQ(p.bytesTotal, bytes);
+        }
+    }
+    const Progress& last = reports.back();
+    EXPECT_TRUE(last.finished);
+    EXPECT_FALSE(last.counting);
+    EXPECT_EQ(last.filesDone, 300);
+    EXPECT_EQ(last.bytesDone, bytes);
+}
+
 TEST(EngineCancel, cancelInTheMiddleLeavesOnlyWholeFilesUnderFinalNames)
 {
     TempTree t;

@@ -16,6 +16,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
@@ -251,9 +252,17 @@ TEST(FileOpProgressDialogTest, showsCountsRateAndCancelsOnce)
     p.bytesTotal = 3270000000;
     p.elapsedMs = 10000;
     p.currentFile = QStringLiteral("/srv/home/u0042/Documents/Schule/Aufsatz 003.docx");
+    // While the tree is still being read the totals grow: no share, no estimate.
+    p.counting = true;
+    d.setProgress(p);
+    EXPECT_EQ(d.lblCounts->text(), "1,234 of 30,278 files found so far, 120.5 MB copied");
+    EXPECT_EQ(d.lblRate->text(), "Estimating the time left...");
+    EXPECT_EQ(d.ProgressBar1->maximum(), 0) << "busy";
+    p.counting = false;
     d.setProgress(p);
     EXPECT_EQ(d.lblCounts->text(), "1,234 of 30,278 files, 120.5 MB of 3.27 GB");
     EXPECT_EQ(d.lblRate->text(), "12.1 MB/s, about 4 min 21 s left");
+    EXPECT_EQ(d.ProgressBar1->value(), 36);
     d.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&d));
     int cancels = 0;
