@@ -57,7 +57,7 @@ bool Downloader::begin(const QUrl& address, const QString& tag, StartError* erro
     // A changed configuration file on the server must always be seen.
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
     request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
-    request.setTransferTimeout(kTransferTimeoutMs);
+    request.setTransferTimeout(m_transferTimeoutMs);
 
     QNetworkReply* reply = m_manager->get(request);
     connect(reply, &QNetworkReply::downloadProgress, this, [this, reply, tag](qint64 received, qint64 total) {

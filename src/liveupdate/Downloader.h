@@ -28,8 +28,10 @@ public:
     // address cannot be fetched at all; no notification follows then.
     bool begin(const QUrl& address, const QString& tag, StartError* error = nullptr);
 
-    // Transfers that stall for this long fail (milliseconds).
+    // Transfers that stall for this long fail (milliseconds); applies to the
+    // downloads begun afterwards.
     static constexpr int kTransferTimeoutMs = 30000;
+    void setTransferTimeout(int ms) { m_transferTimeoutMs = ms; }
 
 signals:
     // total is 0 while the server has not announced the size.
@@ -41,4 +43,5 @@ private:
     void finish(QNetworkReply* reply, const QString& tag);
 
     QNetworkAccessManager* m_manager;
+    int m_transferTimeoutMs = kTransferTimeoutMs;
 };

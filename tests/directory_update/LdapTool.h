@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QProcess>
 #include <QString>
 #include <QStringList>
 
@@ -11,27 +12,38 @@ inline void PrintTo(const QString& s, std::ostream* os)
     *os << '"' << s.toStdString() << '"';
 }
 
-// The OpenLDAP command-line tools as an independent witness of what the
-// directory holds: they bind with the same Kerberos ticket the program uses.
-namespace LdapTool {
+// The OpenLDAP command-line tools as an independent witness of what the directory
+// holds: they bind with the same Kerberos ticket the program uses. Returns stdout.
+inline QString ldapTool(const QString& program, const QStringList& args, const QByteArray& input = {},
+                        int* exitCode = nullptr)
+{
+    QProcess p;
+    p.start(program, QStringList{"-Y", "GSSAPI", "-Q"} + args);
+    p.write(input);
+    p.closeWriteChannel();
+    p.waitForFinished(60000);
+    if (exitCode)
+        *exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    return QString::fromUtf8(p.readAllStandardOutput());
+}
 
-struct Result {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
+// One attribute ("dn" for the names) of every entry ldapsearch finds, in the server's order.
+inline QStringList ldapValues(const QString& base, const QString& scope, const QString& filter,
+                              const QString& attribute = "dn")
+{
+    // Paged, as AD would cap an unpaged answer at 1000.
+    const QString out = ldapTool("ldapsearch", {"-LLL", "-o", "ldif-wrap=no", "-E", "pr=500/noprompt", "-b", base, "-s",
+                                                scope, filter, attribute == "dn" ? "1.1" : attribute});
+    QStringList values;
+    for (const QString& line : out.split('\n'))
+        if (line.startsWith(attribute + ": ", Qt::CaseInsensitive))
+            values << line.mid(attribute.size() + 2);
+    return values;
+}
 
-// ldapsearch -Y GSSAPI -Q -LLL (server from LDAPCONF) with extra arguments.
-Result search(const QStringList& args);
-// DNs of the entries below base that match filter; scope "base", "one" or "sub".
-QStringList dns(const QString& base, const QString& scope, const QString& filter);
-// The values of one attribute of one entry.
-QStringList values(const QString& dn, const QString& attribute);
-// ldapmodify -Y GSSAPI -Q with LDIF on standard input.
-Result modify(const QString& ldif);
-// Adds an OU (and returns its DN) below parent; deleteTree removes a subtree.
-bool addOu(const QString& parentDn, const QString& name);
-bool addUser(const QString& parentDn, const QString& cn, const QString& sam);
-bool deleteTree(const QString& dn);
-
-} // namespace LdapTool
+inline bool ldapModify(const QString& ldif)
+{
+    int rc = -1;
+    ldapTool("ldapmodify", {}, ldif.toUtf8(), &rc);
+    return rc == 0;
+}

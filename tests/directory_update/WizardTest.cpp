@@ -1,0 +1,358 @@
+#include "LdapTool.h"
+#include "SambaDc.h"
+#include "ScopedEnv.h"
+#include "Screenshot.h"
+#include "ScriptedMsgBox.h"
+#include "TempAppFolder.h"
+#include "common/FormKit.h"
+#include "common/modMain.h"
+#include "directory_update/HomePathUpdate.h"
+#include "directory_update/frmLDAPUpdate.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+
+namespace {
+
+// A wizard against the fixture's domain, in a temporary application folder
+// whose settings file the test writes; the main menu is a counter.
+class Wizard : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dc.ok) << dc.error.toStdString();
+        modMain::ComposeAppCaption();
+        FormKit::InstallFontSubstitutes(); // as the program's main does
+        modMain::SetMainMenuHandler([this] { ++menuShown; });
+    }
+    void TearDown() override
+    {
+        delete form.data(); // also when Finish left it to a deferred delete
+        modMain::SetMainMenuHandler({});
+        for (const QString& ou : made)
+            ldapTool("ldapdelete", {"-r", ou});
+    }
+    void writeSettings(const QString& admGrp, const QString& userPath)
+    {
+        QFile f(app.iniFile());
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(QString("[SETTINGS]\nAdmGrp=%1\nUserPath=%2\n").arg(admGrp, userPath).toUtf8());
+    }
+    void openWizard()
+    {
+        delete form.data();
+        form = new frmLDAPUpdate;
+        form->show();
+    }
+    // A fresh OU below parent (the domain root by default, and then removed after the test).
+    QString makeOu(const QString& name, const QString& parent = {})
+    {
+        const QString ou = "OU=" + name + "," + (parent.isEmpty() ? dc.baseDn : parent);
+        if (parent.isEmpty())
+            made << ou;
+        EXPECT_TRUE(ldapModify("dn: " + ou + "\nchangetype: add\nobjectClass: organizationalUnit\n"));
+        return ou;
+    }
+    // Without a password the account is created disabled, which is all the update needs.
+    static QString makeUser(const QString& ou, const QString& sam)
+    {
+        const QString userDn = "CN=User " + sam + "," + ou;
+        EXPECT_TRUE(
+            ldapModify("dn: " + userDn + "\nchangetype: add\nobjectClass: user\nsAMAccountName: " + sam + "\n"));
+        return userDn;
+    }
+    static QString home(const QString& u) { return ldapValues(u, "base", "(objectClass=*)", "homeDirectory").value(0); }
+    // The day's log, each line reduced to the message between the time stamp and the quote.
+    QStringList logLines() const
+    {
+        QStringList out;
+        const QString log = QString::fromUtf8(app.readFile("logs/" + HomePathUpdate::LogNameNow() + ".txt"));
+        for (const QString& line : log.split("\r\n", Qt::SkipEmptyParts))
+            out << line.section(" : ", 1).chopped(1);
+        return out;
+    }
+    // Ticks or unticks a node as the operator does, through its check box.
+    void tick(const QString& key, bool on = true)
+    {
+        QTreeWidgetItem* node = form->nodeByKey(key);
+        ASSERT_NE(node, nullptr) << key.toStdString();
+        node->setCheckState(0, on ? Qt::Checked : Qt::Unchecked);
+    }
+    void checkOu(const QString& key)
+    {
+        tick(key);
+        form->cmdCheckOU->click();
+    }
+    QString dn(const QString& rdns) const { return rdns + "," + dc.baseDn; }
+
+    SambaDc dc = SambaDc::load();
+    TempAppFolder app;
+    QPointer<frmLDAPUpdate> form;
+    QStringList made;
+    int menuShown = 0;
+};
+
+// The tree below a node, as "text=key" lines indented by depth.
+void collect(QTreeWidgetItem* node, int depth, QStringList& out)
+{
+    out << QString(depth * 2, ' ') + node->text(0) + "=" + node->data(0, Qt::UserRole).toString();
+    for (int i = 0; i < node->childCount(); ++i)
+        collect(node->child(i), depth + 1, out);
+}
+
+// The same from ldapsearch: each OU's children in the server's order.
+void expected(const QString& dn, const QString& text, const QString& key, int depth, QStringList& out)
+{
+    out << QString(depth * 2, ' ') + text + "=" + key;
+    for (const QString& child : ldapValues(dn, "one", "(objectClass=organizationalUnit)"))
+        expected(child, child.section(',', 0, 0).mid(3), child, depth + 1, out);
+}
+
+// The directory failing to list one OU part way through the walk (Samba hides
+// what cannot be listed instead of failing, so the failure is staged).
+class FailingWizard : public frmLDAPUpdate {
+public:
+    QString failAt;
+
+protected:
+    QList<DirectoryChild> EnumerateOUs(DirectorySession& s, const QString& container, DirectoryError& err) override
+    {
+        if (container != failAt)
+            return frmLDAPUpdate::EnumerateOUs(s, container, err);
+        err.code = 80;
+        err.text = "simulated";
+        return {};
+    }
+};
+
+} // namespace
+
+TEST_F(Wizard, showsEveryOuOnceTicksOneAtATimeAndCountsUserAccountsOnlyOnStepTwo)
+{
+    writeSettings("School Admins", "\\\\files.school.local\\homes$\\");
+    ScriptedMsgBox boxes{MsgBoxAnswer::OK};
+    openWizard();
+    ASSERT_EQ(form->TreeView1->topLevelItemCount(), 1);
+    QStringList got, want;
+    collect(form->TreeView1->topLevelItem(0), 0, got);
+    expected(dc.baseDn, dc.baseDn, "root", 0, want);
+    EXPECT_EQ(got, want);
+    EXPECT_TRUE(got.contains("    Year7=" + dn("OU=Year7,OU=Staff")) &&
+                got.contains("    Year7=" + dn("OU=Year7,OU=Students")))
+        << "two OUs of the same name, both shown";
+    EXPECT_FALSE(got.join('\n').contains("CN=Users")) << "containers are not OUs";
+
+    for (const QString& key : {dn("OU=Staff"), dn("OU=Year7,OU=Students"), dn("OU=Form7A,OU=Year7,OU=Students")}) {
+        tick(key);
+        EXPECT_EQ(form->SelectedOU, key);
+        QStringList ticked;
+        for (QTreeWidgetItemIterator it(form->TreeView1); *it; ++it)
+            if ((*it)->checkState(0) == Qt::Checked)
+                ticked << (*it)->data(0, Qt::UserRole).toString();
+        EXPECT_EQ(ticked, QStringList{key}) << "one tick at a time";
+    }
+    tick("root");
+    EXPECT_EQ(form->SelectedOU, dc.baseDn);
+    tick("root", false);
+    EXPECT_EQ(form->CheckedNode, nullptr);
+    form->cmdCheckOU->click();
+    EXPECT_EQ(boxes.texts(), QStringList{"You must select an OU to update before you can continue."});
+    EXPECT_TRUE(form->frmeStep1->isVisible());
+
+    form->nodeByKey(dn("OU=Students"))->setExpanded(true);
+    form->nodeByKey(dn("OU=Year7,OU=Students"))->setExpanded(true);
+    tick(dn("OU=Staff"));
+    const QImage step1 = renderWindow(form, "frmLDAPUpdate_step1");
+    form->cmdCheckOU->click();
+    EXPECT_NE(step1, renderWindow(form, "frmLDAPUpdate_step2"));
+    EXPECT_EQ(form->lblStep2SelectedOU->text(), dn("OU=Staff"));
+    EXPECT_EQ(form->lblStep2MemberCount->text(), "4") << "three staff and the tutor below; not the contact";
+    EXPECT_TRUE(form->cmdGo->isEnabled());
+
+    // Back: a fresh tree without a choice and the settings read again.
+    writeSettings("School Admins", "\\\\newfiles\\homes\\");
+    form->cmdBack->click();
+    EXPECT_EQ(form->CheckedNode, nullptr);
+    EXPECT_EQ(form->lblHomePath2->text(), "\\\\newfiles\\homes\\");
+    form->chkSubTree->click();
+    checkOu(dn("OU=Year7,OU=Students"));
+    EXPECT_EQ(form->lblIncSubTrees2->text(), "No");
+    EXPECT_EQ(form->lblStep2MemberCount->text(), "3") << "the computer is not a user";
+    // The domain root holds no user directly: only Back leads on.
+    form->cmdBack->click();
+    checkOu("root");
+    EXPECT_EQ(form->lblStep2MemberCount->text(), "There are no users to update");
+    EXPECT_FALSE(form->cmdGo->isEnabled());
+    EXPECT_EQ(boxes.calls().size(), 1u);
+}
+
+TEST_F(Wizard, logsAnEnumerationFailureGoingOnWithTheRestAndSaysWhyItCannotLoadWithoutATicket)
+{
+    ScriptedMsgBox boxes{MsgBoxAnswer::OK, MsgBoxAnswer::OK};
+    auto* w = new FailingWizard;
+    form = w;
+    w->failAt = dn("OU=Students");
+    w->cmdBack_Click(); // reloads the tree
+    EXPECT_EQ(boxes.texts(),
+              QStringList{"An error has occured, please check the error log for more detailed information"});
+    const QByteArray log = app.readFile("logs/error.txt");
+    EXPECT_TRUE(log.contains(": RecurseOUs - Error: 80 - simulated\"\r\n")) << log.toStdString();
+    EXPECT_EQ(w->nodeByKey(dn("OU=Students"))->childCount(), 0);
+    EXPECT_NE(w->nodeByKey(dn("OU=Year7,OU=Staff")), nullptr) << "the walk goes on";
+
+    qputenv("KRB5CCNAME", "FILE:/nonexistent/krb5cc_none");
+    openWizard();
+    ASSERT_EQ(boxes.calls().size(), 2u);
+    EXPECT_TRUE(boxes.texts()[1].startsWith("Unable to read the directory: ") &&
+                boxes.texts()[1].contains("No Kerberos credentials available"))
+        << boxes.texts()[1].toStdString();
+    EXPECT_EQ(form->TreeView1->topLevelItemCount(), 0);
+}
+
+// The whole run with the user path on the fixture's SMB share (\\<server>\homes$\...) and
+// the real permission tool, read back over SMB as a Windows admin would check it.
+TEST_F(Wizard, oneLevelRunUpdatesExactlyTheOusUsersGrantsOverSmbAndLogsEachFailureWithoutStopping)
+{
+    const QString path = dc.homesUnc + "\\Home Dirs\\"; // a blank in the path and in the group's name
+    writeSettings(dc.adminGroup, path);
+    QFile::remove(app.path() + "/resources/cacls");
+    ASSERT_TRUE(QFile::copy(CORVANE_APP_DIR "/resources/cacls", app.path() + "/resources/cacls"));
+    const QString ou = makeOu("RunOne");
+    const QString a = makeUser(ou, "r.a"), b = makeUser(ou, "r.b"), c = makeUser(ou, "r.c");
+    makeUser(ou, "r.d");
+    ASSERT_TRUE(
+        ldapModify("dn: CN=Lab PC," + ou + "\nchangetype: add\nobjectClass: computer\nsAMAccountName: LABPC$\n"));
+    const QString s = makeUser(makeOu("Sub", ou), "r.s");
+    // Nobody, the domain's administrators included, may write r.b's attributes.
+    QProcess acl;
+    acl.start("samba-tool", {"dsacl", "set", "-H", dc.ldapUri, "-U", "Administrator%" + dc.adminPassword,
+                             "--use-kerberos=off", "--objectdn=" + b, "--sddl=(D;;WP;;;WD)"});
+    ASSERT_TRUE(acl.waitForFinished(60000));
+    ASSERT_EQ(acl.exitCode(), 0) << acl.readAllStandardError().toStdString();
+
+    ScopedEnv env; // the server's name resolves only through nss_wrapper, preloaded for children
+    env.set("LD_PRELOAD", dc.nssWrapperSo.toUtf8());
+    env.set("NSS_WRAPPER_HOSTS", dc.nssWrapperHosts.toUtf8());
+    env.set("ASAN_OPTIONS", qgetenv("ASAN_OPTIONS") + ":verify_asan_link_order=0");
+    const auto smb = [this](const QString& program, const QStringList& args) {
+        QProcess p;
+        p.start(program, QStringList{"-s", dc.smbConf, "--use-kerberos=required", "-N", dc.smbShare} + args);
+        EXPECT_TRUE(p.waitForFinished(60000) && p.exitCode() == 0) << p.readAllStandardError().toStdString();
+        return QString::fromUtf8(p.readAllStandardOutput());
+    };
+    // Home folders with content for r.a and r.d; none for r.c, whose permission fix fails.
+    QDir(dc.homesDir + "/Home Dirs").removeRecursively(); // left by an earlier run
+    smb("smbclient", {"-c", QString("mkdir \"Home Dirs\"; cd \"Home Dirs\"; mkdir r.d; mkdir r.a; "
+                                    "mkdir r.a\\Documents; put %1 r.a\\Documents\\essay.txt")
+                                .arg(app.iniFile())});
+
+    QList<bool> closed; // the window will not close while the run goes on
+    QTimer sampler;
+    QObject::connect(&sampler, &QTimer::timeout, [&] {
+        if (form && form->isUpdating() && closed.isEmpty())
+            closed << form->close();
+    });
+    sampler.start(0);
+    ScriptedMsgBox boxes{MsgBoxAnswer::Yes};
+    openWizard();
+    ASSERT_TRUE(form->chkFixPerms->isChecked());
+    form->chkSubTree->click();
+    checkOu(ou);
+    form->cmdGo->click();
+    sampler.stop();
+    EXPECT_EQ(boxes.calls().size(), 1u);
+    EXPECT_EQ(closed, QList<bool>{false});
+
+    EXPECT_EQ(home(a), path + "r.a");
+    EXPECT_EQ(home(b), "");
+    EXPECT_EQ(home(c), path + "r.c");
+    EXPECT_EQ(home(s), "") << "one level: the child OU is left alone";
+    EXPECT_EQ(home("CN=Lab PC," + ou), "") << "computers get no home folder";
+    QStringList lines, undoRows;
+    for (const QString& sam : ldapValues(ou, "one", DirectorySession::userFilter(), "sAMAccountName")) {
+        if (sam == "r.b") {
+            lines << "r.b Update Failed: Insufficient access: 00002098: Object " + b + " has no write property access";
+            continue;
+        }
+        lines << sam + " Updated Home Path"
+              << (sam == "r.c" ? "r.c Fix Home Drive Permissions Failed: cacls: folder not found: " + path + "r.c"
+                               : sam + " Fixed Home Drive Permissions");
+        undoRows << "\"CN=User " + sam + "," + ou + "\"," + sam + ",," + path + sam + "\r\n";
+    }
+    QStringList logged = logLines();
+    for (QString& line : logged)
+        line = line.section(" [smbcacls:", 0, 0); // smbcacls's own words vary
+    EXPECT_EQ(logged, lines);
+    EXPECT_EQ(form->lblPROGRESS->text(),
+              "Updates complete with 2 errors - see the log " + HomePathUpdate::LogNameNow() + ".txt.");
+    EXPECT_EQ(form->lblProgressPercent->text(), "100%");
+    const QStringList undo = QDir(app.path() + "/logs").entryList({"LDAP_undo_*.csv"});
+    ASSERT_EQ(undo.size(), 1);
+    EXPECT_EQ(QString::fromUtf8(app.readFile("logs/" + undo[0])),
+              "dn,sAMAccountName,oldHomeDirectory,newHomeDirectory\r\n" + undoRows.join(""));
+
+    // Full control for the user and the group on the folder, inherited by its content.
+    for (const QString& account : {dc.domain + "\\r.a", dc.domain + "\\" + dc.adminGroup}) {
+        const QString folder = smb("smbcacls", {"Home Dirs/r.a"});
+        EXPECT_TRUE(folder.contains("ACL:" + account + ":ALLOWED/OI|CI/FULL\n")) << folder.toStdString();
+        EXPECT_TRUE(
+            smb("smbcacls", {"Home Dirs/r.a/Documents"}).contains("ACL:" + account + ":ALLOWED/OI|CI|I/FULL\n"));
+        EXPECT_TRUE(
+            smb("smbcacls", {"Home Dirs/r.a/Documents/essay.txt"}).contains("ACL:" + account + ":ALLOWED/I/FULL\n"));
+    }
+    EXPECT_FALSE(smb("smbcacls", {"Home Dirs/r.a"}).contains("r.d")) << "each user on their own folder only";
+    EXPECT_TRUE(smb("smbcacls", {"Home Dirs/r.d"}).contains("ACL:" + dc.domain + "\\r.d:ALLOWED/OI|CI/FULL\n"));
+
+    renderWindow(form, "frmLDAPUpdate_step3");
+    EXPECT_FALSE(form->close()) << "only Finish leads on";
+    form->cmdFinish->click();
+    EXPECT_EQ(menuShown, 1);
+}
+
+TEST_F(Wizard, anEmptyUserPathWritesNothingAndADeepRunGoesParentFirstThenEachChildDepthFirst)
+{
+    writeSettings("School Admins", "");
+    const QString ou = makeOu("RunDeep");
+    const QString d0 = makeUser(ou, "d.0");
+    const QString a = makeOu("A", ou);
+    makeUser(a, "a.1");
+    const QString aa = makeOu("AA", a);
+    makeUser(aa, "aa.1");
+    makeUser(makeOu("B", ou), "b.1");
+
+    ScriptedMsgBox boxes{MsgBoxAnswer::OK, MsgBoxAnswer::Yes};
+    openWizard();
+    form->chkFixPerms->click();
+    checkOu(ou);
+    form->cmdGo->click();
+    ASSERT_EQ(boxes.calls().size(), 1u) << "no confirmation: there is nothing sound to confirm";
+    EXPECT_TRUE(boxes.texts()[0].contains("User Folder Path")) << boxes.texts()[0].toStdString();
+    EXPECT_FALSE(form->isUpdating());
+    EXPECT_EQ(home(d0), "");
+
+    writeSettings("School Admins", "/srv/homes/");
+    form->cmdBack->click();
+    checkOu(ou);
+    EXPECT_EQ(form->lblStep2MemberCount->text(), "4");
+    makeUser(ou, "d.1"); // after the count: the bar grows instead of the run ending early
+    form->cmdGo->click();
+    QStringList order = ldapValues(ou, "one", DirectorySession::userFilter(), "sAMAccountName");
+    for (const QString& child : ldapValues(ou, "one", "(objectClass=organizationalUnit)"))
+        order << (child == a ? QStringList{"a.1", "aa.1"} : QStringList{"b.1"});
+    QStringList lines;
+    for (const QString& sam : order)
+        lines << sam + " Updated Home Path"; // and no permission fix: it was unticked
+    EXPECT_EQ(logLines(), lines);
+    EXPECT_EQ(home("CN=User aa.1," + aa), "/srv/homes/aa.1");
+    EXPECT_EQ(form->lblPROGRESS->text(), "Updates complete.");
+    EXPECT_EQ(form->ProgressBar1->maximum(), 5);
+    EXPECT_EQ(form->ProgressBar1->value(), 5);
+}
