@@ -16,8 +16,8 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QProgressBar>
 #include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
