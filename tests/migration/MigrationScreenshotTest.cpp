@@ -46,6 +46,11 @@ TEST(MigrationScreenshots, theFormAndItsDialogsRenderWithEverythingVisible)
     EXPECT_LE(progress.lblCurrent->fontMetrics().horizontalAdvance(progress.lblCurrent->text()),
               progress.lblCurrent->width())
         << "a long current path is elided to fit";
+    p.counting = true; // the tree is still being read
+    progress.setProgress(p);
+    renderWindow(&progress, QStringLiteral("FileOpProgressDialog-counting"));
+    for (const QLabel* l : {progress.lblCounts, progress.lblRate})
+        EXPECT_LE(l->fontMetrics().horizontalAdvance(l->text()), l->width()) << l->text().toStdString();
 
     Conflict c{Conflict::Kind::File, QStringLiteral("/srv/old-server/home/u0001/Documents/Aufsatz 003.docx"),
                QStringLiteral("/srv/new/home/u0001/Documents/Aufsatz 003.docx")};
