@@ -78,3 +78,12 @@ TEST(ShellWait, missingProgramReturnsAtOnceSilently)
     EXPECT_LT(t.elapsed(), 5000);
     EXPECT_TRUE(boxes.calls().empty());
 }
+
+TEST(StripPrefix, cutsEachMarkerCharacterAtItsFirstOccurrence)
+{
+    EXPECT_EQ(modMain::StripPrefix("LDAP://", "LDAP://OU=Staff,DC=school,DC=local"), "OU=Staff,DC=school,DC=local");
+    EXPECT_EQ(modMain::StripPrefix("ab", "a-b-ab"), "-ab");
+    EXPECT_EQ(modMain::StripPrefix("", "text"), "text");
+    EXPECT_EQ(modMain::StripPrefix("xyz", "text"), "text");
+    EXPECT_EQ(modMain::StripPrefix("LDAP://", "LDAP://"), "");
+}

@@ -1,4 +1,5 @@
 #include "LiveUpdateTestKit.h"
+#include "ScriptedMsgBox.h"
 #include "common/FormKit.h"
 #include "common/modMain.h"
 #include "liveupdate/ConfigFile.h"
@@ -136,6 +137,18 @@ TEST_F(UpdateWizard, lineEndsAndVersionsDecideTheOffer)
 
 TEST_F(UpdateWizard, failuresShowTheConnectionErrorAndSaveNothing)
 {
+    {
+        vcUPDATECTL c; // no address given: the control's default is empty
+        c.show();
+        ScriptedMsgBox boxes{MsgBoxAnswer::OK};
+        QTest::mouseClick(c.cmdNEXT, Qt::LeftButton);
+        ASSERT_EQ(boxes.calls().size(), 1u);
+        EXPECT_EQ(boxes.calls()[0].text,
+                  "A configuration download URL was not provided.  Live Update cannot continue.");
+        EXPECT_EQ(boxes.calls()[0].title, "Error");
+        EXPECT_FALSE(c.cmdNEXT->isEnabled());
+        EXPECT_TRUE(server.requests.isEmpty());
+    }
     for (const QString& url :
          {server.url("/not/there.txt"), QString("http://127.0.0.1:%1/c.txt").arg(LoopbackHttpServer::closedPort())}) {
         auto c = makeControl(url);
