@@ -7,7 +7,9 @@
 #include "common/modMain.h"
 #include "migration/fileop/FileOperationEngine.h"
 
+#include <QDate>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QPointer>
 #include <QThread>
 
@@ -82,5 +84,23 @@ int FileOpRunner::Run(QWidget* owner, const Request& request)
     worker->wait();
     delete worker;
     delete dialog;
+
+    // "File Migration Failed." cannot say which files: the log does.
+    const QString log = LogNameNow();
+    modMain::WriteLog(QStringLiteral("%1 %2 to %3: result %4")
+                          .arg(request.operation == FO_MOVE ? QStringLiteral("Move") : QStringLiteral("Copy"),
+                               request.source, request.destination)
+                          .arg(result),
+                      log);
+    // One error box is enough when the log cannot be written at all.
+    if (QFileInfo(modMain::ApplicationFolder() + QStringLiteral("/logs/") + log + QStringLiteral(".txt")).isFile())
+        for (const QString& line : engine.failures())
+            modMain::WriteLog(QStringLiteral("  ") + line, log);
     return result;
+}
+
+QString FileOpRunner::LogNameNow()
+{
+    const QDate day = QDate::currentDate();
+    return QStringLiteral("Migration_%1_%2_%3").arg(day.day()).arg(day.month()).arg(day.year());
 }

@@ -4,11 +4,13 @@
 #include "EngineTestSupport.h"
 #include "ScriptedMsgBox.h"
 #include "ScriptedSeams.h"
+#include "TempAppFolder.h"
 
 #include "common/FormKit.h"
 #include "common/modMain.h"
 #include "migration/FileOpProgressDialog.h"
 #include "migration/FileOpQuestionDialog.h"
+#include "migration/FileOpRunner.h"
 #include "migration/fileop/FileOperation.h"
 #include "migration/frmMigrate.h"
 
@@ -90,6 +92,11 @@ protected:
                 form->Check1[1],  form->Check1[2],   form->Check1[3],  form->Option1[2],
                 form->Option1[1], form->Command1[0], form->Command1[1]};
     }
+    QString migrationLog() const
+    {
+        return QString::fromUtf8(app.readFile("logs/" + FileOpRunner::LogNameNow() + ".txt"));
+    }
+    TempAppFolder app;
     QPointer<frmMigrate> form;
     int menuShown = 0;
 };
@@ -140,6 +147,8 @@ TEST_F(MigrateForm, noToTheConfirmationChangesNothingAndAFailedRunSaysSo)
     ASSERT_EQ(failed.calls().size(), 2u);
     EXPECT_EQ(failed.calls()[1].text, "File Migration Failed.");
     EXPECT_EQ(failed.calls()[1].style, vbOKOnly | vbCritical);
+    EXPECT_TRUE(migrationLog().contains(QStringLiteral("Copy %1 to %2: result 2").arg(t.path("missing"), t.path("D"))))
+        << migrationLog().toStdString();
 }
 
 TEST_F(MigrateForm, typedPathsRunWithTheElevenControlsDisabledUntilTheEnd)
@@ -213,7 +222,7 @@ TEST_F(MigrateForm, closingShowsTheMainMenuAndDeletesTheForm)
     EXPECT_TRUE(form.isNull());
 }
 
-TEST_F(MigrateForm, questionDialogsAnswerTheEngineFromTheUiThread)
+TEST_F(MigrateForm, questionDialogsAnswerTheEngineFromTheUiThreadAndTheLogNamesWhatWasKept)
 {
     TempTree t;
     t.write("S/a.txt", "new alpha");
@@ -229,7 +238,8 @@ TEST_F(MigrateForm, questionDialogsAnswerTheEngineFromTheUiThread)
         if (!d)
             return;
         questions << d->findChild<QLabel*>(QStringLiteral("lblQuestion"))->text();
-        d->findChild<QPushButton*>(QStringLiteral("cmdYes"))->click();
+        // Merge the folder, keep the file.
+        d->findChild<QPushButton*>(questions.size() == 1 ? QStringLiteral("cmdYes") : QStringLiteral("cmdNo"))->click();
     });
     driver.start();
     ScriptedMsgBox boxes{MsgBoxAnswer::Yes, MsgBoxAnswer::OK};
@@ -237,8 +247,10 @@ TEST_F(MigrateForm, questionDialogsAnswerTheEngineFromTheUiThread)
     driver.stop();
     ASSERT_EQ(questions.size(), 2); // merge S, replace a.txt
     EXPECT_TRUE(questions[0].startsWith("The destination already contains a folder named 'S'"));
-    EXPECT_EQ(t.read("D/S/a.txt"), "new alpha");
-    EXPECT_EQ(boxes.calls().back().text, "File Migration Completed.");
+    EXPECT_EQ(t.read("D/S/a.txt"), "old alpha");
+    EXPECT_EQ(boxes.calls().back().text, "File Migration Failed.") << "a kept file is not a complete migration";
+    EXPECT_TRUE(migrationLog().contains(QStringLiteral("result 1223")));
+    EXPECT_TRUE(migrationLog().contains(t.path("D/S/a.txt") + ": kept, not replaced")) << migrationLog().toStdString();
 }
 
 TEST(FileOpProgressDialogTest, showsCountsRateAndCancelsOnce)
