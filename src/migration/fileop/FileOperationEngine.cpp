@@ -790,9 +790,6 @@ void TreeOperation::waitForWorkers(std::vector<std::thread>& workers)
         t.join();
 }
 
-// While descriptors are plentiful every folder stays open for the later
-// passes; past the budget, a folder nobody works in is closed and found again
-// by its path when needed.
 void TreeOperation::copyJob(FileJob& job)
 {
     UniqueFd sholder;
