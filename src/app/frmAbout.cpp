@@ -59,13 +59,7 @@ QString frmAbout::FooterText()
 
 void frmAbout::createControls()
 {
-    Image1 =
-        makePicture(this, QStringLiteral("Image1"), twRect(240, 120, 960, 960), QStringLiteral(":/images/logo.png"));
-    Label1 = makeLabel(this, QStringLiteral("Label1"), twRect(1440, 240, 5835, 495),
-                       QStringLiteral("Corvane - File Migration Tool"), 21.75);
-    setHighlightColour(Label1);
-    lblTitle2 = makeLabel(this, QStringLiteral("lblTitle2"), twRect(1440, 720, 4515, 225),
-                          QStringLiteral("including fix permissions and fast migration technology."), 9);
+    std::tie(Image1, Label1, lblTitle2) = makeTitleBlock(this, 240, 120);
 
     frmeCredits =
         makeFrame(this, QStringLiteral("frmeCredits"), twRect(1200, 1440, 5055, 2775), QStringLiteral("Credits"));

@@ -93,13 +93,7 @@ void frmMain::createControls()
     setWhiteBackground(this);
     setWindowIcon(QIcon(QStringLiteral(":/images/icon.png")));
 
-    Image1 =
-        makePicture(this, QStringLiteral("Image1"), twRect(240, 240, 960, 960), QStringLiteral(":/images/logo.png"));
-    Label1 =
-        makeLabel(this, QStringLiteral("Label1"), twRect(1440, 360, 5835, 495), "Corvane - File Migration Tool", 21.75);
-    setHighlightColour(Label1);
-    lblTitle2 = makeLabel(this, QStringLiteral("lblTitle2"), twRect(1440, 840, 4515, 225),
-                          "including fix permissions and fast migration technology.", 9);
+    std::tie(Image1, Label1, lblTitle2) = makeTitleBlock(this, 240, 240);
 
     imgSettings = new PictureButton(this, QStringLiteral("imgSettings"), twRect(1440, 1800, 960, 960),
                                     QStringLiteral(":/images/settings.png"), "Click here to update settings.");

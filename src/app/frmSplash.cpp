@@ -30,13 +30,7 @@ void frmSplash::createControls()
     setFocusPolicy(Qt::StrongFocus);
     setAutoFillBackground(true); // the system window colour
 
-    Image1 =
-        makePicture(this, QStringLiteral("Image1"), twRect(120, 360, 960, 960), QStringLiteral(":/images/logo.png"));
-    Label1 =
-        makeLabel(this, QStringLiteral("Label1"), twRect(1320, 480, 5835, 495), "Corvane - File Migration Tool", 21.75);
-    setHighlightColour(Label1);
-    lblTitle2 = makeLabel(this, QStringLiteral("lblTitle2"), twRect(1320, 960, 4515, 225),
-                          "including fix permissions and fast migration technology.", 9);
+    std::tie(Image1, Label1, lblTitle2) = makeTitleBlock(this, 120, 360);
     lblVersion = makeLabel(this, QStringLiteral("lblVersion"), twRect(6510, 120, 615, 225), "Version", 9);
     lblVersion->setAlignment(Qt::AlignRight | Qt::AlignTop);
 

@@ -100,6 +100,19 @@ QLabel* makePicture(QWidget* parent, const QString& name, const QRect& px, const
     return l;
 }
 
+std::tuple<QLabel*, QLabel*, QLabel*> makeTitleBlock(QWidget* parent, int left, int top, bool highlightTitle)
+{
+    QLabel* logo =
+        makePicture(parent, QStringLiteral("Image1"), twRect(left, top, 960, 960), QStringLiteral(":/images/logo.png"));
+    QLabel* title = makeLabel(parent, QStringLiteral("Label1"), twRect(left + 1200, top + 120, 5835, 495),
+                              QStringLiteral("Corvane - File Migration Tool"), 21.75);
+    if (highlightTitle)
+        setHighlightColour(title);
+    QLabel* subtitle = makeLabel(parent, QStringLiteral("lblTitle2"), twRect(left + 1200, top + 600, 4515, 225),
+                                 QStringLiteral("including fix permissions and fast migration technology."), 9);
+    return {logo, title, subtitle};
+}
+
 void setHighlightColour(QWidget* w)
 {
     QPalette p = w->palette();

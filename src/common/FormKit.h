@@ -4,6 +4,8 @@
 #include <QRect>
 #include <QString>
 
+#include <tuple>
+
 class QCheckBox;
 class QGroupBox;
 class QLabel;
@@ -47,6 +49,11 @@ QLineEdit* makeTextBox(QWidget* parent, const QString& name, const QRect& px, do
 QWidget* makePanel(QWidget* parent, const QString& name, const QRect& px);
 // A picture from the program's resources (":/images/<file>"), scaled into px.
 QLabel* makePicture(QWidget* parent, const QString& name, const QRect& px, const QString& resource);
+
+// The logo and the two title lines most windows open with, placed from the
+// logo's top-left corner in twips: Image1, Label1 (in the highlight colour
+// unless told otherwise) and lblTitle2.
+std::tuple<QLabel*, QLabel*, QLabel*> makeTitleBlock(QWidget* parent, int left, int top, bool highlightTitle = true);
 
 // Colours the forms use: the system highlight and window-text colours, and footer grey.
 void setHighlightColour(QWidget* w);

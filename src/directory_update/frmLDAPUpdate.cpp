@@ -40,13 +40,7 @@ void frmLDAPUpdate::createControls()
     setFixedSize(tw(7395), tw(8655));
     setWhiteBackground(this);
     setFont(formFont(8.25));
-    Image1 =
-        makePicture(this, QStringLiteral("Image1"), twRect(240, 240, 960, 960), QStringLiteral(":/images/logo.png"));
-    Label1 = makeLabel(this, QStringLiteral("Label1"), twRect(1440, 360, 5835, 495),
-                       QStringLiteral("Corvane - File Migration Tool"), 21.75);
-    setHighlightColour(Label1);
-    lblTitle2 = makeLabel(this, QStringLiteral("lblTitle2"), twRect(1440, 840, 4515, 225),
-                          QStringLiteral("including fix permissions and fast migration technology."), 9);
+    std::tie(Image1, Label1, lblTitle2) = makeTitleBlock(this, 240, 240);
     lblHeader = makeLabel(this, QStringLiteral("lblHeader"), twRect(240, 1380, 6915, 285),
                           QStringLiteral("Update Users Home Paths && Permissions"), 9.75);
     lblHeader->setFont(formFont(9.75, true));

@@ -66,12 +66,7 @@ void vcUPDATECTL::createControls()
     setFont(controlFont());
     resize(tw(7485), tw(4215));
 
-    Image1 =
-        makePicture(this, QStringLiteral("Image1"), twRect(240, 240, 960, 960), QStringLiteral(":/images/logo.png"));
-    Label1 = makeLabel(this, QStringLiteral("Label1"), twRect(1440, 360, 5835, 495),
-                       QStringLiteral("Corvane - File Migration Tool"), 21.75);
-    lblTitle2 = makeLabel(this, QStringLiteral("lblTitle2"), twRect(1440, 840, 4515, 225),
-                          QStringLiteral("including fix permissions and fast migration technology."), 9);
+    std::tie(Image1, Label1, lblTitle2) = makeTitleBlock(this, 240, 240, false);
 
     for (int i = 0; i < 3; ++i) {
         fraFRAME[i] = makeFrame(this, QStringLiteral("fraFRAME(%1)").arg(i), twRect(480, 1440, 6495, 2055),

@@ -64,13 +64,7 @@ void frmMigrate::createControls()
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 
-    Image1 =
-        makePicture(this, QStringLiteral("Image1"), twRect(240, 240, 960, 960), QStringLiteral(":/images/logo.png"));
-    Label1 = makeLabel(this, QStringLiteral("Label1"), twRect(1440, 360, 5835, 495),
-                       QStringLiteral("Corvane - File Migration Tool"), 21.75);
-    setHighlightColour(Label1);
-    lblTitle2 = makeLabel(this, QStringLiteral("lblTitle2"), twRect(1440, 840, 4515, 225),
-                          QStringLiteral("including fix permissions and fast migration technology."), 9);
+    std::tie(Image1, Label1, lblTitle2) = makeTitleBlock(this, 240, 240);
     lblStep1 = makeLabel(this, QStringLiteral("lblStep1"), twRect(240, 1440, 4155, 195),
                          QStringLiteral("1 - Choose your source folder, where you are copying from."));
     Text1 = makeTextBox(this, QStringLiteral("Text1"), twRect(240, 1800, 6975, 375));
