@@ -15,12 +15,10 @@ struct ToolRun {
 };
 
 inline ToolRun runProgram(const QString& program, const QStringList& args,
-                          const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment(),
-                          const QString& workingDirectory = {})
+                          const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment())
 {
     QProcess p;
     p.setProcessEnvironment(env);
-    p.setWorkingDirectory(workingDirectory);
     p.start(program, args);
     EXPECT_TRUE(p.waitForFinished(60000)) << program.toStdString() << ": " << p.errorString().toStdString();
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),

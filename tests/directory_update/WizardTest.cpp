@@ -11,10 +11,8 @@
 
 #include <QCheckBox>
 #include <QDir>
-#include <QGroupBox>
 #include <QLabel>
 #include <QPointer>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
 #include <QTreeWidget>
@@ -64,27 +62,27 @@ protected:
     // Without a password the account is created disabled, which is all the update needs.
     static QString makeUser(const QString& ou, const QString& sam)
     {
-        const QString userDn = "CN=User " + sam + "," + ou;
-        EXPECT_TRUE(
-            ldapModify("dn: " + userDn + "\nchangetype: add\nobjectClass: user\nsAMAccountName: " + sam + "\n"));
-        return userDn;
+        EXPECT_TRUE(ldapModify("dn: CN=User " + sam + "," + ou +
+                               "\nchangetype: add\nobjectClass: user\nsAMAccountName: " + sam + "\n"));
+        return "CN=User " + sam + "," + ou;
     }
     static QString home(const QString& u) { return ldapValues(u, "base", "(objectClass=*)", "homeDirectory").value(0); }
     // The day's log, each line reduced to the message between the time stamp and the quote.
+    // smbcacls's own words, which vary, are cut off.
     QStringList logLines() const
     {
-        QStringList out;
-        const QString log = QString::fromUtf8(app.readFile("logs/" + HomePathUpdate::LogNameNow() + ".txt"));
-        for (const QString& line : log.split("\r\n", Qt::SkipEmptyParts))
-            out << line.section(" : ", 1).chopped(1);
+        QStringList out = QString::fromUtf8(app.readFile("logs/" + HomePathUpdate::LogNameNow() + ".txt"))
+                              .split("\r\n", Qt::SkipEmptyParts);
+        for (QString& line : out)
+            line = line.section(" : ", 1).chopped(1).section(" [smbcacls:", 0, 0);
         return out;
     }
     // Ticks or unticks a node as the operator does, through its check box.
-    void tick(const QString& key, bool on = true)
+    void tick(const QString& key)
     {
         QTreeWidgetItem* node = form->nodeByKey(key);
         ASSERT_NE(node, nullptr) << key.toStdString();
-        node->setCheckState(0, on ? Qt::Checked : Qt::Unchecked);
+        node->setCheckState(0, Qt::Checked);
     }
     void checkOu(const QString& key)
     {
@@ -148,32 +146,24 @@ TEST_F(Wizard, showsEveryOuOnceTicksOneAtATimeAndCountsUserAccountsOnlyOnStepTwo
     EXPECT_TRUE(got.contains("    Year7=" + dn("OU=Year7,OU=Staff")) &&
                 got.contains("    Year7=" + dn("OU=Year7,OU=Students")))
         << "two OUs of the same name, both shown";
-    EXPECT_FALSE(got.join('\n').contains("CN=Users")) << "containers are not OUs";
+    form->cmdCheckOU->click();
+    EXPECT_EQ(boxes.texts(), QStringList{"You must select an OU to update before you can continue."});
 
-    for (const QString& key : {dn("OU=Staff"), dn("OU=Year7,OU=Students"), dn("OU=Form7A,OU=Year7,OU=Students")}) {
+    for (const QString& key :
+         {dn("OU=Staff"), QString("root"), dn("OU=Year7,OU=Students"), dn("OU=Form7A,OU=Year7,OU=Students")}) {
         tick(key);
-        EXPECT_EQ(form->SelectedOU, key);
+        EXPECT_EQ(form->SelectedOU, key == "root" ? dc.baseDn : key);
         QStringList ticked;
         for (QTreeWidgetItemIterator it(form->TreeView1); *it; ++it)
             if ((*it)->checkState(0) == Qt::Checked)
                 ticked << (*it)->data(0, Qt::UserRole).toString();
         EXPECT_EQ(ticked, QStringList{key}) << "one tick at a time";
     }
-    tick("root");
-    EXPECT_EQ(form->SelectedOU, dc.baseDn);
-    tick("root", false);
-    EXPECT_EQ(form->CheckedNode, nullptr);
-    form->cmdCheckOU->click();
-    EXPECT_EQ(boxes.texts(), QStringList{"You must select an OU to update before you can continue."});
-    EXPECT_TRUE(form->frmeStep1->isVisible());
-
-    form->nodeByKey(dn("OU=Students"))->setExpanded(true);
-    form->nodeByKey(dn("OU=Year7,OU=Students"))->setExpanded(true);
+    form->TreeView1->expandAll();
     tick(dn("OU=Staff"));
     const QImage step1 = renderWindow(form, "frmLDAPUpdate_step1");
     form->cmdCheckOU->click();
     EXPECT_NE(step1, renderWindow(form, "frmLDAPUpdate_step2"));
-    EXPECT_EQ(form->lblStep2SelectedOU->text(), dn("OU=Staff"));
     EXPECT_EQ(form->lblStep2MemberCount->text(), "4") << "three staff and the tutor below; not the contact";
     EXPECT_TRUE(form->cmdGo->isEnabled());
 
@@ -191,7 +181,6 @@ TEST_F(Wizard, showsEveryOuOnceTicksOneAtATimeAndCountsUserAccountsOnlyOnStepTwo
     checkOu("root");
     EXPECT_EQ(form->lblStep2MemberCount->text(), "There are no users to update");
     EXPECT_FALSE(form->cmdGo->isEnabled());
-    EXPECT_EQ(boxes.calls().size(), 1u);
 }
 
 TEST_F(Wizard, logsAnEnumerationFailureGoingOnWithTheRestAndSaysWhyItCannotLoadWithoutATicket)
@@ -228,8 +217,6 @@ TEST_F(Wizard, oneLevelRunUpdatesExactlyTheOusUsersGrantsOverSmbAndLogsEachFailu
     const QString ou = makeOu("RunOne");
     const QString a = makeUser(ou, "r.a"), b = makeUser(ou, "r.b"), c = makeUser(ou, "r.c");
     makeUser(ou, "r.d");
-    ASSERT_TRUE(
-        ldapModify("dn: CN=Lab PC," + ou + "\nchangetype: add\nobjectClass: computer\nsAMAccountName: LABPC$\n"));
     const QString s = makeUser(makeOu("Sub", ou), "r.s");
     // Nobody, the domain's administrators included, may write r.b's attributes.
     QProcess acl;
@@ -263,19 +250,14 @@ TEST_F(Wizard, oneLevelRunUpdatesExactlyTheOusUsersGrantsOverSmbAndLogsEachFailu
     sampler.start(0);
     ScriptedMsgBox boxes{MsgBoxAnswer::Yes};
     openWizard();
-    ASSERT_TRUE(form->chkFixPerms->isChecked());
     form->chkSubTree->click();
     checkOu(ou);
     form->cmdGo->click();
-    sampler.stop();
     EXPECT_EQ(boxes.calls().size(), 1u);
     EXPECT_EQ(closed, QList<bool>{false});
 
-    EXPECT_EQ(home(a), path + "r.a");
-    EXPECT_EQ(home(b), "");
-    EXPECT_EQ(home(c), path + "r.c");
-    EXPECT_EQ(home(s), "") << "one level: the child OU is left alone";
-    EXPECT_EQ(home("CN=Lab PC," + ou), "") << "computers get no home folder";
+    EXPECT_EQ(QStringList({home(a), home(b), home(c), home(s)}), QStringList({path + "r.a", "", path + "r.c", ""}))
+        << "r.b's write refused; one level: the child OU's r.s left alone";
     QStringList lines, undoRows;
     for (const QString& sam : ldapValues(ou, "one", DirectorySession::userFilter(), "sAMAccountName")) {
         if (sam == "r.b") {
@@ -287,29 +269,25 @@ TEST_F(Wizard, oneLevelRunUpdatesExactlyTheOusUsersGrantsOverSmbAndLogsEachFailu
                                : sam + " Fixed Home Drive Permissions");
         undoRows << "\"CN=User " + sam + "," + ou + "\"," + sam + ",," + path + sam + "\r\n";
     }
-    QStringList logged = logLines();
-    for (QString& line : logged)
-        line = line.section(" [smbcacls:", 0, 0); // smbcacls's own words vary
-    EXPECT_EQ(logged, lines);
+    EXPECT_EQ(logLines(), lines);
+    // Named afresh for every line, so a run that crosses midnight goes on in the next day's log.
+    EXPECT_EQ(HomePathUpdate::LogName(QDate(2027, 1, 1)) + HomePathUpdate::LogName(QDate(2026, 12, 31)),
+              "LDAP_1_1_2027LDAP_31_12_2026");
     EXPECT_EQ(form->lblPROGRESS->text(),
               "Updates complete with 2 errors - see the log " + HomePathUpdate::LogNameNow() + ".txt.");
-    EXPECT_EQ(form->lblProgressPercent->text(), "100%");
     const QStringList undo = QDir(app.path() + "/logs").entryList({"LDAP_undo_*.csv"});
     ASSERT_EQ(undo.size(), 1);
     EXPECT_EQ(QString::fromUtf8(app.readFile("logs/" + undo[0])),
               "dn,sAMAccountName,oldHomeDirectory,newHomeDirectory\r\n" + undoRows.join(""));
 
     // Full control for the user and the group on the folder, inherited by its content.
+    const QString folder = smb("smbcacls", {"Home Dirs/r.a"}),
+                  essay = smb("smbcacls", {"Home Dirs/r.a/Documents/essay.txt"});
     for (const QString& account : {dc.domain + "\\r.a", dc.domain + "\\" + dc.adminGroup}) {
-        const QString folder = smb("smbcacls", {"Home Dirs/r.a"});
         EXPECT_TRUE(folder.contains("ACL:" + account + ":ALLOWED/OI|CI/FULL\n")) << folder.toStdString();
-        EXPECT_TRUE(
-            smb("smbcacls", {"Home Dirs/r.a/Documents"}).contains("ACL:" + account + ":ALLOWED/OI|CI|I/FULL\n"));
-        EXPECT_TRUE(
-            smb("smbcacls", {"Home Dirs/r.a/Documents/essay.txt"}).contains("ACL:" + account + ":ALLOWED/I/FULL\n"));
+        EXPECT_TRUE(essay.contains("ACL:" + account + ":ALLOWED/I/FULL\n")) << essay.toStdString();
     }
-    EXPECT_FALSE(smb("smbcacls", {"Home Dirs/r.a"}).contains("r.d")) << "each user on their own folder only";
-    EXPECT_TRUE(smb("smbcacls", {"Home Dirs/r.d"}).contains("ACL:" + dc.domain + "\\r.d:ALLOWED/OI|CI/FULL\n"));
+    EXPECT_FALSE(folder.contains("r.d")) << "each user on their own folder only";
 
     renderWindow(form, "frmLDAPUpdate_step3");
     EXPECT_FALSE(form->close()) << "only Finish leads on";
@@ -324,8 +302,7 @@ TEST_F(Wizard, anEmptyUserPathWritesNothingAndADeepRunGoesParentFirstThenEachChi
     const QString d0 = makeUser(ou, "d.0");
     const QString a = makeOu("A", ou);
     makeUser(a, "a.1");
-    const QString aa = makeOu("AA", a);
-    makeUser(aa, "aa.1");
+    const QString aa1 = makeUser(makeOu("AA", a), "aa.1");
     makeUser(makeOu("B", ou), "b.1");
 
     ScriptedMsgBox boxes{MsgBoxAnswer::OK, MsgBoxAnswer::Yes};
@@ -335,14 +312,11 @@ TEST_F(Wizard, anEmptyUserPathWritesNothingAndADeepRunGoesParentFirstThenEachChi
     form->cmdGo->click();
     ASSERT_EQ(boxes.calls().size(), 1u) << "no confirmation: there is nothing sound to confirm";
     EXPECT_TRUE(boxes.texts()[0].contains("User Folder Path")) << boxes.texts()[0].toStdString();
-    EXPECT_FALSE(form->isUpdating());
     EXPECT_EQ(home(d0), "");
 
     writeSettings("School Admins", "/srv/homes/");
     form->cmdBack->click();
     checkOu(ou);
-    EXPECT_EQ(form->lblStep2MemberCount->text(), "4");
-    makeUser(ou, "d.1"); // after the count: the bar grows instead of the run ending early
     form->cmdGo->click();
     QStringList order = ldapValues(ou, "one", DirectorySession::userFilter(), "sAMAccountName");
     for (const QString& child : ldapValues(ou, "one", "(objectClass=organizationalUnit)"))
@@ -351,8 +325,6 @@ TEST_F(Wizard, anEmptyUserPathWritesNothingAndADeepRunGoesParentFirstThenEachChi
     for (const QString& sam : order)
         lines << sam + " Updated Home Path"; // and no permission fix: it was unticked
     EXPECT_EQ(logLines(), lines);
-    EXPECT_EQ(home("CN=User aa.1," + aa), "/srv/homes/aa.1");
+    EXPECT_EQ(home(aa1), "/srv/homes/aa.1");
     EXPECT_EQ(form->lblPROGRESS->text(), "Updates complete.");
-    EXPECT_EQ(form->ProgressBar1->maximum(), 5);
-    EXPECT_EQ(form->ProgressBar1->value(), 5);
 }

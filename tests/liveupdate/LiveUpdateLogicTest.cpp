@@ -1,6 +1,5 @@
 #include "LiveUpdateTestKit.h"
 #include "liveupdate/ByteCounts.h"
-#include "liveupdate/ConfigFile.h"
 #include "liveupdate/SafeFileWriter.h"
 
 #include <QLocale>
@@ -11,22 +10,6 @@
 #include <gtest/gtest.h>
 
 using namespace liveupdate;
-
-TEST(ConfigFile, linesEndAtCrLfAndLoneCrButNotAtLoneLf)
-{
-    EXPECT_EQ(SplitConfigLines("a\r\nb\rc\r"), QStringList({"a", "b", "c"}));
-    EXPECT_EQ(SplitConfigLines("a\nb\nc\n"), QStringList({"a\nb\nc\n"}));
-    EXPECT_EQ(SplitConfigLines("a\r\r\nb"), QStringList({"a", "", "b"}));
-}
-
-TEST(UpdateFileName, isTheTextAfterTheLastSlashAndMustBeAPlainName)
-{
-    EXPECT_EQ(FileNameFromUrl("http://h/a/b/setup.exe"), "setup.exe");
-    EXPECT_EQ(FileNameFromUrl("http://h/a/"), "");
-    EXPECT_TRUE(IsSafeFileName("..setup"));
-    for (const char* bad : {"", ".", "..", "..\\..\\evil.exe", "a/b"})
-        EXPECT_FALSE(IsSafeFileName(bad)) << bad;
-}
 
 TEST(ByteCounts, followTheExamplesRoundingAndLocale)
 {
@@ -47,22 +30,19 @@ TEST(SafeFileWriter, replacesWholeFilesAndAFailedWriteKeepsTheOldOne)
 {
     QTemporaryDir dir;
     const QString path = dir.path() + "/setup.exe";
-    ASSERT_TRUE(WriteFileAtomically(path, "first"));
-    ASSERT_TRUE(WriteFileAtomically(path, QByteArray("old\r\n\0x", 7)));
-    EXPECT_EQ(readAll(path), QByteArray("old\r\n\0x", 7));
+    const QByteArray old("old\r\n\0x", 7);
+    ASSERT_TRUE(WriteFileAtomically(path, "first") && WriteFileAtomically(path, old));
 
     // A file-size limit makes the write fail even for root.
     std::signal(SIGXFSZ, SIG_IGN);
-    rlimit old{};
-    getrlimit(RLIMIT_FSIZE, &old);
-    rlimit small = old;
-    small.rlim_cur = 4096;
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    const rlimit small{4096, saved.rlim_max};
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
     QString error;
     const bool ok = WriteFileAtomically(path, QByteArray(64 * 1024, 'n'), &error);
-    setrlimit(RLIMIT_FSIZE, &old);
-    EXPECT_FALSE(ok);
-    EXPECT_FALSE(error.isEmpty());
-    EXPECT_EQ(readAll(path), QByteArray("old\r\n\0x", 7));
+    setrlimit(RLIMIT_FSIZE, &saved);
+    EXPECT_FALSE(ok || error.isEmpty());
+    EXPECT_EQ(readAll(path), old);
     EXPECT_EQ(entries(dir.path()), QStringList({"setup.exe"})); // no temporary file left behind
 }

@@ -2,48 +2,85 @@
 
 #include "migration/fileop/FileOperation.h"
 
-#include <QByteArray>
-#include <QString>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
+
+#include <gtest/gtest.h>
 
 #include <functional>
 #include <mutex>
 #include <vector>
 
 // Answers the engine's questions from scripts and records them. A question
-// beyond its script fails the test and answers Cancel, so nothing hangs.
+// beyond its script, or any error prompt, fails the test and answers No / Cancel.
 class ScriptedQuestions : public fileop::FileOpQuestions {
 public:
     std::vector<fileop::ReplaceAnswer> replaceAnswers;
     std::vector<bool> createAnswers;
-    std::vector<fileop::ErrorAnswer> errorAnswers;
     std::function<void()> onQuestion; // runs before each answer (on the worker thread)
-
     std::vector<fileop::Conflict> conflicts;
     QStringList createAsked;
-    std::vector<fileop::FileError> errors;
 
-    fileop::ReplaceAnswer askReplace(const fileop::Conflict& conflict) override;
-    bool askCreateFolder(const QString& path) override;
-    fileop::ErrorAnswer askError(const fileop::FileError& error) override;
+    fileop::ReplaceAnswer askReplace(const fileop::Conflict& c) override
+    {
+        return next(conflicts, c, replaceAnswers, fileop::ReplaceAnswer::Cancel);
+    }
+    bool askCreateFolder(const QString& path) override { return next(createAsked, path, createAnswers, false); }
+    fileop::ErrorAnswer askError(const fileop::FileError&) override
+    {
+        ADD_FAILURE() << "unexpected error prompt";
+        return fileop::ErrorAnswer::Cancel;
+    }
 
 private:
     template <typename T, typename Log, typename Item>
-    T next(Log& log, const Item& item, const std::vector<T>& script, T fallback);
+    T next(Log& log, const Item& item, const std::vector<T>& script, T fallback)
+    {
+        std::lock_guard lock(m_mutex);
+        if (onQuestion)
+            onQuestion();
+        log.push_back(item);
+        if (size_t(log.size()) <= script.size())
+            return script[log.size() - 1];
+        ADD_FAILURE() << "unexpected question number " << log.size();
+        return fallback;
+    }
     std::mutex m_mutex;
 };
 
-// A temporary folder with helpers that name paths relative to it.
+// A temporary folder with helpers that name paths relative to it. Open to
+// all, so an unprivileged child process can reach it in the permission tests.
 class TempTree {
 public:
-    TempTree();
-    QString path(const QString& rel = {}) const;
-    QByteArray bytes(const QString& rel = {}) const { return path(rel).toLocal8Bit(); }
-    void write(const QString& rel, const QByteArray& content) const;
-    QByteArray read(const QString& rel) const;
-    bool exists(const QString& rel) const;
+    TempTree() { QFile::setPermissions(m_dir.path(), QFileDevice::Permissions(0x7777)); }
+    QString path(const QString& rel = {}) const { return rel.isEmpty() ? m_dir.path() : m_dir.path() + u'/' + rel; }
+    QByteArray bytes(const QString& rel) const { return path(rel).toLocal8Bit(); }
+    void write(const QString& rel, const QByteArray& content) const
+    {
+        QDir().mkpath(QFileInfo(path(rel)).path());
+        QFile f(path(rel));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(content) == content.size()) << rel.toStdString();
+    }
+    QByteArray read(const QString& rel) const
+    {
+        QFile f(path(rel));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+    }
+    bool exists(const QString& rel) const { return QFileInfo(path(rel)).exists() || QFileInfo(path(rel)).isSymLink(); }
     // Every file below rel (relative paths, sorted), links and folders excluded.
-    QStringList files(const QString& rel) const;
+    QStringList files(const QString& rel) const
+    {
+        QStringList out;
+        QDirIterator it(path(rel), QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext())
+            out << QDir(path(rel)).relativeFilePath(it.next());
+        out.sort();
+        return out;
+    }
 
 private:
     QTemporaryDir m_dir;

@@ -1,22 +1,17 @@
 // The engine on real folders: where the copy goes, what collisions do under
-// each flag, moves, cancel, errors and the metadata a copy keeps.
+// each flag, moves, cancel and the metadata a copy keeps.
 #include "EngineTestSupport.h"
 
 #include "migration/fileop/FileOperationEngine.h"
 
-#include <QDir>
-#include <QFile>
 #include <QProcess>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
+#include <tuple>
 
-#include <grp.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -24,16 +19,18 @@ using namespace fileop;
 
 namespace {
 
-int run(int operation, const QString& src, const QString& dst, int flags, FileOpQuestions* q, int workers = 0)
+int run(int operation, const TempTree& t, const QString& dst, int flags, FileOpQuestions* q = nullptr,
+        const QString& src = "S")
 {
     FileOperationEngine engine;
-    return engine.run(Request{operation, src, dst, flags, workers}, q);
+    return engine.run(Request{operation, t.path(src), t.path(dst), flags, 0}, q);
 }
 
-ino_t inodeOf(const QString& path)
+struct stat statOf(const TempTree& t, const QString& rel)
 {
     struct stat st {};
-    return ::lstat(path.toLocal8Bit().constData(), &st) == 0 ? st.st_ino : 0;
+    EXPECT_EQ(::lstat(t.bytes(rel).constData(), &st), 0) << rel.toStdString();
+    return st;
 }
 
 // S/{a.txt, docs/b.txt, docs/deep/c.txt}, and optionally a target D/S that
@@ -51,171 +48,121 @@ void makeSource(const TempTree& t, bool withTarget = false)
 
 const QStringList kSourceFiles{"a.txt", "docs/b.txt", "docs/deep/c.txt"};
 
-// Runs fn as the unprivileged user "nobody" when we are root (root reads
-// everything, so "permission denied" needs a child that dropped its rights).
-int runUnprivileged(const std::function<int()>& fn)
-{
-    if (::geteuid() != 0)
-        return fn();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
-            ::_exit(100);
-        ::_exit(fn());
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 101;
-}
-
-QByteArray xattrOf(const QString& path, const char* name)
+QByteArray xattrOf(const TempTree& t, const QString& rel, const char* name)
 {
     char buf[1024];
-    const ssize_t n = ::lgetxattr(path.toLocal8Bit().constData(), name, buf, sizeof buf);
+    const ssize_t n = ::lgetxattr(t.bytes(rel).constData(), name, buf, sizeof buf);
     return n < 0 ? QByteArray("<none>") : QByteArray(buf, n);
 }
 
 } // namespace
 
-TEST(EngineResolution, anExistingFolderReceivesTheSourceAndAMissingOneBecomesTheCopy)
-{
-    TempTree t;
-    makeSource(t);
-    QDir().mkpath(t.path("D"));
-    EXPECT_EQ(run(FO_COPY, t.path("S"), t.path("D"), 0, nullptr), Success);
-    EXPECT_EQ(t.files("D/S"), kSourceFiles);
-    EXPECT_EQ(t.files("S"), kSourceFiles) << "a copy leaves the source alone";
-
-    ScriptedQuestions yes;
-    yes.createAnswers = {true};
-    EXPECT_EQ(run(FO_COPY, t.path("S"), t.path("new/parent/D"), 0, &yes), Success);
-    EXPECT_EQ(yes.createAsked, QStringList{t.path("new/parent/D")});
-    EXPECT_EQ(t.files("new/parent/D"), kSourceFiles) << "the contents land directly in D";
-
-    ScriptedQuestions no;
-    no.createAnswers = {false};
-    EXPECT_EQ(run(FO_COPY, t.path("S"), t.path("no/D"), 0, &no), Cancelled);
-    EXPECT_NE(run(FO_COPY, t.path("S"), t.path("no/D"), 0, nullptr), Success) << "nobody to ask";
-    EXPECT_FALSE(t.exists("no"));
-
-    for (int flag : {int(FOF_NOCONFIRMMKDIR), int(FOF_NOCONFIRMATION)}) {
-        ScriptedQuestions none; // any question fails the test
-        const QString dst = QStringLiteral("x%1/D").arg(flag);
-        EXPECT_EQ(run(FO_COPY, t.path("S"), t.path(dst), flag | FOF_SILENT, &none), Success) << flag;
-        EXPECT_EQ(t.files(dst), kSourceFiles) << flag;
-    }
-}
-
-TEST(EngineResolution, impossibleRequestsAreRefusedBeforeAnythingIsTouched)
+TEST(EngineResolution, refusalsTouchNothingThenEachDestinationRowAndASameFileSystemMove)
 {
     TempTree t;
     makeSource(t);
     t.write("file", "f");
-    EXPECT_EQ(run(FO_COPY, t.path("missing"), t.path("D"), FOF_NOCONFIRMMKDIR, nullptr), SourceMissing);
-    EXPECT_EQ(run(FO_COPY, t.path("S"), t.path("file"), 0, nullptr), DestinationIsFile);
-    EXPECT_EQ(run(FO_COPY, t.path("S"), t.path("S"), 0, nullptr), DestinationInsideSource);
-    EXPECT_EQ(run(FO_MOVE, t.path("S"), t.path("S/docs"), 0, nullptr), DestinationInsideSource);
-    EXPECT_EQ(run(FO_COPY, t.path("S"), t.path("S/docs/new"), FOF_NOCONFIRMMKDIR, nullptr), DestinationInsideSource);
-    EXPECT_EQ(run(FO_MOVE, t.path("S/docs"), t.path("S"), FOF_NOCONFIRMATION, nullptr), SameFile);
+    EXPECT_EQ(run(FO_COPY, t, "D", FOF_NOCONFIRMMKDIR, nullptr, "missing"), SourceMissing);
+    EXPECT_EQ(run(FO_COPY, t, "file", 0), DestinationIsFile);
+    EXPECT_EQ(run(FO_COPY, t, "S", 0), DestinationInsideSource);
+    EXPECT_EQ(run(FO_MOVE, t, "S/docs", 0), DestinationInsideSource);
+    EXPECT_EQ(run(FO_COPY, t, "S/docs/new", FOF_NOCONFIRMMKDIR), DestinationInsideSource);
+    EXPECT_EQ(run(FO_MOVE, t, "S", FOF_NOCONFIRMATION, nullptr, "S/docs"), SameFile);
     EXPECT_EQ(t.files("S"), kSourceFiles);
-    EXPECT_FALSE(t.exists("S/docs/new"));
-    EXPECT_FALSE(t.exists("D"));
+    EXPECT_FALSE(t.exists("S/docs/new") || t.exists("D"));
+
+    QDir().mkpath(t.path("D"));
+    EXPECT_EQ(run(FO_COPY, t, "D", 0), Success);
+    EXPECT_EQ(t.files("D/S"), kSourceFiles) << "an existing folder receives the source";
+    EXPECT_EQ(t.files("S"), kSourceFiles) << "a copy leaves the source alone";
+    ScriptedQuestions yes;
+    yes.createAnswers = {true};
+    EXPECT_EQ(run(FO_COPY, t, "new/parent/D", 0, &yes), Success);
+    EXPECT_EQ(yes.createAsked, QStringList{t.path("new/parent/D")});
+    EXPECT_EQ(t.files("new/parent/D"), kSourceFiles) << "a missing one becomes the copy";
+    ScriptedQuestions no;
+    no.createAnswers = {false};
+    EXPECT_EQ(run(FO_COPY, t, "no/D", 0, &no), Cancelled);
+    EXPECT_NE(run(FO_COPY, t, "no/D", 0), Success) << "nobody to ask";
+    EXPECT_FALSE(t.exists("no"));
+    for (int flag : {int(FOF_NOCONFIRMMKDIR), int(FOF_NOCONFIRMATION)}) {
+        const QString dst = QStringLiteral("x%1/D").arg(flag); // nobody to ask: the flag must answer
+        EXPECT_EQ(run(FO_COPY, t, dst, flag | FOF_SILENT), Success) << flag;
+        EXPECT_EQ(t.files(dst), kSourceFiles) << flag;
+    }
+
+    // A move on one file system renames the tree: the inodes stay.
+    QDir().mkpath(t.path("M"));
+    const ino_t dirIno = statOf(t, "S").st_ino;
+    const ino_t fileIno = statOf(t, "S/docs/deep/c.txt").st_ino;
+    EXPECT_EQ(run(FO_MOVE, t, "M", 0), Success);
+    EXPECT_FALSE(t.exists("S"));
+    EXPECT_EQ(statOf(t, "M/S").st_ino, dirIno);
+    EXPECT_EQ(statOf(t, "M/S/docs/deep/c.txt").st_ino, fileIno);
 }
 
 TEST(EngineCollision, eachAnswerToTheMergeAndReplaceQuestionsIsObeyed)
 {
-    struct Case {
-        std::vector<ReplaceAnswer> answers;
-        int result;
-        QByteArray a; // D/S/a.txt afterwards
-        bool restCopied;
-    };
-    const std::vector<Case> cases{
-        {{ReplaceAnswer::No}, Cancelled, "old alpha", false}, // no merge: a skip is no success
-        {{ReplaceAnswer::Cancel}, Cancelled, "old alpha", false},
-        {{ReplaceAnswer::Yes, ReplaceAnswer::Yes}, Success, "alpha", true},
-        {{ReplaceAnswer::Yes, ReplaceAnswer::No}, Cancelled, "old alpha", true},
-    };
-    for (const Case& c : cases) {
+    using A = ReplaceAnswer;
+    // The answers, the result, D/S/a.txt afterwards, whether the rest was copied.
+    for (const auto& [answers, result, a, restCopied] : std::vector<std::tuple<std::vector<A>, int, QByteArray, bool>>{
+             {{A::No}, Cancelled, "old alpha", false}, // no merge: no success
+             {{A::Cancel}, Cancelled, "old alpha", false},
+             {{A::Yes, A::Yes}, Success, "alpha", true},
+             {{A::Yes, A::No}, Cancelled, "old alpha", true}}) {
         TempTree t;
         makeSource(t, true);
         ScriptedQuestions q;
-        q.replaceAnswers = c.answers;
-        EXPECT_EQ(run(FO_COPY, t.path("S"), t.path("D"), 0, &q), c.result);
-        ASSERT_EQ(q.conflicts.size(), c.answers.size());
+        q.replaceAnswers = answers;
+        EXPECT_EQ(run(FO_COPY, t, "D", 0, &q), result);
+        ASSERT_EQ(q.conflicts.size(), answers.size());
         EXPECT_EQ(q.conflicts[0].kind, Conflict::Kind::Folder);
         EXPECT_EQ(q.conflicts[0].target, t.path("D/S"));
-        EXPECT_EQ(q.conflicts.back().source, t.path(c.answers.size() > 1 ? "S/a.txt" : "S"));
-        EXPECT_EQ(t.read("D/S/a.txt"), c.a);
+        EXPECT_EQ(q.conflicts.back().source, t.path(answers.size() > 1 ? "S/a.txt" : "S"));
+        EXPECT_EQ(t.read("D/S/a.txt"), a);
         EXPECT_EQ(t.read("D/S/keep.txt"), "only in target");
-        EXPECT_EQ(t.exists("D/S/docs/deep/c.txt"), c.restCopied);
+        EXPECT_EQ(t.exists("D/S/docs/deep/c.txt"), restCopied);
     }
 }
 
-TEST(EngineCollision, yesToAllAndTheNoConfirmationFlagReplaceWithoutFurtherQuestions)
+TEST(EngineCollision, renameGivesCopyOfNamesAndWinsOverYesToAllWhichOtherwiseReplacesEvenReadOnlyFiles)
 {
     TempTree t;
     makeSource(t, true);
+    EXPECT_EQ(run(FO_COPY, t, "D", FOF_RENAMEONCOLLISION), Success);
+    EXPECT_EQ(t.files("D/Copy of S"), kSourceFiles);
+    EXPECT_EQ(run(FO_COPY, t, "D", FOF_RENAMEONCOLLISION | FOF_NOCONFIRMATION), Success); // asks nothing
+    EXPECT_EQ(t.files("D/Copy (2) of S"), kSourceFiles);
+    EXPECT_EQ(t.read("D/S/a.txt"), "old alpha") << "nothing replaced";
+    EXPECT_EQ(run(FO_COPY, t, "", FOF_RENAMEONCOLLISION), Success);
+    EXPECT_EQ(t.files("Copy of S"), kSourceFiles) << "into its own parent: a sibling";
+
     t.write("D/S/docs/b.txt", "old bravo");
     t.write("D/S/docs/deep/c.txt", "old charlie");
-    ScriptedQuestions q;
+    ScriptedQuestions q; // merge S, then Yes to All: only one of the three files is asked about
     q.replaceAnswers = {ReplaceAnswer::Yes, ReplaceAnswer::YesToAll, ReplaceAnswer::YesToAll};
-    EXPECT_EQ(run(FO_COPY, t.path("S"), t.path("D"), 0, &q), Success);
+    EXPECT_EQ(run(FO_COPY, t, "D", 0, &q), Success);
     EXPECT_EQ(std::count_if(q.conflicts.begin(), q.conflicts.end(),
                             [](const Conflict& c) { return c.kind == Conflict::Kind::File; }),
               1);
-    EXPECT_EQ(t.read("D/S/docs/b.txt"), "bravo");
-    EXPECT_EQ(t.read("D/S/docs/deep/c.txt"), "charlie");
-
-    TempTree ro;
-    makeSource(ro, true);
-    ASSERT_EQ(::chmod(ro.bytes("D/S/a.txt").constData(), 0444), 0);
-    ScriptedQuestions none;
-    EXPECT_EQ(run(FO_COPY, ro.path("S"), ro.path("D"), FOF_NOCONFIRMATION, &none), Success);
-    EXPECT_EQ(ro.read("D/S/a.txt"), "alpha") << "a read-only target is replaced too";
-    EXPECT_EQ(ro.read("D/S/keep.txt"), "only in target");
-}
-
-TEST(EngineCollision, renameGivesCopyOfNamesInTurnAndWinsOverYesToAll)
-{
-    TempTree t;
-    makeSource(t, true);
-    EXPECT_EQ(run(FO_COPY, t.path("S"), t.path("D"), FOF_RENAMEONCOLLISION, nullptr), Success);
-    EXPECT_EQ(t.files("D/Copy of S"), kSourceFiles);
-    ScriptedQuestions none;
-    EXPECT_EQ(run(FO_COPY, t.path("S"), t.path("D"), FOF_RENAMEONCOLLISION | FOF_NOCONFIRMATION, &none), Success);
-    EXPECT_EQ(t.files("D/Copy (2) of S"), kSourceFiles);
-    EXPECT_EQ(t.read("D/S/a.txt"), "old alpha") << "nothing replaced";
-    EXPECT_EQ(run(FO_COPY, t.path("S"), t.path(), FOF_RENAMEONCOLLISION, nullptr), Success);
-    EXPECT_EQ(t.files("Copy of S"), kSourceFiles) << "into its own parent: a sibling";
+    EXPECT_EQ(t.read("D/S/a.txt") + t.read("D/S/docs/b.txt") + t.read("D/S/docs/deep/c.txt"), "alphabravocharlie");
+    ASSERT_EQ(::chmod(t.bytes("D/S/a.txt").constData(), 0444), 0);
+    t.write("S/a.txt", "alpha 2");
+    EXPECT_EQ(run(FO_COPY, t, "D", FOF_NOCONFIRMATION), Success);
+    EXPECT_EQ(t.read("D/S/a.txt"), "alpha 2") << "the flag replaces a read-only target too";
 
     t.write("f.txt", "new");
     t.write("D/f.txt", "old");
     t.write("D/Copy of f.txt", "taken");
-    EXPECT_EQ(run(FO_COPY, t.path("f.txt"), t.path("D"), FOF_RENAMEONCOLLISION, nullptr), Success);
-    EXPECT_EQ(t.read("D/f.txt"), "old");
-    EXPECT_EQ(t.read("D/Copy of f.txt"), "taken");
-    EXPECT_EQ(t.read("D/Copy (2) of f.txt"), "new");
+    EXPECT_EQ(run(FO_COPY, t, "D", FOF_RENAMEONCOLLISION, nullptr, "f.txt"), Success);
+    EXPECT_EQ(t.read("D/f.txt") + t.read("D/Copy of f.txt") + t.read("D/Copy (2) of f.txt"), "oldtakennew");
 
     const QByteArray renamed = collisionName(QByteArray(250, 'x') + ".docx", 3, false);
-    EXPECT_LE(renamed.size(), 255);
-    EXPECT_TRUE(renamed.startsWith("Copy (3) of xxx") && renamed.endsWith(".docx"));
+    EXPECT_TRUE(renamed.size() <= 255 && renamed.startsWith("Copy (3) of xxx") && renamed.endsWith(".docx"))
+        << renamed.constData();
     const QByteArray cut = collisionName(QString(127, QChar(0xE4)).toUtf8(), 1, true);
-    EXPECT_LE(cut.size(), 255);
-    EXPECT_FALSE(QString::fromUtf8(cut).contains(QChar::ReplacementCharacter)) << "no character split";
-}
-
-TEST(EngineMove, aMoveOnOneFileSystemRenamesTheTreeAndKeepsInodes)
-{
-    TempTree t;
-    makeSource(t);
-    QDir().mkpath(t.path("D"));
-    const ino_t dirIno = inodeOf(t.path("S"));
-    const ino_t fileIno = inodeOf(t.path("S/docs/deep/c.txt"));
-    EXPECT_EQ(run(FO_MOVE, t.path("S"), t.path("D"), 0, nullptr), Success);
-    EXPECT_FALSE(t.exists("S"));
-    EXPECT_EQ(inodeOf(t.path("D/S")), dirIno);
-    EXPECT_EQ(inodeOf(t.path("D/S/docs/deep/c.txt")), fileIno);
+    EXPECT_TRUE(cut.size() <= 255 && !QString::fromUtf8(cut).contains(QChar::ReplacementCharacter))
+        << "within the limit, no character split: " << cut.constData();
 }
 
 TEST(EngineMove, acrossFileSystemsASourceGoesOnlyAfterItsCopyExists)
@@ -258,12 +205,10 @@ TEST(EngineProgress, theTotalsCoverTheTreeOnceCountingStops)
 {
     TempTree t;
     qint64 bytes = 0;
-    for (int d = 0; d < 30; ++d)
-        for (int f = 0; f < 10; ++f) {
-            const QByteArray content(100 * (d + 1) + f, 'x');
-            t.write(QStringLiteral("S/d%1/f%2").arg(d).arg(f), content);
-            bytes += content.size();
-        }
+    for (int i = 0; i < 300; ++i) {
+        t.write(QStringLiteral("S/d%1/f%2").arg(i / 10).arg(i % 10), QByteArray(100 + i, 'x'));
+        bytes += 100 + i;
+    }
     FileOperationEngine engine;
     std::vector<Progress> reports;
     QObject::connect(
@@ -273,16 +218,12 @@ TEST(EngineProgress, theTotalsCoverTheTreeOnceCountingStops)
     ASSERT_FALSE(reports.empty());
     for (const Progress& p : reports) {
         EXPECT_LE(p.filesDone, p.filesTotal);
-        if (!p.counting) {
-            EXPECT_EQ(p.filesTotal, 300);
-            EXPECT_EQ(p.bytesTotal, bytes);
-        }
+        EXPECT_TRUE(p.counting || (p.filesTotal == 300 && p.bytesTotal == bytes))
+            << p.filesTotal << " " << p.bytesTotal;
     }
     const Progress& last = reports.back();
-    EXPECT_TRUE(last.finished);
-    EXPECT_FALSE(last.counting);
-    EXPECT_EQ(last.filesDone, 300);
-    EXPECT_EQ(last.bytesDone, bytes);
+    EXPECT_TRUE(last.finished && !last.counting && last.filesDone == 300 && last.bytesDone == bytes)
+        << last.filesDone << " files, " << last.bytesDone << " bytes";
 }
 
 TEST(EngineCancel, cancelInTheMiddleLeavesOnlyWholeFilesUnderFinalNames)
@@ -296,38 +237,15 @@ TEST(EngineCancel, cancelInTheMiddleLeavesOnlyWholeFilesUnderFinalNames)
     t.write("D/S/f12.bin", "collides");
     ScriptedQuestions q;
     q.replaceAnswers = {ReplaceAnswer::Yes, ReplaceAnswer::Cancel};
-    EXPECT_EQ(run(FO_COPY, t.path("S"), t.path("D"), 0, &q, 3), Cancelled);
+    EXPECT_EQ(FileOperationEngine().run(Request{FO_COPY, t.path("S"), t.path("D"), 0, 3}, &q), Cancelled);
     int whole = 0;
     for (const QString& name : t.files("D/S")) {
         EXPECT_FALSE(name.startsWith(u'.')) << "temporary file left behind: " << name.toStdString();
-        if (name != QLatin1String("f12.bin")) {
-            EXPECT_EQ(t.read("D/S/" + name), data) << name.toStdString();
-            ++whole;
-        }
+        whole += name != QLatin1String("f12.bin");
+        EXPECT_TRUE(name == QLatin1String("f12.bin") || t.read("D/S/" + name) == data) << name.toStdString();
     }
     EXPECT_EQ(t.read("D/S/f12.bin"), "collides");
     EXPECT_LT(whole, 23) << "the cancel stopped the run";
-}
-
-TEST(EngineErrors, anUnreadableFileSkippedOrCancelledMakesTheRunFail)
-{
-    for (ErrorAnswer answer : {ErrorAnswer::Skip, ErrorAnswer::Cancel}) {
-        TempTree t;
-        makeSource(t);
-        t.write("S/secret.txt", "secret");
-        ASSERT_EQ(::chmod(t.bytes("S/secret.txt").constData(), 0), 0);
-        const int rc = runUnprivileged([&] {
-            ScriptedQuestions q;
-            q.errorAnswers = {answer};
-            const int result = run(FO_COPY, t.path("S"), t.path("D"), FOF_NOCONFIRMMKDIR, &q);
-            if (answer == ErrorAnswer::Cancel)
-                return result == Cancelled ? 0 : 1;
-            const bool asked = q.errors.size() == 1 && q.errors[0].path == t.path("S/secret.txt");
-            const bool restCopied = t.read("D/docs/deep/c.txt") == "charlie" && !t.exists("D/secret.txt");
-            return result == AccessDenied && asked && restCopied ? 0 : 1;
-        });
-        EXPECT_EQ(rc, 0) << int(answer);
-    }
 }
 
 TEST(EngineMetadata, copyKeepsModeTimesXattrsAclsLinksHolesAndOwners)
@@ -345,48 +263,27 @@ TEST(EngineMetadata, copyKeepsModeTimesXattrsAclsLinksHolesAndOwners)
     ASSERT_EQ(::utimensat(AT_FDCWD, a.constData(), times, 0), 0);
     ASSERT_EQ(::symlink("../a.txt", t.bytes("S/docs/link").constData()), 0);
     ASSERT_EQ(::utimensat(AT_FDCWD, t.bytes("S/docs").constData(), times, 0), 0);
-    {
-        QFile sparse(t.path("S/sparse.img"));
-        ASSERT_TRUE(sparse.open(QIODevice::WriteOnly) && sparse.resize(64 << 20) && sparse.seek(32 << 20));
-        sparse.write("middle");
-    }
+    t.write("S/sparse.img", "start");
+    ASSERT_EQ(QProcess::execute("truncate", {"-s", "64M", t.path("S/sparse.img")}), 0);
     const bool root = ::geteuid() == 0;
-    if (root) {
-        ASSERT_EQ(::lchown(t.bytes("S/docs/b.txt").constData(), 65534, 65534), 0);
-    }
+    ASSERT_TRUE(!root || ::lchown(t.bytes("S/docs/b.txt").constData(), 65534, 65534) == 0);
 
-    ASSERT_EQ(run(FO_COPY, t.path("S"), t.path("D"), FOF_NOCONFIRMMKDIR, nullptr), Success);
+    ASSERT_EQ(run(FO_COPY, t, "D", FOF_NOCONFIRMMKDIR), Success);
 
-    struct stat s {};
-    struct stat d {};
-    ASSERT_EQ(::stat(a.constData(), &s), 0);
-    ASSERT_EQ(::stat(t.bytes("D/a.txt").constData(), &d), 0);
-    EXPECT_EQ(d.st_mode & 07777, s.st_mode & 07777);
+    const struct stat d = statOf(t, "D/a.txt");
+    EXPECT_EQ(d.st_mode & 07777, statOf(t, "S/a.txt").st_mode & 07777);
     EXPECT_EQ(d.st_mtim.tv_sec, 1100000000);
     EXPECT_EQ(d.st_mtim.tv_nsec, 987654321);
     EXPECT_EQ(d.st_atim.tv_nsec, 123456789);
-    if (userXattrs) {
-        EXPECT_EQ(xattrOf(t.path("D/a.txt"), "user.corvane"), "tag");
-    }
-    EXPECT_EQ(xattrOf(t.path("D/a.txt"), "system.posix_acl_access"),
-              xattrOf(t.path("S/a.txt"), "system.posix_acl_access"));
-    EXPECT_EQ(xattrOf(t.path("D/docs"), "system.posix_acl_default"),
-              xattrOf(t.path("S/docs"), "system.posix_acl_default"));
-    ASSERT_EQ(::stat(t.bytes("D/docs").constData(), &d), 0);
-    EXPECT_EQ(d.st_mtim.tv_nsec, 987654321) << "folder times are set after its entries";
-    ASSERT_EQ(::stat(t.bytes("D/docs/deep").constData(), &d), 0);
-    EXPECT_EQ(d.st_mode & 07777, 0555u);
+    EXPECT_TRUE(!userXattrs || xattrOf(t, "D/a.txt", "user.corvane") == "tag");
+    EXPECT_EQ(xattrOf(t, "D/a.txt", "system.posix_acl_access"), xattrOf(t, "S/a.txt", "system.posix_acl_access"));
+    EXPECT_EQ(xattrOf(t, "D/docs", "system.posix_acl_default"), xattrOf(t, "S/docs", "system.posix_acl_default"));
+    EXPECT_EQ(statOf(t, "D/docs").st_mtim.tv_nsec, 987654321) << "folder times are set after its entries";
+    EXPECT_EQ(statOf(t, "D/docs/deep").st_mode & 07777, 0555u);
     EXPECT_EQ(t.read("D/docs/deep/c.txt"), "charlie") << "a read-only source folder is still filled";
-    char target[16] = {};
-    EXPECT_GT(::readlink(t.bytes("D/docs/link").constData(), target, sizeof target - 1), 0);
-    EXPECT_STREQ(target, "../a.txt") << "a link stays a link with its own text";
-    ASSERT_EQ(::stat(t.bytes("S/sparse.img").constData(), &s), 0);
-    ASSERT_EQ(::stat(t.bytes("D/sparse.img").constData(), &d), 0);
-    EXPECT_EQ(d.st_size, 64 << 20);
-    EXPECT_LE(d.st_blocks, s.st_blocks + 64) << "holes stay holes";
-    EXPECT_EQ(t.read("D/sparse.img").mid(32 << 20, 6), "middle");
-    ASSERT_EQ(::stat(t.bytes("D/docs/b.txt").constData(), &d), 0);
-    if (root) {
-        EXPECT_EQ(d.st_uid, 65534u);
-    }
+    EXPECT_EQ(QFile::symLinkTarget(t.path("D/docs/link")), t.path("D/a.txt")) << "a link stays a link";
+    EXPECT_EQ(statOf(t, "D/sparse.img").st_size, 64 << 20);
+    EXPECT_LE(statOf(t, "D/sparse.img").st_blocks, statOf(t, "S/sparse.img").st_blocks + 64) << "holes stay holes";
+    EXPECT_EQ(t.read("D/sparse.img").left(6), QByteArray("start\0", 6));
+    EXPECT_TRUE(!root || statOf(t, "D/docs/b.txt").st_uid == 65534u) << "owners kept when running as root";
 }
