@@ -2,9 +2,9 @@
 
 #include "ByteCounts.h"
 #include "ConfigFile.h"
-#include "SafeFileWriter.h"
 #include "common/FormKit.h"
 #include "common/MsgBox.h"
+#include "common/SafeFileWriter.h"
 #include "common/modMain.h"
 
 #include <QDir>
@@ -206,7 +206,7 @@ void vcUPDATECTL::downloadComplete(qint64 total, const QByteArray& body, const Q
         QDir().mkpath(DesktopFolder);
     }
     // A file that could not be written is not a completed download.
-    if (!liveupdate::WriteFileAtomically(tag, body)) {
+    if (!WriteFileAtomically(tag, body)) {
         ErrorMessage();
         return;
     }

@@ -1,9 +1,10 @@
 #include "modINI.h"
 
+#include "common/SafeFileWriter.h"
+
 #include <QByteArrayList>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 namespace modINI {
 namespace {
@@ -208,20 +209,11 @@ bool WriteINI(const QString& section, const QString& key, const QString& value, 
         }
     }
 
-    QSaveFile out(target);
-    out.setDirectWriteFallback(false); // a rename or nothing: never a half-written file
-    if (!out.open(QIODevice::WriteOnly))
-        return fail(out.errorString());
-    for (const Line& l : std::as_const(lines)) {
-        if (out.write(l.raw) != l.raw.size()) {
-            const QString why = out.errorString();
-            out.cancelWriting();
-            return fail(why);
-        }
-    }
-    if (!out.commit())
-        return fail(out.errorString());
-    return true;
+    QByteArray out;
+    for (const Line& l : std::as_const(lines))
+        out += l.raw;
+    QString why;
+    return WriteFileAtomically(target, out, &why) || fail(why);
 }
 
 QString LastWriteError()

@@ -1,6 +1,6 @@
 #include "LiveUpdateTestKit.h"
+#include "common/SafeFileWriter.h"
 #include "liveupdate/ByteCounts.h"
-#include "liveupdate/SafeFileWriter.h"
 
 #include <QLocale>
 

@@ -1,6 +1,6 @@
 #include "LiveUpdateTestKit.h"
 #include "ScriptedMsgBox.h"
-#include "liveupdate/SafeFileWriter.h"
+#include "common/SafeFileWriter.h"
 #include "liveupdate/frmUpdate.h"
 #include "liveupdate/vcUPDATECTL.h"
 
@@ -115,7 +115,7 @@ TEST_F(UpdateWizard, failuresAndAbandonedDownloadsShowTheConnectionErrorAndSaveN
     EXPECT_TRUE(entries(env.tempFolder()).isEmpty()) << "an error page was saved";
 
     const QString own = env.desktopFolder() + "setup.exe";
-    ASSERT_TRUE(liveupdate::WriteFileAtomically(own, "the operator's own file"));
+    ASSERT_TRUE(WriteFileAtomically(own, "the operator's own file"));
     EXPECT_EQ(download(server.url("/files/setup.exe"))->lblPROGRESSUPDATE->text(), kConnectionError); // 404
     EXPECT_EQ(readAll(own), "the operator's own file");
     ASSERT_TRUE(QFile::remove(own));

@@ -2,8 +2,6 @@
 
 #include <QSaveFile>
 
-namespace liveupdate {
-
 bool WriteFileAtomically(const QString& path, const QByteArray& content, QString* error)
 {
     QSaveFile file(path);
@@ -27,5 +25,3 @@ bool WriteFileAtomically(const QString& path, const QByteArray& content, QString
     }
     return true;
 }
-
-} // namespace liveupdate
