@@ -6,7 +6,6 @@
 // "AdmGrp" and "UserPath" of section "SETTINGS" in settings/corvane.ini.
 namespace DirectorySettings {
 
-QString SettingsFile();
 QString Read(const QString& key);
 
 } // namespace DirectorySettings

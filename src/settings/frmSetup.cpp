@@ -49,7 +49,7 @@ frmSetup::frmSetup(QWidget* parent)
 
 QString frmSetup::SettingsFile()
 {
-    return modMain::ApplicationFolder() + QStringLiteral("/settings/corvane.ini");
+    return modINI::SettingsFile();
 }
 
 void frmSetup::createControls()

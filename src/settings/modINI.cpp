@@ -1,6 +1,7 @@
 #include "modINI.h"
 
 #include "common/SafeFileWriter.h"
+#include "common/modMain.h"
 
 #include <QByteArrayList>
 #include <QFile>
@@ -214,6 +215,11 @@ bool WriteINI(const QString& section, const QString& key, const QString& value, 
         out += l.raw;
     QString why;
     return WriteFileAtomically(target, out, &why) || fail(why);
+}
+
+QString SettingsFile()
+{
+    return modMain::ApplicationFolder() + QStringLiteral("/settings/corvane.ini");
 }
 
 QString LastWriteError()

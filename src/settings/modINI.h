@@ -16,6 +16,10 @@ QString ReadINI(const QString& section, const QString& key, const QString& file)
 // The folder that holds the file is never created. Returns false on any failure.
 bool WriteINI(const QString& section, const QString& key, const QString& value, const QString& file);
 
+// The program's own settings file, settings/corvane.ini in the application
+// folder, built afresh on each call.
+QString SettingsFile();
+
 // Why the last failed WriteINI failed, for the operator ("No such file or directory").
 QString LastWriteError();
 
