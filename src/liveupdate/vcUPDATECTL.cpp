@@ -222,7 +222,11 @@ void vcUPDATECTL::DownloadFinished(const QString& tag)
         DownloadedFile = tag;
         return;
     }
-    ReadConfigFile();
+    // Unread, the empty web version would differ from ours and offer an update.
+    if (!ReadConfigFile()) {
+        ErrorMessage();
+        return;
+    }
     lblVERSION->setText(QStringLiteral("Your version: ") + LocalVersion + QStringLiteral("    Web version: ") +
                         WebVersion);
     if (WebVersion == LocalVersion) {
@@ -236,14 +240,14 @@ void vcUPDATECTL::DownloadFinished(const QString& tag)
     }
 }
 
-void vcUPDATECTL::ReadConfigFile()
+bool vcUPDATECTL::ReadConfigFile()
 {
     QFile file(ConfigFilePath());
     if (!file.open(QIODevice::ReadOnly))
-        return; // the fields keep their values and the file stays
+        return false; // the fields keep their values and the file stays
     const QByteArray content = file.readAll();
     if (file.error() != QFileDevice::NoError)
-        return;
+        return false;
     file.close();
 
     const liveupdate::ConfigFile config = liveupdate::ParseConfigFile(content);
@@ -253,6 +257,7 @@ void vcUPDATECTL::ReadConfigFile()
     if (config.hasDownloadLine)
         UpdateFileName = liveupdate::FileNameFromUrl(DownloadURL);
     file.remove();
+    return true;
 }
 
 void vcUPDATECTL::ShowProgress(qint64 bytesRead, qint64 total, const QString& tag)

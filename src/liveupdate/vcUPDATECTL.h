@@ -71,7 +71,7 @@ private:
     void cmdCANCEL_Click();
     void BeginDownload(const QString& address, const QString& tag);
     void DownloadFinished(const QString& tag);
-    void ReadConfigFile();
+    bool ReadConfigFile(); // false when the copy could not be read
     void ShowProgress(qint64 bytesRead, qint64 total, const QString& tag);
     void ErrorMessage();
 
