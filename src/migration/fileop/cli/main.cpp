@@ -5,12 +5,14 @@
 
 #include "migration/fileop/FileOperationEngine.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QStringList>
 
 #include <csignal>
 #include <cstdio>
 #include <unistd.h>
+#include <utility>
 
 using namespace fileop;
 
@@ -78,41 +80,35 @@ int usageError(const char* message)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    QStringList args = app.arguments().mid(1);
-    Request request;
-    bool silent = false;
-    QStringList paths;
-    QString op;
-    for (int i = 0; i < args.size(); ++i) {
-        const QString& a = args[i];
-        if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
-            std::fputs(kUsage, stdout);
-            return 0;
-        } else if (a == QLatin1String("--silent")) {
-            request.flags |= FOF_SILENT;
-            silent = true;
-        } else if (a == QLatin1String("--no-confirm-mkdir")) {
-            request.flags |= FOF_NOCONFIRMMKDIR;
-        } else if (a == QLatin1String("--yes-to-all")) {
-            request.flags |= FOF_NOCONFIRMATION;
-        } else if (a == QLatin1String("--rename-on-collision")) {
-            request.flags |= FOF_RENAMEONCOLLISION;
-        } else if (a == QLatin1String("--workers") && i + 1 < args.size()) {
-            bool ok = false;
-            request.workers = args[++i].toInt(&ok);
-            if (!ok || request.workers < 1 || request.workers > 256)
-                return usageError("--workers takes a number from 1 to 256");
-        } else if (a == QLatin1String("--")) {
-            paths += args.mid(i + 1);
-            break;
-        } else if (a.startsWith(QLatin1String("--"))) {
-            return usageError(qPrintable(QStringLiteral("unknown option %1").arg(a)));
-        } else if (op.isEmpty()) {
-            op = a;
-        } else {
-            paths << a;
-        }
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption silent(QStringLiteral("silent"));
+    const QCommandLineOption noConfirmMkdir(QStringLiteral("no-confirm-mkdir"));
+    const QCommandLineOption yesToAll(QStringLiteral("yes-to-all"));
+    const QCommandLineOption renameOnCollision(QStringLiteral("rename-on-collision"));
+    const QCommandLineOption workers(QStringLiteral("workers"), QString(), QStringLiteral("N"));
+    parser.addOptions({help, silent, noConfirmMkdir, yesToAll, renameOnCollision, workers});
+    if (!parser.parse(app.arguments()))
+        return usageError(qPrintable(parser.errorText()));
+    if (parser.isSet(help)) {
+        std::fputs(kUsage, stdout);
+        return 0;
     }
+    Request request;
+    for (const auto& [option, flag] :
+         {std::pair{&silent, FOF_SILENT}, std::pair{&noConfirmMkdir, FOF_NOCONFIRMMKDIR},
+          std::pair{&yesToAll, FOF_NOCONFIRMATION}, std::pair{&renameOnCollision, FOF_RENAMEONCOLLISION}})
+        if (parser.isSet(*option))
+            request.flags |= flag;
+    if (parser.isSet(workers)) {
+        bool ok = false;
+        request.workers = parser.value(workers).toInt(&ok);
+        if (!ok || request.workers < 1 || request.workers > 256)
+            return usageError("--workers takes a number from 1 to 256");
+    }
+    QStringList paths = parser.positionalArguments();
+    const QString op = paths.isEmpty() ? QString() : paths.takeFirst();
     if (op == QLatin1String("copy"))
         request.operation = FO_COPY;
     else if (op == QLatin1String("move"))
@@ -129,7 +125,7 @@ int main(int argc, char** argv)
     g_engine = &engine;
     std::signal(SIGINT, onInterrupt);
     std::signal(SIGTERM, onInterrupt);
-    const bool showProgress = !silent && ::isatty(STDERR_FILENO) == 1;
+    const bool showProgress = !(request.flags & FOF_SILENT) && ::isatty(STDERR_FILENO) == 1;
     if (showProgress) {
         QObject::connect(
             &engine, &FileOperationEngine::progress, &engine,
