@@ -37,6 +37,7 @@ Options:
                          replacing; wins over --yes-to-all
   --workers N            files copied at once (default 8)
   --help                 this text
+  --                     what follows are paths, even when they begin with '-'
 
 Questions (replace, merge, create, retry/skip/cancel after an error) are asked
 on the terminal. When standard input is not a terminal they are answered No:
