@@ -381,20 +381,26 @@ int copyMetadata(int srcFd, int dstFd, const struct stat& st)
     return 0;
 }
 
-void listNames(int dirFd, std::vector<QByteArray>& names)
+int listEntries(int dirFd, DirEntries& entries)
 {
     UniqueFd copy(::dup(dirFd));
     DIR* dir = copy.valid() ? ::fdopendir(copy.get()) : nullptr;
     if (!dir)
-        return;
+        return errno;
     (void)copy.release();
-    while (dirent* ent = ::readdir(dir)) {
+    for (;;) {
+        errno = 0; // readdir tells the end from a failure only by errno
+        const dirent* ent = ::readdir(dir);
+        if (!ent)
+            break;
         const char* n = ent->d_name;
         if (n[0] == '.' && (n[1] == 0 || (n[1] == '.' && n[2] == 0)))
             continue;
-        names.emplace_back(n);
+        entries.emplace_back(QByteArray(n), ent->d_type);
     }
+    const int e = errno;
     ::closedir(dir);
+    return e;
 }
 
 } // namespace fileop

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <utility>
 #include <vector>
 
 namespace fileop {
@@ -42,7 +43,10 @@ CopyOutcome copyItem(const PlaceRequest& request, const FileOperationEngine& eng
 // times, in that order: chown clears set-id bits and an ACL rewrites the mode.
 int copyMetadata(int srcFd, int dstFd, const struct stat& st);
 
-// The names in a folder, without "." and "..".
-void listNames(int dirFd, std::vector<QByteArray>& names);
+// The entries of a folder without "." and "..", each with its type as the
+// folder gives it (DT_UNKNOWN where the file system does not say). Returns 0,
+// or the errno of a listing that failed; entries then holds what was read.
+using DirEntries = std::vector<std::pair<QByteArray, unsigned char>>;
+int listEntries(int dirFd, DirEntries& entries);
 
 } // namespace fileop

@@ -17,6 +17,7 @@
 #include <condition_variable>
 #include <deque>
 #include <memory>
+#include <ranges>
 #include <thread>
 #include <vector>
 
@@ -448,9 +449,13 @@ void TreeOperation::moveEntry(int sfd, const QByteArray& sname, int dfd, const Q
                 return;
             }
             // Read the names first: the folder changes while its entries leave.
-            std::vector<QByteArray> names;
-            listNames(sub.get(), names);
-            for (const QByteArray& n : names)
+            DirEntries entries;
+            if (const int listError = listEntries(sub.get(), entries)) {
+                if (onError(spath, QStringLiteral("read"), listError) == ErrorAnswer::Retry)
+                    continue;
+                return;
+            }
+            for (const QByteArray& n : std::views::keys(entries))
                 moveEntry(sub.get(), n, dsub.get(), n, spath + u'/' + QString::fromLocal8Bit(n),
                           dpath + u'/' + QString::fromLocal8Bit(n), false);
             ::unlinkat(sfd, sname.constData(), AT_REMOVEDIR); // stays if something was skipped
@@ -670,23 +675,10 @@ void TreeOperation::listDir(DirNode& node)
         node.holds = 0;
         return;
     }
-    UniqueFd listing(::dup(node.src.get()));
-    DIR* dir = listing.valid() ? ::fdopendir(listing.get()) : nullptr;
-    if (!dir) {
-        const int e = errno;
+    // A listing that fails part way is a failure; what it did read is still copied.
+    DirEntries entries;
+    if (const int e = listEntries(node.src.get(), entries))
         recordFailure(resultForErrno(e), FileError{srcPath(&node), QStringLiteral("read"), e}.text());
-        node.holds--;
-        return;
-    }
-    (void)listing.release();
-    std::vector<std::pair<QByteArray, unsigned char>> entries;
-    while (dirent* ent = ::readdir(dir)) {
-        const char* n = ent->d_name;
-        if (n[0] == '.' && (n[1] == 0 || (n[1] == '.' && n[2] == 0)))
-            continue;
-        entries.emplace_back(QByteArray(n), ent->d_type);
-    }
-    ::closedir(dir);
 
     // Sizes are left to the workers and to the pass after the walk: on a cold
     // cache each inode read waits for the disk, and the walk must stay ahead.
