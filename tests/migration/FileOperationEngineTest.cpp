@@ -226,26 +226,32 @@ TEST(EngineProgress, theTotalsCoverTheTreeOnceCountingStops)
         << last.filesDone << " files, " << last.bytesDone << " bytes";
 }
 
+// Every file collides, and questions are asked one at a time, so the cancel at the
+// third file's question comes while most files wait for theirs, whatever the timing.
 TEST(EngineCancel, cancelInTheMiddleLeavesOnlyWholeFilesUnderFinalNames)
 {
     TempTree t;
     QByteArray data(3 << 20, '\0');
     for (qsizetype i = 0; i < data.size(); i += 4096)
         data[i] = char(i / 4096);
-    for (int i = 0; i < 24; ++i)
-        t.write(QStringLiteral("S/f%1.bin").arg(i, 2, 10, QLatin1Char('0')), data);
-    t.write("D/S/f12.bin", "collides");
-    ScriptedQuestions q;
-    q.replaceAnswers = {ReplaceAnswer::Yes, ReplaceAnswer::Cancel};
-    EXPECT_EQ(FileOperationEngine().run(Request{FO_COPY, t.path("S"), t.path("D"), 0, 3}, &q), Cancelled);
-    int whole = 0;
-    for (const QString& name : t.files("D/S")) {
-        EXPECT_FALSE(name.startsWith(u'.')) << "temporary file left behind: " << name.toStdString();
-        whole += name != QLatin1String("f12.bin");
-        EXPECT_TRUE(name == QLatin1String("f12.bin") || t.read("D/S/" + name) == data) << name.toStdString();
+    for (int i = 0; i < 24; ++i) {
+        const QString name = QStringLiteral("f%1.bin").arg(i, 2, 10, QLatin1Char('0'));
+        t.write("S/" + name, data);
+        t.write("D/S/" + name, "collides");
     }
-    EXPECT_EQ(t.read("D/S/f12.bin"), "collides");
-    EXPECT_LT(whole, 23) << "the cancel stopped the run";
+    ScriptedQuestions q;
+    q.replaceAnswers = {ReplaceAnswer::Yes, ReplaceAnswer::Yes, ReplaceAnswer::Yes,
+                        ReplaceAnswer::Cancel}; // merge, 2 files
+    EXPECT_EQ(FileOperationEngine().run(Request{FO_COPY, t.path("S"), t.path("D"), 0, 3}, &q), Cancelled);
+    int replaced = 0;
+    const QStringList names = t.files("D/S");
+    EXPECT_EQ(names.size(), 24) << "temporary files left behind: " << names.join(u' ').toStdString();
+    for (const QString& name : names) {
+        const QByteArray got = t.read("D/S/" + name);
+        replaced += got == data;
+        EXPECT_TRUE(got == data || got == "collides") << name.toStdString();
+    }
+    EXPECT_LE(replaced, 2) << "the cancel stopped the run";
 }
 
 TEST(EngineMetadata, copyKeepsModeTimesXattrsAclsLinksHolesAndOwners)
