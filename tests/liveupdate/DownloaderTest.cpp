@@ -18,7 +18,7 @@ struct Fetch {
 Fetch fetch(const QString& url)
 {
     Downloader d;
-    d.setTransferTimeout(500); // short, so a stall fails quickly; transfers here never pause that long
+    d.setTransferTimeout(2000); // a stall fails quickly, yet a loaded test machine never pauses that long
     QSignalSpy progress(&d, &Downloader::progress), completed(&d, &Downloader::completed);
     EXPECT_TRUE(d.begin(QUrl(url), "/desk/setup.exe"));
     EXPECT_TRUE(completed.wait(15000));
