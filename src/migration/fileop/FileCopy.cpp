@@ -222,12 +222,7 @@ bool ignorableChownError(int e)
 
 CopyOutcome copyRegular(const PlaceRequest& r, const FileOperationEngine& engine, std::atomic<qint64>& bytesDone)
 {
-    // Reading a tree to move it must not mark every file as read; O_NOATIME
-    // is for the owner and root only.
-    constexpr int flags = O_RDONLY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC;
-    UniqueFd in(::openat(r.srcDir, r.srcName.constData(), flags | O_NOATIME));
-    if (!in.valid() && errno == EPERM)
-        in.reset(::openat(r.srcDir, r.srcName.constData(), flags));
+    UniqueFd in(openSource(r.srcDir, r.srcName.constData(), O_RDONLY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
     if (!in.valid())
         return {errno, QStringLiteral("read"), false};
     struct stat st {};
@@ -379,6 +374,14 @@ int copyMetadata(int srcFd, int dstFd, const struct stat& st)
     if (::futimens(dstFd, times) != 0)
         return errno;
     return 0;
+}
+
+// A migration must not rewrite the access time of every source file and folder
+// it reads; O_NOATIME is refused (EPERM) on files of other owners unless root.
+int openSource(int dirFd, const char* name, int flags)
+{
+    const int fd = ::openat(dirFd, name, flags | O_NOATIME);
+    return fd >= 0 || errno != EPERM ? fd : ::openat(dirFd, name, flags);
 }
 
 int listEntries(int dirFd, DirEntries& entries)

@@ -43,6 +43,10 @@ CopyOutcome copyItem(const PlaceRequest& request, const FileOperationEngine& eng
 // times, in that order: chown clears set-id bits and an ACL rewrites the mode.
 int copyMetadata(int srcFd, int dstFd, const struct stat& st);
 
+// openat for reading a source: without touching its access time where the
+// kernel lets us (as its owner or root), plainly otherwise.
+int openSource(int dirFd, const char* name, int flags);
+
 // The entries of a folder without "." and "..", each with its type as the
 // folder gives it (DT_UNKNOWN where the file system does not say). Returns 0,
 // or the errno of a listing that failed; entries then holds what was read.

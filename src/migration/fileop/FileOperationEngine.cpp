@@ -101,13 +101,9 @@ QByteArray canonicalFuture(const QByteArray& path, int* error)
     return (base == "/" ? base : base + "/") + rest;
 }
 
-// Reading a tree to move it must not mark every folder as read; O_NOATIME is
-// for the owner and root only.
 int openSourceDir(int parentFd, const QByteArray& name)
 {
-    constexpr int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-    const int fd = ::openat(parentFd, name.constData(), flags | O_NOATIME);
-    return fd >= 0 || errno != EPERM ? fd : ::openat(parentFd, name.constData(), flags);
+    return openSource(parentFd, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
 }
 
 bool isInside(const QByteArray& inner, const QByteArray& outer)
