@@ -76,7 +76,7 @@ QByteArray FormatLogLine(const QString& message, const QDateTime& when)
     return '"' + text.toUtf8() + "\"\r\n";
 }
 
-void WriteLog(const QString& message, const QString& logName)
+bool WriteLog(const QString& message, const QString& logName)
 {
     const QByteArray path =
         (ApplicationFolder() + QStringLiteral("/logs/") + logName + QStringLiteral(".txt")).toLocal8Bit();
@@ -102,8 +102,15 @@ void WriteLog(const QString& message, const QString& logName)
         if (::close(fd) != 0 && err == 0)
             err = errno;
     }
-    if (err != 0)
-        MsgBox(QStringLiteral("Error: %1 - %2").arg(err).arg(QString::fromLocal8Bit(std::strerror(err))), vbOKOnly);
+    if (err == 0)
+        return true;
+    MsgBox(QStringLiteral("Error: %1 - %2").arg(err).arg(QString::fromLocal8Bit(std::strerror(err))), vbOKOnly);
+    return false;
+}
+
+QString DailyLogName(const QString& prefix, const QDate& day)
+{
+    return QStringLiteral("%1_%2_%3_%4").arg(prefix).arg(day.day()).arg(day.month()).arg(day.year());
 }
 
 ShellResult ShellWaitFor(const QString& program, const QStringList& arguments, int windowStyle)

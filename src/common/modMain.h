@@ -29,8 +29,10 @@ QString ApplicationFolder();
 void SetApplicationFolder(const QString& folder);
 
 // Appends one quoted, time-stamped line to ApplicationFolder()/logs/<logName>.txt.
-// A failure is shown to the operator ("Error: code - text") and not returned.
-void WriteLog(const QString& message, const QString& logName);
+// A failure is shown to the operator ("Error: code - text"); false then.
+bool WriteLog(const QString& message, const QString& logName);
+// "<prefix>_<d>_<m>_<yyyy>": one log per day and purpose.
+QString DailyLogName(const QString& prefix, const QDate& day);
 // The bytes WriteLog appends for a message at a given moment: the line format in one place.
 QByteArray FormatLogLine(const QString& message, const QDateTime& when);
 

@@ -10,7 +10,7 @@ namespace HomePathUpdate {
 
 QString LogName(const QDate& day)
 {
-    return QStringLiteral("LDAP_%1_%2_%3").arg(day.day()).arg(day.month()).arg(day.year());
+    return modMain::DailyLogName(QStringLiteral("LDAP"), day);
 }
 
 QString LogNameNow()

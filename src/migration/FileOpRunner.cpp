@@ -9,7 +9,6 @@
 
 #include <QDate>
 #include <QEventLoop>
-#include <QFileInfo>
 #include <QPointer>
 #include <QThread>
 
@@ -85,22 +84,21 @@ int FileOpRunner::Run(QWidget* owner, const Request& request)
     delete worker;
     delete dialog;
 
-    // "File Migration Failed." cannot say which files: the log does.
+    // "File Migration Failed." cannot say which files: the log does. One error
+    // box is enough when the log cannot be written at all.
     const QString log = LogNameNow();
-    modMain::WriteLog(QStringLiteral("%1 %2 to %3: result %4")
-                          .arg(request.operation == FO_MOVE ? QStringLiteral("Move") : QStringLiteral("Copy"),
-                               request.source, request.destination)
-                          .arg(result),
-                      log);
-    // One error box is enough when the log cannot be written at all.
-    if (QFileInfo(modMain::ApplicationFolder() + QStringLiteral("/logs/") + log + QStringLiteral(".txt")).isFile())
+    if (modMain::WriteLog(QStringLiteral("%1 %2 to %3: result %4")
+                              .arg(request.operation == FO_MOVE ? QStringLiteral("Move") : QStringLiteral("Copy"),
+                                   request.source, request.destination)
+                              .arg(result),
+                          log))
         for (const QString& line : engine.failures())
-            modMain::WriteLog(QStringLiteral("  ") + line, log);
+            if (!modMain::WriteLog(QStringLiteral("  ") + line, log))
+                break;
     return result;
 }
 
 QString FileOpRunner::LogNameNow()
 {
-    const QDate day = QDate::currentDate();
-    return QStringLiteral("Migration_%1_%2_%3").arg(day.day()).arg(day.month()).arg(day.year());
+    return modMain::DailyLogName(QStringLiteral("Migration"), QDate::currentDate());
 }
