@@ -222,12 +222,16 @@ bool ignorableChownError(int e)
 
 CopyOutcome copyRegular(const PlaceRequest& r, const FileOperationEngine& engine, std::atomic<qint64>& bytesDone)
 {
-    UniqueFd in(openSource(r.srcDir, r.srcName.constData(), O_RDONLY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
+    // Listed as a file, it may be a FIFO or a device by now: O_NONBLOCK keeps the
+    // open from waiting on a writer, and anything but a regular file is refused.
+    UniqueFd in(openSource(r.srcDir, r.srcName.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (!in.valid())
-        return {errno, QStringLiteral("read"), false};
+        return {errno == ELOOP ? kChangedDuringRun : errno, QStringLiteral("read"), false};
     struct stat st {};
     if (::fstat(in.get(), &st) != 0)
         return {errno, QStringLiteral("read"), false};
+    if (!S_ISREG(st.st_mode))
+        return {kChangedDuringRun, QStringLiteral("read"), false};
 
     UniqueFd out;
     QByteArray tmp;
@@ -235,7 +239,7 @@ CopyOutcome copyRegular(const PlaceRequest& r, const FileOperationEngine& engine
         out.reset(::openat(r.dstDir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
         if (!out.valid()) {
             if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
-                return {errno, QStringLiteral("create"), true, st.st_size};
+                return {errno, QStringLiteral("create"), true, st.st_size, st};
             tmpfileUsable().store(false);
         }
     }
@@ -243,13 +247,13 @@ CopyOutcome copyRegular(const PlaceRequest& r, const FileOperationEngine& engine
         tmp = tempName();
         out.reset(::openat(r.dstDir, tmp.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600));
         if (!out.valid())
-            return {errno, QStringLiteral("create"), true, st.st_size};
+            return {errno, QStringLiteral("create"), true, st.st_size, st};
     }
     auto fail = [&](int e, const QString& action, bool onTarget) {
         out.reset();
         if (!tmp.isEmpty())
             ::unlinkat(r.dstDir, tmp.constData(), 0);
-        return CopyOutcome{e, action, onTarget, st.st_size};
+        return CopyOutcome{e, action, onTarget, st.st_size, st};
     };
 
     bool onTarget = false;
@@ -284,7 +288,7 @@ CopyOutcome copyRegular(const PlaceRequest& r, const FileOperationEngine& engine
             ::unlinkat(r.dstDir, placed.constData(), 0);
             return fail(e, QStringLiteral("write"), true);
         }
-        return {0, {}, false, st.st_size};
+        return {0, {}, false, st.st_size, st};
     }
 
     if (const int e = out.closeChecked())
@@ -309,7 +313,7 @@ CopyOutcome copyRegular(const PlaceRequest& r, const FileOperationEngine& engine
     }
     if (e != 0)
         return fail(e, QStringLiteral("create"), true);
-    return {0, {}, false, st.st_size};
+    return {0, {}, false, st.st_size, st};
 }
 
 // Links and special files are created in one step, so they never exist half-made.
@@ -318,6 +322,9 @@ CopyOutcome copyOther(const PlaceRequest& r)
     struct stat st {};
     if (::fstatat(r.srcDir, r.srcName.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         return {errno, QStringLiteral("read"), false};
+    // Made from what was listed: a link swapped for a file would become an empty file.
+    if ((st.st_mode & S_IFMT) != r.type)
+        return {kChangedDuringRun, QStringLiteral("read"), false};
     Create create;
     QByteArray target;
     if (S_ISLNK(st.st_mode)) {
@@ -343,12 +350,13 @@ CopyOutcome copyOther(const PlaceRequest& r)
     if (runningAsRoot() && ::fchownat(r.dstDir, placed.constData(), st.st_uid, st.st_gid, AT_SYMLINK_NOFOLLOW) != 0 &&
         !ignorableChownError(errno))
         return {errno, QStringLiteral("set attributes of"), true};
-    if (!S_ISLNK(st.st_mode) && ::fchmodat(r.dstDir, placed.constData(), st.st_mode & 07777, 0) != 0)
+    // Never through a link that somebody put in place of the new node.
+    if (!S_ISLNK(st.st_mode) && ::fchmodat(r.dstDir, placed.constData(), st.st_mode & 07777, AT_SYMLINK_NOFOLLOW) != 0)
         return {errno, QStringLiteral("set attributes of"), true};
     const timespec times[2] = {st.st_atim, st.st_mtim};
     if (::utimensat(r.dstDir, placed.constData(), times, AT_SYMLINK_NOFOLLOW) != 0)
         return {errno, QStringLiteral("set attributes of"), true};
-    return {};
+    return {0, {}, false, 0, st};
 }
 
 } // namespace

@@ -32,6 +32,8 @@ struct CopyOutcome {
     QString action;
     bool onTarget = false;
     qint64 size = -1; // the source's size when it was read
+    // The source as it was opened, so a move deletes it only while unchanged.
+    struct stat source {};
 };
 
 // Copies one file, link or special file with its metadata. A regular file is

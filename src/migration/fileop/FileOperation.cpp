@@ -38,6 +38,8 @@ int resultForErrno(int error)
 
 QString FileError::text() const
 {
+    if (error == kChangedDuringRun)
+        return QStringLiteral("Cannot %1 %2: it changed during the run").arg(action, path);
     return QStringLiteral("Cannot %1 %2: %3").arg(action, path, QString::fromLocal8Bit(std::strerror(error)));
 }
 

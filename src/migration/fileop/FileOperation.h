@@ -4,6 +4,8 @@
 #include <QMetaType>
 #include <QString>
 
+#include <cerrno>
+
 // The request, answers and result codes of one move or copy, shared by the
 // engine, the migration form and the command-line front end.
 namespace fileop {
@@ -30,6 +32,7 @@ enum Result : int {
     NameTooLong = 206,
     SameFile = 0x71,
     DestinationInsideSource = 0x76,
+    SourceInsideDestination = 0x7D, // the target already holds the source: replacing it would destroy it
     DestinationIsFile = 0x7E,
     FileDestinationIsFolder = 0x80,
     IoError = 1117,
@@ -54,6 +57,11 @@ struct Conflict {
     QString source; // full path of the incoming item
     QString target; // full path of the item already there
 };
+
+// The errno the engine reports for an item that is no longer what was listed
+// (a folder swapped for a link, a file for a FIFO, a file changed before its
+// source was to be deleted): NFS uses it for much the same.
+constexpr int kChangedDuringRun = ESTALE;
 
 // A failure on one item that the operator may retry or skip.
 struct FileError {

@@ -16,9 +16,12 @@
 #include <cerrno>
 #include <condition_variable>
 #include <deque>
+#include <map>
 #include <memory>
 #include <ranges>
+#include <set>
 #include <thread>
+#include <unordered_set>
 #include <vector>
 
 namespace fileop {
@@ -31,14 +34,52 @@ constexpr qint64 kProgressIntervalMs = 100;
 
 enum class Decision { New, Replace, Rename, Merge, Skip };
 
+// Which folder or file a descriptor or name stands for: a name can be swapped
+// under us, the device and inode cannot.
+struct Identity {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    bool operator==(const Identity&) const = default;
+    auto operator<=>(const Identity&) const = default;
+};
+
+Identity identityOf(const struct stat& st)
+{
+    return {st.st_dev, st.st_ino};
+}
+
+// What a move checks before it deletes a source file: the file as it was copied.
+struct Stamp {
+    ino_t ino = 0;
+    off_t size = 0;
+    timespec mtime{};
+    timespec ctime{};
+    nlink_t links = 0;
+};
+
+Stamp stampOf(const struct stat& st)
+{
+    return {st.st_ino, st.st_size, st.st_mtim, st.st_ctim, st.st_nlink};
+}
+
+bool sameTime(const timespec& a, const timespec& b)
+{
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
 struct DirNode {
     DirNode* parent = nullptr;
     QByteArray srcName;
     QByteArray dstName;
+    Identity srcId; // the folders as first opened; every later open must match
+    Identity dstId;
     UniqueFd src;         // O_RDONLY from its listing on, while descriptors last
     UniqueFd dst;         // O_PATH, the same
-    bool created = false; // made by us: gets the source's metadata in the last pass
+    bool created = false; // made by us
     bool merged = false;  // existed before: its entries may collide
+    // Something below stays in the source (skipped, failed, kept, changed): a
+    // move leaves this folder in place without reporting it a second time.
+    std::atomic<bool> keep{false};
     // The walker's hold while it lists the folder, plus one per queued file not
     // yet done: only at zero may the walker close the descriptors.
     std::atomic<int> holds{1};
@@ -58,6 +99,7 @@ struct FileJob {
     mode_t type;
     std::atomic<qint64> size; // -1 until whoever stats the file first counts it in the total
     bool done = false;        // written by the one worker that ran it, read after the workers joined
+    Stamp copied;             // the source as the worker read it; the same rule
 };
 
 QByteArray parentOf(const QByteArray& path)
@@ -106,9 +148,72 @@ int openSourceDir(int parentFd, const QByteArray& name)
     return openSource(parentFd, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
 }
 
-bool isInside(const QByteArray& inner, const QByteArray& outer)
+QByteArray joinPath(const QByteArray& dir, const QByteArray& name)
 {
-    return outer == "/" || inner.startsWith(outer + "/");
+    return (dir.endsWith('/') ? dir : dir + "/") + name;
+}
+
+// The deepest folder of path that exists; the names below it that do not go to missing.
+QByteArray nearestExisting(const QByteArray& path, QList<QByteArray>* missing)
+{
+    QByteArray existing = path;
+    while (existing != "/" && ::access(existing.constData(), F_OK) != 0) {
+        if (missing)
+            missing->prepend(baseName(existing));
+        existing = parentOf(existing);
+    }
+    return existing;
+}
+
+// Whether the folder at fd is the one with identity outer or lies below it,
+// found by walking up "..": a bounded walk that stops at the root.
+bool walksUpTo(int fd, const Identity& outer)
+{
+    UniqueFd cur(::openat(fd, ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    for (int depth = 0; cur.valid() && depth < 4096; ++depth) {
+        struct stat st {};
+        if (::fstat(cur.get(), &st) != 0)
+            return false;
+        if (identityOf(st) == outer)
+            return true;
+        UniqueFd up(::openat(cur.get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+        struct stat ust {};
+        if (!up.valid() || ::fstat(up.get(), &ust) != 0 || identityOf(ust) == identityOf(st))
+            return false;
+        cur = std::move(up);
+    }
+    return false;
+}
+
+// Is the folder at innerFd the folder at outerFd or inside it? Walking ".." follows
+// the mount tree, where a bind mount hides its real parents; so on the same file
+// system the inner folder is also reopened by handle through the outer folder's
+// mount, where ".." climbs the file system itself (needs root, as only root can
+// make such a mount).
+bool isWithin(int innerFd, int outerFd)
+{
+    struct stat outer {};
+    struct stat inner {};
+    if (::fstat(outerFd, &outer) != 0 || ::fstat(innerFd, &inner) != 0)
+        return false;
+    if (walksUpTo(innerFd, identityOf(outer)))
+        return true;
+    if (inner.st_dev != outer.st_dev)
+        return false;
+    alignas(file_handle) unsigned char buffer[sizeof(file_handle) + MAX_HANDLE_SZ] = {};
+    auto* handle = reinterpret_cast<file_handle*>(buffer);
+    handle->handle_bytes = MAX_HANDLE_SZ;
+    int mountId = 0;
+    if (::name_to_handle_at(innerFd, "", handle, &mountId, AT_EMPTY_PATH) != 0)
+        return false;
+    UniqueFd alias(::open_by_handle_at(outerFd, handle, O_PATH | O_DIRECTORY | O_CLOEXEC));
+    return alias.valid() && walksUpTo(alias.get(), identityOf(outer));
+}
+
+int changedOr(int error)
+{
+    // Opened without following links, a folder that became a link or a file fails so.
+    return error == ELOOP || error == ENOTDIR ? kChangedDuringRun : error;
 }
 
 void raiseFileLimit()
@@ -150,7 +255,8 @@ public:
 
 private:
     int resolve();
-    int createMissingParents(const QByteArray& dir);
+    int checkContainment();
+    int createMissingParents();
     void moveEntry(int sfd, const QByteArray& sname, int dfd, const QByteArray& dname, const QString& spath,
                    const QString& dpath, bool top);
     bool renameToFreeName(int sfd, const QByteArray& sname, int dfd, const QByteArray& dname, bool isFolder);
@@ -167,13 +273,17 @@ private:
     void countSize(FileJob& job, qint64 size);
     void finishDirs();
     int deleteSources();
+    void registerTargetFs(int dstFd);
+    static void markKeep(DirNode* dir);
 
     Decision decideFile(const QString& source, const QString& target);
     Decision decideFolder(const QString& source, const QString& target, bool top);
     Decision askOperator(const Conflict& conflict, bool& yesToAll, Decision yes);
     ErrorAnswer onError(const QString& path, const QString& action, int error);
     void recordFailure(int code, const QString& line);
+    void recordFileError(const QString& path, const QString& action, int error);
     void noteOperatorSkip(const QString& path);
+    void stopRun(int code, const QString& line);
     int result() const;
 
     QString srcPath(const DirNode* dir, const QByteArray& name = {}) const;
@@ -181,6 +291,8 @@ private:
     QByteArray relPath(const DirNode* dir, bool source) const;
     int srcFd(const DirNode* dir, UniqueFd& holder) const;
     int dstFd(const DirNode* dir, UniqueFd& holder) const;
+    int reachDir(const DirNode* dir, bool source, UniqueFd& holder) const;
+    static int openChecked(int parentFd, const DirNode& node, bool source, int flags, UniqueFd& out);
 
     void emitProgress(bool finished);
     void maybeEmit();
@@ -189,10 +301,14 @@ private:
     const Request m_request;
     FileOpQuestions* m_questions;
 
-    // Resolved paths: the source S and the target T (what S becomes).
+    // Resolved paths: the source S and the target T (what S becomes), the
+    // folders that hold them, and S as it was when the run began.
     QByteArray m_source;
     QByteArray m_target;
     bool m_destinationMissing = false;
+    UniqueFd m_srcParent; // O_PATH
+    UniqueFd m_dstParent; // O_PATH; once a missing destination's parents are made
+    struct stat m_srcStat {};
 
     // [0] stands for the parents of S and T; the rest in the order listed. Only
     // the walker touches the vector while the workers run; they hold pointers.
@@ -200,6 +316,11 @@ private:
     int m_openDirFds = 0;
     int m_fdBudget = 0;
     size_t m_closeFrom = 1; // the folders before it have been closed
+    // Walker only: the target folders of the run, so a source folder that is one
+    // of them (the target inside the source after all) stops the run; and one
+    // readable descriptor per target file system, each flushed before a move deletes.
+    std::set<Identity> m_dstIds;
+    std::map<dev_t, UniqueFd> m_targetFs;
 
     // Every file of the run in queue order. The walker appends while the
     // workers take from the front; a deque keeps taken jobs where they are.
@@ -220,7 +341,9 @@ private:
     std::atomic<qint64> m_bytesDone{0};
     std::atomic<int> m_asking{0};
     std::atomic<int> m_firstError{0};
+    std::atomic<int> m_fatal{0}; // a result that ends the run at once
     std::atomic<bool> m_operatorSkipped{false};
+    std::atomic<int> m_itemsLeft{0}; // failures and kept items so far
 
     std::mutex m_askMutex; // one question at a time; guards the "to all" answers
     bool m_replaceAll;
@@ -265,30 +388,21 @@ int TreeOperation::run()
     raiseFileLimit();
     int code = resolve();
     if (code == Success) {
-        if (m_request.operation == FO_MOVE) {
-            struct stat s {};
-            struct stat d {};
-            const bool sameFs = ::lstat(m_source.constData(), &s) == 0 &&
-                                ::stat(parentOf(m_target).constData(), &d) == 0 && s.st_dev == d.st_dev;
-            if (sameFs) {
-                UniqueFd sp(::open(parentOf(m_source).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-                UniqueFd dp(::open(parentOf(m_target).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-                if (!sp.valid() || !dp.valid()) {
-                    code = resultForErrno(errno);
-                } else if (::renameat2(sp.get(), baseName(m_source).constData(), dp.get(),
-                                       baseName(m_target).constData(), RENAME_NOREPLACE) == 0) {
-                    // The whole tree in one step: same inodes, same metadata.
-                    m_filesDone = 1;
-                    code = Success;
-                } else if (errno == EXDEV) {
-                    code = copyTree();
-                } else {
-                    moveEntry(sp.get(), baseName(m_source), dp.get(), baseName(m_target),
-                              QString::fromLocal8Bit(m_source), QString::fromLocal8Bit(m_target), true);
-                    code = result();
-                }
-            } else {
+        struct stat d {};
+        const bool sameFs =
+            m_request.operation == FO_MOVE && ::fstat(m_dstParent.get(), &d) == 0 && m_srcStat.st_dev == d.st_dev;
+        if (sameFs) {
+            if (::renameat2(m_srcParent.get(), baseName(m_source).constData(), m_dstParent.get(),
+                            baseName(m_target).constData(), RENAME_NOREPLACE) == 0) {
+                // The whole tree in one step: same inodes, same metadata.
+                m_filesDone = 1;
+                code = Success;
+            } else if (errno == EXDEV) {
                 code = copyTree();
+            } else {
+                moveEntry(m_srcParent.get(), baseName(m_source), m_dstParent.get(), baseName(m_target),
+                          QString::fromLocal8Bit(m_source), QString::fromLocal8Bit(m_target), true);
+                code = result();
             }
         } else {
             code = copyTree();
@@ -309,11 +423,21 @@ int TreeOperation::resolve()
         QFile::encodeName(QDir::cleanPath(QDir::current().absoluteFilePath(m_request.destination)));
     if (m_request.operation != FO_MOVE && m_request.operation != FO_COPY)
         return GeneralFailure;
+    if (source == "/")
+        return DestinationInsideSource;
 
+    // The folders above the source are resolved, the source itself is not: a
+    // link given as the source is the item to move or copy, as mv and cp -a take it.
     int error = 0;
-    m_source = realPath(source, &error);
-    if (m_source.isEmpty())
+    const QByteArray sourceParent = realPath(parentOf(source), &error);
+    if (sourceParent.isEmpty())
         return error == ENOENT ? SourceMissing : resultForErrno(error);
+    m_source = joinPath(sourceParent, baseName(source));
+    m_srcParent.reset(::open(sourceParent.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!m_srcParent.valid())
+        return resultForErrno(errno);
+    if (::fstatat(m_srcParent.get(), baseName(m_source).constData(), &m_srcStat, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno == ENOENT ? SourceMissing : resultForErrno(errno);
 
     struct stat dst {};
     if (::stat(destination.constData(), &dst) == 0) {
@@ -322,7 +446,10 @@ int TreeOperation::resolve()
         const QByteArray real = realPath(destination, &error);
         if (real.isEmpty())
             return resultForErrno(error);
-        m_target = (real == "/" ? real : real + "/") + baseName(m_source);
+        m_target = joinPath(real, baseName(m_source));
+        m_dstParent.reset(::open(real.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (!m_dstParent.valid())
+            return resultForErrno(errno);
     } else if (errno == ENOENT) {
         m_destinationMissing = true;
         m_target = canonicalFuture(destination, &error);
@@ -332,11 +459,8 @@ int TreeOperation::resolve()
         return resultForErrno(errno);
     }
 
-    // Rules before work: nothing is touched for a request that cannot be done.
-    if (m_source == "/" || isInside(m_target, m_source))
-        return DestinationInsideSource;
-    if (m_target == m_source && !(m_request.operation == FO_COPY && (m_request.flags & FOF_RENAMEONCOLLISION)))
-        return SameFile;
+    if (const int rc = checkContainment(); rc != Success)
+        return rc;
 
     if (m_destinationMissing) {
         const QString shown = QDir::cleanPath(m_request.destination);
@@ -351,25 +475,79 @@ int TreeOperation::resolve()
             if (!yes)
                 return Cancelled;
         }
-        const int rc = createMissingParents(parentOf(m_target));
+        const int rc = createMissingParents();
         if (rc != Success)
             return rc;
     }
     return Success;
 }
 
-int TreeOperation::createMissingParents(const QByteArray& dir)
+// Rules before work, by identity rather than by the text of the paths, so that
+// links and bind mounts cannot hide a loop: nothing is touched for a request
+// that would copy a tree into itself or replace the source with its own copy.
+int TreeOperation::checkContainment()
 {
-    if (::access(dir.constData(), F_OK) == 0)
-        return Success;
-    const int rc = createMissingParents(parentOf(dir));
-    if (rc != Success)
-        return rc;
-    if (::mkdir(dir.constData(), 0777) != 0 && errno != EEXIST) {
-        const int e = errno;
-        recordFailure(resultForErrno(e), FileError{QString::fromLocal8Bit(dir), QStringLiteral("create"), e}.text());
-        return resultForErrno(e);
+    const bool renameTop = m_request.operation == FO_COPY && (m_request.flags & FOF_RENAMEONCOLLISION);
+    UniqueFd holder; // the folder the target goes in, or its deepest existing ancestor
+    if (m_destinationMissing)
+        holder.reset(
+            ::open(nearestExisting(parentOf(m_target), nullptr).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    else
+        holder.reset(::dup(m_dstParent.get()));
+    if (!holder.valid())
+        return resultForErrno(errno);
+
+    if (S_ISDIR(m_srcStat.st_mode)) {
+        UniqueFd src(
+            ::openat(m_srcParent.get(), baseName(m_source).constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!src.valid())
+            return resultForErrno(errno);
+        if (isWithin(holder.get(), src.get()))
+            return DestinationInsideSource;
     }
+    if (m_destinationMissing)
+        return Success;
+    struct stat target {};
+    if (::fstatat(m_dstParent.get(), baseName(m_target).constData(), &target, AT_SYMLINK_NOFOLLOW) != 0)
+        return Success; // nothing there yet: nothing to collide with
+    if (identityOf(target) == identityOf(m_srcStat) || m_target == m_source)
+        return renameTop ? Success : SameFile;
+    if (S_ISDIR(target.st_mode) && !(m_request.flags & FOF_RENAMEONCOLLISION)) {
+        UniqueFd tgt(
+            ::openat(m_dstParent.get(), baseName(m_target).constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (tgt.valid() && isWithin(m_srcParent.get(), tgt.get()))
+            return SourceInsideDestination;
+    }
+    return Success;
+}
+
+// The missing folders above the target, made one at a time below the deepest
+// existing one and never through a link that appears meanwhile.
+int TreeOperation::createMissingParents()
+{
+    QList<QByteArray> missing;
+    QByteArray path = nearestExisting(parentOf(m_target), &missing);
+    UniqueFd fd(::open(path.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!fd.valid()) {
+        recordFileError(QString::fromLocal8Bit(path), QStringLiteral("open"), errno);
+        return resultForErrno(errno);
+    }
+    for (const QByteArray& name : missing) {
+        path = joinPath(path, name);
+        if (::mkdirat(fd.get(), name.constData(), 0777) != 0 && errno != EEXIST) {
+            const int e = errno;
+            recordFileError(QString::fromLocal8Bit(path), QStringLiteral("create"), e);
+            return resultForErrno(e);
+        }
+        UniqueFd next(::openat(fd.get(), name.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!next.valid()) {
+            const int e = changedOr(errno);
+            recordFileError(QString::fromLocal8Bit(path), QStringLiteral("create"), e);
+            return resultForErrno(e);
+        }
+        fd = std::move(next);
+    }
+    m_dstParent = std::move(fd);
     return Success;
 }
 
@@ -451,10 +629,16 @@ void TreeOperation::moveEntry(int sfd, const QByteArray& sname, int dfd, const Q
                     continue;
                 return;
             }
+            const int leftBefore = m_itemsLeft.load();
             for (const QByteArray& n : std::views::keys(entries))
                 moveEntry(sub.get(), n, dsub.get(), n, spath + u'/' + QString::fromLocal8Bit(n),
                           dpath + u'/' + QString::fromLocal8Bit(n), false);
-            ::unlinkat(sfd, sname.constData(), AT_REMOVEDIR); // stays if something was skipped
+            // It stays when something in it was kept, which is already reported; it
+            // also stays, and is reported, when entries appeared during the run.
+            if (::unlinkat(sfd, sname.constData(), AT_REMOVEDIR) != 0 && !m_engine.isCancelled() &&
+                m_itemsLeft.load() == leftBefore)
+                recordFileError(spath, QStringLiteral("delete"),
+                                errno == ENOTEMPTY || errno == EEXIST ? kChangedDuringRun : errno);
             return;
         }
         default:
@@ -470,9 +654,7 @@ bool TreeOperation::renameToFreeName(int sfd, const QByteArray& sname, int dfd, 
         if (::renameat2(sfd, sname.constData(), dfd, candidate.constData(), RENAME_NOREPLACE) == 0)
             return true;
         if (errno != EEXIST && errno != ENOTEMPTY) {
-            const int e = errno;
-            recordFailure(resultForErrno(e),
-                          FileError{QString::fromLocal8Bit(candidate), QStringLiteral("rename"), e}.text());
+            recordFileError(QString::fromLocal8Bit(candidate), QStringLiteral("rename"), errno);
             return false;
         }
     }
@@ -519,12 +701,11 @@ int TreeOperation::copyTree()
 bool TreeOperation::walk()
 {
     auto root = std::make_unique<DirNode>();
-    root->src.reset(::open(parentOf(m_source).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    root->dst.reset(::open(parentOf(m_target).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    root->src.reset(::dup(m_srcParent.get()));
+    root->dst.reset(::dup(m_dstParent.get()));
     root->merged = true;
     if (!root->src.valid() || !root->dst.valid()) {
-        const int e = errno;
-        recordFailure(resultForErrno(e), FileError{QString::fromLocal8Bit(m_target), QStringLiteral("open"), e}.text());
+        recordFileError(QString::fromLocal8Bit(m_target), QStringLiteral("open"), errno);
         return false;
     }
     DirNode* top = m_dirs.emplace_back(std::move(root)).get();
@@ -534,7 +715,12 @@ bool TreeOperation::walk()
         recordFailure(SourceMissing, QString::fromLocal8Bit(m_source));
         return false;
     }
+    if (identityOf(st) != identityOf(m_srcStat) || (st.st_mode & S_IFMT) != (m_srcStat.st_mode & S_IFMT)) {
+        recordFileError(QString::fromLocal8Bit(m_source), QStringLiteral("read"), kChangedDuringRun);
+        return false;
+    }
     if (!S_ISDIR(st.st_mode)) {
+        registerTargetFs(top->dst.get());
         std::lock_guard lock(m_queueMutex);
         FileJob& job = m_jobs.emplace_back(top, baseName(m_source), st.st_mode & S_IFMT, st.st_size);
         job.dstName = baseName(m_target);
@@ -558,19 +744,36 @@ bool TreeOperation::walk()
 // renames) its target. Returns the new node, or null when the subtree is left out.
 DirNode* TreeOperation::addDir(DirNode& parent, const QByteArray& srcName, const QByteArray& dstName, bool top)
 {
+    Identity srcId;
     for (;;) {
         UniqueFd holder;
-        if (UniqueFd(openSourceDir(srcFd(&parent, holder), srcName)).valid())
+        const int pfd = srcFd(&parent, holder);
+        UniqueFd dir(pfd < 0 ? -1 : openSourceDir(pfd, srcName));
+        struct stat st {};
+        if (dir.valid() && ::fstat(dir.get(), &st) == 0) {
+            srcId = identityOf(st);
             break;
-        const ErrorAnswer a = onError(srcPath(&parent, srcName), QStringLiteral("open"), errno);
+        }
+        const ErrorAnswer a = onError(srcPath(&parent, srcName), QStringLiteral("open"), changedOr(errno));
         if (a != ErrorAnswer::Retry)
             return nullptr;
+    }
+    if (m_dstIds.contains(srcId)) {
+        // A folder this run made or merged into turns up in the source: the target
+        // lies inside the source by a way the checks before the run could not see.
+        stopRun(DestinationInsideSource,
+                QStringLiteral("%1: the destination lies inside the source").arg(srcPath(&parent, srcName)));
+        return nullptr;
     }
     QByteArray name = dstName;
     bool created = false;
     bool merged = false;
     UniqueFd holder;
     const int pfd = dstFd(&parent, holder);
+    if (pfd < 0) {
+        recordFileError(dstPath(&parent), QStringLiteral("open"), errno);
+        return nullptr;
+    }
     int attempt = 0;
     while (!m_engine.isCancelled()) {
         if (attempt > 0)
@@ -608,6 +811,14 @@ DirNode* TreeOperation::addDir(DirNode& parent, const QByteArray& srcName, const
     }
     if (m_engine.isCancelled())
         return nullptr;
+    UniqueFd dst(::openat(pfd, name.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat dt {};
+    if (!dst.valid() || ::fstat(dst.get(), &dt) != 0) {
+        recordFileError(dstPath(&parent, name), QStringLiteral("open"), changedOr(errno));
+        return nullptr;
+    }
+    m_dstIds.insert(identityOf(dt));
+    registerTargetFs(dst.get());
 
     // The descriptors are opened again when the folder is listed: a wide tree
     // would otherwise hold two for every folder still waiting its turn.
@@ -615,6 +826,8 @@ DirNode* TreeOperation::addDir(DirNode& parent, const QByteArray& srcName, const
     node->parent = &parent;
     node->srcName = srcName;
     node->dstName = name;
+    node->srcId = srcId;
+    node->dstId = identityOf(dt);
     node->created = created;
     node->merged = merged;
     return m_dirs.emplace_back(std::move(node)).get();
@@ -625,17 +838,18 @@ bool TreeOperation::openDir(DirNode& node)
     UniqueFd sh;
     UniqueFd dh;
     const int sfd = srcFd(node.parent, sh);
-    const int dfd = dstFd(node.parent, dh);
-    node.src.reset(openSourceDir(sfd, node.srcName));
-    if (!node.src.valid()) {
-        const int e = errno;
-        recordFailure(resultForErrno(e), FileError{srcPath(&node), QStringLiteral("read"), e}.text());
+    if (sfd < 0) {
+        recordFileError(srcPath(&node), QStringLiteral("read"), errno);
         return false;
     }
-    node.dst.reset(::openat(dfd, node.dstName.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!node.dst.valid()) {
-        const int e = errno;
-        recordFailure(resultForErrno(e), FileError{dstPath(&node), QStringLiteral("open"), e}.text());
+    if (const int e = openChecked(sfd, node, true, O_RDONLY, node.src)) {
+        recordFileError(srcPath(&node), QStringLiteral("read"), e);
+        return false;
+    }
+    const int dfd = dstFd(node.parent, dh);
+    const int e = dfd < 0 ? errno : openChecked(dfd, node, false, O_PATH, node.dst);
+    if (e != 0) {
+        recordFileError(dstPath(&node), QStringLiteral("open"), e);
         node.src.reset();
         return false;
     }
@@ -668,13 +882,16 @@ void TreeOperation::closeFinishedDirs(size_t listing)
 void TreeOperation::listDir(DirNode& node)
 {
     if (!openDir(node)) {
+        markKeep(&node);
         node.holds = 0;
         return;
     }
     // A listing that fails part way is a failure; what it did read is still copied.
     DirEntries entries;
-    if (const int e = listEntries(node.src.get(), entries))
-        recordFailure(resultForErrno(e), FileError{srcPath(&node), QStringLiteral("read"), e}.text());
+    if (const int e = listEntries(node.src.get(), entries)) {
+        recordFileError(srcPath(&node), QStringLiteral("read"), e);
+        markKeep(&node);
+    }
 
     // Sizes are left to the workers and to the pass after the walk: on a cold
     // cache each inode read waits for the disk, and the walk must stay ahead.
@@ -686,15 +903,16 @@ void TreeOperation::listDir(DirNode& node)
         if (type == DT_UNKNOWN) {
             struct stat st {};
             if (::fstatat(node.src.get(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-                const int e = errno;
-                recordFailure(resultForErrno(e), FileError{srcPath(&node, name), QStringLiteral("read"), e}.text());
+                recordFileError(srcPath(&node, name), QStringLiteral("read"), errno);
+                markKeep(&node);
                 continue;
             }
             mode = st.st_mode & S_IFMT;
         }
-        if (S_ISDIR(mode))
-            addDir(node, name, name, false);
-        else
+        if (S_ISDIR(mode)) {
+            if (!addDir(node, name, name, false))
+                markKeep(&node);
+        } else
             files.emplace_back(name, mode);
     }
     if (!files.empty()) {
@@ -814,6 +1032,7 @@ void TreeOperation::copyJob(FileJob& job)
         if (out.size >= 0)
             countSize(job, out.size);
         if (out.error == 0) {
+            job.copied = stampOf(out.source);
             job.done = true;
             return;
         }
@@ -833,64 +1052,108 @@ void TreeOperation::copyJob(FileJob& job)
 
 // Folder metadata last, deepest first: entries written into a folder change its
 // times, and a read-only source folder must not lock us out while we copy.
+// Folders merged into get it too: they may be the 0700 folders of an earlier
+// run that was killed, and a re-run must leave the tree an unbroken run leaves.
 void TreeOperation::finishDirs()
 {
     for (size_t i = m_dirs.size(); i-- > 1;) {
         const DirNode& node = *m_dirs[i];
-        if (!node.created)
-            continue;
         UniqueFd sh;
         UniqueFd dh;
-        UniqueFd src(::openat(srcFd(node.parent, sh), node.srcName.constData(),
-                              O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        UniqueFd dst(::openat(dstFd(node.parent, dh), node.dstName.constData(),
-                              O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        int e = (!src.valid() || !dst.valid()) ? errno : 0;
+        UniqueFd src;
+        UniqueFd dst;
+        const int sfd = srcFd(node.parent, sh);
+        int e = sfd < 0 ? errno : openChecked(sfd, node, true, O_RDONLY, src);
+        if (e == 0) {
+            const int dfd = dstFd(node.parent, dh);
+            e = dfd < 0 ? errno : openChecked(dfd, node, false, O_RDONLY, dst);
+        }
         struct stat st {};
         if (e == 0 && ::fstat(src.get(), &st) != 0)
             e = errno;
         if (e == 0)
             e = copyMetadata(src.get(), dst.get(), st);
         if (e != 0)
-            recordFailure(resultForErrno(e), FileError{dstPath(&node), QStringLiteral("set attributes of"), e}.text());
+            recordFileError(dstPath(&node), QStringLiteral("set attributes of"), e);
     }
 }
 
-// A move across file systems deletes a source only once every copy is on disk:
-// one syncfs for the whole target, not one fsync per file.
+// A move across file systems deletes a source only once every copy is on disk
+// (one syncfs per file system that received data, not one fsync per file), and
+// only a source that is still the file that was copied: one written to or
+// replaced meanwhile stays, and so does a folder that gained entries.
 int TreeOperation::deleteSources()
 {
-    {
-        UniqueFd target(::open(parentOf(m_target).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (!target.valid() || ::syncfs(target.get()) != 0) {
+    for (const auto& [dev, fd] : m_targetFs) {
+        if (::syncfs(fd.get()) != 0) {
             const int e = errno;
-            recordFailure(resultForErrno(e),
-                          FileError{QString::fromLocal8Bit(m_target), QStringLiteral("flush"), e}.text());
+            recordFileError(QString::fromLocal8Bit(m_target), QStringLiteral("flush"), e);
             return resultForErrno(e);
         }
     }
+    // Unlinking one name of a file changes the change time of its other names.
+    std::unordered_set<ino_t> unlinked;
     size_t i = 0;
-    for (const FileJob& job : m_jobs) {
-        if (!job.done)
-            continue;
-        UniqueFd holder;
-        if (::unlinkat(srcFd(job.dir, holder), job.name.constData(), 0) != 0) {
-            const int e = errno;
-            recordFailure(resultForErrno(e), FileError{srcPath(job.dir, job.name), QStringLiteral("delete"), e}.text());
-        }
+    for (FileJob& job : m_jobs) {
+        if (m_engine.isCancelled())
+            return result();
         if ((++i & 255) == 0)
             maybeEmit();
+        if (!job.done) {
+            markKeep(job.dir);
+            continue;
+        }
+        UniqueFd holder;
+        const int dfd = srcFd(job.dir, holder);
+        struct stat now {};
+        int e = dfd < 0 ? errno : 0;
+        if (e == 0 && ::fstatat(dfd, job.name.constData(), &now, AT_SYMLINK_NOFOLLOW) != 0)
+            e = errno;
+        const Stamp& was = job.copied;
+        if (e == 0 && (now.st_ino != was.ino || now.st_size != was.size || !sameTime(now.st_mtim, was.mtime) ||
+                       (!sameTime(now.st_ctim, was.ctime) && !unlinked.contains(now.st_ino))))
+            e = kChangedDuringRun;
+        if (e == 0 && ::unlinkat(dfd, job.name.constData(), 0) != 0)
+            e = errno;
+        if (e != 0) {
+            recordFileError(srcPath(job.dir, job.name), QStringLiteral("delete"), e);
+            markKeep(job.dir);
+        } else if (was.links > 1) {
+            unlinked.insert(was.ino);
+        }
     }
     for (size_t d = m_dirs.size(); d-- > 1;) {
-        const DirNode& node = *m_dirs[d];
+        if (m_engine.isCancelled())
+            return result();
+        DirNode& node = *m_dirs[d];
+        if (node.keep.load())
+            continue; // what stays in it is reported already
         UniqueFd holder;
-        if (::unlinkat(srcFd(node.parent, holder), node.srcName.constData(), AT_REMOVEDIR) != 0 && errno != ENOTEMPTY &&
-            errno != EEXIST) {
-            const int e = errno;
-            recordFailure(resultForErrno(e), FileError{srcPath(&node), QStringLiteral("delete"), e}.text());
+        const int pfd = srcFd(node.parent, holder);
+        if (pfd < 0 || ::unlinkat(pfd, node.srcName.constData(), AT_REMOVEDIR) != 0) {
+            recordFileError(srcPath(&node), QStringLiteral("delete"),
+                            errno == ENOTEMPTY || errno == EEXIST ? kChangedDuringRun : errno);
+            markKeep(node.parent);
         }
     }
     return Success;
+}
+
+void TreeOperation::registerTargetFs(int dstFd)
+{
+    struct stat st {};
+    if (m_request.operation != FO_MOVE || ::fstat(dstFd, &st) != 0 || m_targetFs.contains(st.st_dev))
+        return;
+    // syncfs wants a descriptor opened for reading; O_PATH ones are refused.
+    UniqueFd fd(::openat(dstFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.valid())
+        m_targetFs.emplace(st.st_dev, std::move(fd));
+}
+
+void TreeOperation::markKeep(DirNode* dir)
+{
+    for (; dir && !dir->keep.exchange(true); dir = dir->parent) {
+    }
 }
 
 Decision TreeOperation::decideFile(const QString& source, const QString& target)
@@ -963,18 +1226,36 @@ void TreeOperation::recordFailure(int code, const QString& line)
 {
     int expected = 0;
     m_firstError.compare_exchange_strong(expected, code == Success ? GeneralFailure : code);
+    m_itemsLeft++;
     m_engine.addFailure(line);
+}
+
+void TreeOperation::recordFileError(const QString& path, const QString& action, int error)
+{
+    recordFailure(resultForErrno(error), FileError{path, action, error}.text());
 }
 
 void TreeOperation::noteOperatorSkip(const QString& path)
 {
     m_operatorSkipped = true;
+    m_itemsLeft++;
     m_engine.addFailure(QStringLiteral("%1: kept, not replaced").arg(path));
+}
+
+// Ends the run as a cancel does, but with its own result.
+void TreeOperation::stopRun(int code, const QString& line)
+{
+    int expected = 0;
+    m_fatal.compare_exchange_strong(expected, code);
+    recordFailure(code, line);
+    m_engine.cancel();
 }
 
 // A partial run is never a success: a cancel, a failure or a skipped item all count.
 int TreeOperation::result() const
 {
+    if (const int fatal = m_fatal.load())
+        return fatal;
     if (m_engine.isCancelled())
         return Cancelled;
     if (const int e = m_firstError.load())
@@ -1014,18 +1295,67 @@ QString TreeOperation::dstPath(const DirNode* dir, const QByteArray& name) const
 
 int TreeOperation::srcFd(const DirNode* dir, UniqueFd& holder) const
 {
-    if (dir->src.valid())
-        return dir->src.get();
-    holder.reset(::openat(m_dirs[0]->src.get(), relPath(dir, true).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    return holder.get();
+    return dir->src.valid() ? dir->src.get() : reachDir(dir, true, holder);
 }
 
 int TreeOperation::dstFd(const DirNode* dir, UniqueFd& holder) const
 {
-    if (dir->dst.valid())
-        return dir->dst.get();
-    holder.reset(::openat(m_dirs[0]->dst.get(), relPath(dir, false).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    return holder.get();
+    return dir->dst.valid() ? dir->dst.get() : reachDir(dir, false, holder);
+}
+
+// A folder closed to save descriptors is reached again from its nearest open
+// ancestor, one name at a time, never through a link, and each step only if
+// it is still the folder first listed: a user who swaps a folder of their
+// tree for a link cannot send the run anywhere else. Walker thread only (or
+// after the workers joined): it reads the descriptors the walker closes.
+// Returns -1 with errno set when the way is gone or changed.
+int TreeOperation::reachDir(const DirNode* dir, bool source, UniqueFd& holder) const
+{
+    std::vector<const DirNode*> chain;
+    const DirNode* open = dir;
+    while (open && !(source ? open->src : open->dst).valid()) {
+        chain.push_back(open);
+        open = open->parent;
+    }
+    if (!open) {
+        errno = EBADF;
+        return -1;
+    }
+    int fd = (source ? open->src : open->dst).get();
+    for (const DirNode* node : std::views::reverse(chain)) {
+        UniqueFd next;
+        if (const int e = openChecked(fd, *node, source, O_PATH, next)) {
+            holder.reset();
+            errno = e;
+            return -1;
+        }
+        holder = std::move(next);
+        fd = holder.get();
+    }
+    return fd;
+}
+
+// Opens node's folder (source or target side) below parentFd and checks that
+// it is the one listed. 0, or the errno (kChangedDuringRun when it is not).
+int TreeOperation::openChecked(int parentFd, const DirNode& node, bool source, int flags, UniqueFd& out)
+{
+    const QByteArray& name = source ? node.srcName : node.dstName;
+    flags |= O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    out.reset(source && !(flags & O_PATH) ? openSource(parentFd, name.constData(), flags)
+                                          : ::openat(parentFd, name.constData(), flags));
+    if (!out.valid())
+        return changedOr(errno);
+    struct stat st {};
+    if (::fstat(out.get(), &st) != 0) {
+        const int e = errno;
+        out.reset();
+        return e;
+    }
+    if (identityOf(st) != (source ? node.srcId : node.dstId)) {
+        out.reset();
+        return kChangedDuringRun;
+    }
+    return 0;
 }
 
 // Called on the engine's own thread only.
