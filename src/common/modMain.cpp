@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -72,8 +73,37 @@ void SetApplicationFolder(const QString& folder)
 QByteArray FormatLogLine(const QString& message, const QDateTime& when)
 {
     // Quoted record, inner quotes as they are, CR LF: other tools parse these files.
-    const QString text = when.toString(QStringLiteral("dd/MM/yyyy HH:mm:ss ")) + QStringLiteral(": ") + message;
+    const QString text =
+        when.toString(QStringLiteral("dd/MM/yyyy HH:mm:ss ")) + QStringLiteral(": ") + EscapeControls(message);
     return '"' + text.toUtf8() + "\"\r\n";
+}
+
+QString EscapeControls(const QString& text)
+{
+    const auto needsEscape = [](char16_t c) {
+        return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029 || (c >= 0x202A && c <= 0x202E) ||
+               (c >= 0x2066 && c <= 0x2069);
+    };
+    if (std::none_of(text.cbegin(), text.cend(), [&](QChar c) { return needsEscape(c.unicode()); }))
+        return text;
+    QString out;
+    out.reserve(text.size() + 8);
+    for (const QChar qc : text) {
+        const char16_t c = qc.unicode();
+        if (!needsEscape(c))
+            out += qc;
+        else if (c == u'\r')
+            out += QLatin1String("\\r");
+        else if (c == u'\n')
+            out += QLatin1String("\\n");
+        else if (c == u'\t')
+            out += QLatin1String("\\t");
+        else if (c <= 0xFF)
+            out += QStringLiteral("\\x%1").arg(int(c), 2, 16, QLatin1Char('0'));
+        else
+            out += QStringLiteral("\\u%1").arg(int(c), 4, 16, QLatin1Char('0'));
+    }
+    return out;
 }
 
 bool WriteLog(const QString& message, const QString& logName)

@@ -34,7 +34,13 @@ bool WriteLog(const QString& message, const QString& logName);
 // "<prefix>_<d>_<m>_<yyyy>": one log per day and purpose.
 QString DailyLogName(const QString& prefix, const QDate& day);
 // The bytes WriteLog appends for a message at a given moment: the line format in one place.
+// The message goes through EscapeControls, so one call is always one line.
 QByteArray FormatLogLine(const QString& message, const QDateTime& when);
+// text with line breaks, control characters and the characters that reorder or
+// split lines on a screen written as \r, \n, \t, \xHH or \uHHHH: a file name
+// cannot forge a log record or drive the terminal. A backslash stays as it is:
+// the logs hold Windows paths, and their readers expect them unchanged.
+QString EscapeControls(const QString& text);
 
 struct ShellResult {
     bool started = false;

@@ -13,6 +13,29 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
+// A name from a user's tree or the directory ends up in a log line: whatever it
+// holds, one message stays one record on one line, and readable.
+TEST(WriteLog, controlCharactersInAMessageAreEscapedSoOneMessageIsOneLine)
+{
+    const QDateTime when(QDate(2026, 1, 2), QTime(3, 4, 5));
+    const QByteArray stamp = "\"02/01/2026 03:04:05 : ";
+    for (const auto& [message, logged] : std::vector<std::pair<QString, QByteArray>>{
+             {"Cannot read /h/a\r\n\"02/01/2026 03:04:06 : forged",
+              "Cannot read /h/a\\r\\n\"02/01/2026 03:04:06 : forged"},
+             {"tab\there", "tab\\there"},
+             {QString("esc") + QChar(0x1B) + "[2J", "esc\\x1b[2J"},
+             {QString("nul") + QChar(0) + "del" + QChar(0x7F) + "c1" + QChar(0x85), "nul\\x00del\\x7fc1\\x85"},
+             {QString("line") + QChar(0x2028) + "rtl" + QChar(0x202E), "line\\u2028rtl\\u202e"},
+             {"\\\\server\\homes\\j.doe caf\u00e9", "\\\\server\\homes\\j.doe caf\xc3\xa9"}}) {
+        const QByteArray line = modMain::FormatLogLine(message, when);
+        EXPECT_EQ(line, stamp + logged + "\"\r\n") << message.toStdString();
+        EXPECT_EQ(line.count('\n'), 1);
+        EXPECT_EQ(line.count('\r'), 1);
+    }
+}
+
 TEST(WriteLog, appendsQuotedTimestampedCrLfLinesAfterEarlierContent)
 {
     const QDateTime when(QDate(2026, 1, 2), QTime(23, 5, 9));

@@ -206,7 +206,9 @@ bool isWithin(int innerFd, int outerFd)
     int mountId = 0;
     if (::name_to_handle_at(innerFd, "", handle, &mountId, AT_EMPTY_PATH) != 0)
         return false;
-    UniqueFd alias(::open_by_handle_at(outerFd, handle, O_PATH | O_DIRECTORY | O_CLOEXEC));
+    // The mount is named by a descriptor of any object on it, but not an O_PATH one.
+    UniqueFd mount(::openat(outerFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd alias(mount.valid() ? ::open_by_handle_at(mount.get(), handle, O_PATH | O_DIRECTORY | O_CLOEXEC) : -1);
     return alias.valid() && walksUpTo(alias.get(), identityOf(outer));
 }
 

@@ -2,7 +2,9 @@
 
 #include "migration/fileop/FileOperation.h"
 
+#include <functional>
 #include <mutex>
+#include <string>
 
 // Asks the engine's questions on the terminal. Without a terminal on standard
 // input nobody can answer: a collision is kept, a missing folder not created,
@@ -14,6 +16,10 @@ public:
     bool askCreateFolder(const QString& path) override;
     fileop::ErrorAnswer askError(const fileop::FileError& error) override;
 
+    // Polled while a question waits for its answer: when it turns true (an
+    // interrupt, say) the question is answered Cancel.
+    void setCancelCheck(std::function<bool()> cancelled) { m_cancelled = std::move(cancelled); }
+
     // The progress line, redrawn in place; cleared before a question.
     void showProgress(const QString& line);
     void endProgress();
@@ -22,7 +28,10 @@ private:
     // The first letter of the operator's answer among `choices`, or 0 at end of input.
     char ask(const QString& question, const char* choices);
 
+    bool readLine(std::string& line);
+
     bool m_interactive;
+    std::function<bool()> m_cancelled;
     bool m_progressShown = false;
     std::mutex m_mutex;
 };

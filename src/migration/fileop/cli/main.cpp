@@ -3,6 +3,7 @@
 // line on standard error is always "result: N" once the engine has run.
 #include "TerminalQuestions.h"
 
+#include "common/modMain.h"
 #include "migration/fileop/FileOperationEngine.h"
 
 #include <QCommandLineParser>
@@ -25,7 +26,9 @@ Copies or moves the folder SOURCE with everything below it.
   If DESTINATION does not exist, it becomes the copy of SOURCE (you are asked
   first, unless --no-confirm-mkdir or --yes-to-all).
   A move on one file system renames; across file systems it copies, flushes the
-  copies to disk, then deletes the sources.
+  copies to disk, then deletes each source that is still as it was copied (a
+  file changed or added meanwhile stays in SOURCE and the run fails).
+  A symbolic link given as SOURCE is moved or copied as the link itself.
 
 Options:
   --silent               no progress line
@@ -48,9 +51,10 @@ root), extended attributes and ACLs; links stay links, sparse files sparse.
 Exit status: 0 when everything was done, 1 otherwise. The last line on
 standard error reads "result: N": 0 success, 2 source missing, 5 access
 denied, 112 disk full, 0x71 (113) source and target are the same,
-0x76 (118) destination inside the source, 0x7E (126) destination is a file,
-1223 cancelled or an item kept/skipped by an answer, other values for other
-failures.
+0x76 (118) destination inside the source, 0x7D (125) the source lies inside
+the existing target, 0x7E (126) destination is a file, 1223 cancelled (also by
+Ctrl+C or SIGTERM) or an item kept/skipped by an answer, other values for
+other failures. Names in messages have control characters escaped (\n, \xHH).
 )";
 
 FileOperationEngine* g_engine = nullptr;
@@ -124,8 +128,13 @@ int main(int argc, char** argv)
     TerminalQuestions questions;
     FileOperationEngine engine;
     g_engine = &engine;
-    std::signal(SIGINT, onInterrupt);
-    std::signal(SIGTERM, onInterrupt);
+    questions.setCancelCheck([&engine] { return engine.isCancelled(); });
+    // Without SA_RESTART, so a wait in progress returns at once.
+    struct sigaction onStop {};
+    onStop.sa_handler = onInterrupt;
+    sigemptyset(&onStop.sa_mask);
+    ::sigaction(SIGINT, &onStop, nullptr);
+    ::sigaction(SIGTERM, &onStop, nullptr);
     const bool showProgress = !(request.flags & FOF_SILENT) && ::isatty(STDERR_FILENO) == 1;
     if (showProgress) {
         QObject::connect(
@@ -146,7 +155,7 @@ int main(int argc, char** argv)
     if (showProgress)
         questions.endProgress();
     for (const QString& line : engine.failures())
-        std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
+        std::fprintf(stderr, "%s\n", modMain::EscapeControls(line).toLocal8Bit().constData());
     std::fprintf(stderr, "result: %d\n", result);
     return result == 0 ? 0 : 1;
 }
