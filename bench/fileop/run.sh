@@ -2,8 +2,11 @@
 # Times cp -a, rsync -a and corvane-fileop copy on the same trees and disk,
 # and a same-file-system move; prints a table with our time / cp time.
 #
-#   [TREES="small mixed"] [TARGETS="newfs samefs"] [USERS=300] bench/fileop/run.sh [WORKDIR] [RUNS]
-#   (defaults: /var/tmp/corvane-bench, 3 runs)
+#   [TREES="small mixed"] [TARGETS="newfs samefs"] [USERS=300] [BASELINE=path/to/older/corvane-fileop]
+#   bench/fileop/run.sh [WORKDIR] [RUNS]   (defaults: /var/tmp/corvane-bench, 3 runs)
+#
+# BASELINE times an older build of corvane-fileop in the same interleaved runs,
+# so a change to the engine is measured against what it replaces.
 #
 # Trees: "small" (300 users, ~30,000 files of 1-64 KiB) and "mixed" (the same
 # plus ~270 files of 1-20 MiB).
@@ -27,6 +30,9 @@ here=$(cd "$(dirname "$0")" && pwd)
 work=${1:-/var/tmp/corvane-bench}
 runs=${2:-3}
 fileop=${FILEOP:-$here/../../build/corvane/corvane-fileop}
+baseline=${BASELINE:-}
+tools="cp rsync fileop"
+[ -n "$baseline" ] && tools="$tools baseline"
 users=${USERS:-300}
 trees=${TREES:-small mixed}
 targets=${TARGETS:-newfs samefs}
@@ -115,6 +121,7 @@ time_one() { # key target src tool...
     cp) cp -a "$src" "$dst" ;;
     rsync) rsync -a "$src/" "$dst/" ;;
     fileop) "$fileop" copy --silent --no-confirm-mkdir "$src" "$dst" > /dev/null 2>&1 ;;
+    baseline) "$baseline" copy --silent --no-confirm-mkdir "$src" "$dst" > /dev/null 2>&1 ;;
   esac || { echo "FAILED: $key" >&2; exit 1; }
   sync
   t1=$(date +%s.%N)
@@ -129,7 +136,7 @@ for tree in $trees; do
   echo "tree $tree: $(find "$src" -type f | wc -l) files, $(du -sm "$src" | cut -f1) MiB"
   for target in $targets; do
     for ((i = 1; i <= runs; i++)); do
-      for tool in cp rsync fileop; do
+      for tool in $tools; do
         time_one "$tree $target $tool" "$target" "$src" "$tool"
       done
     done
@@ -164,6 +171,11 @@ for tree in $trees; do
     our_t=$(echo "${total[$tree $target fileop]} / $runs" | bc -l)
     printf '| %s | %s | %.2f | %.2f | %.2f | %.2f | %.2f |\n' "$tree" "$target" "$cp_t" "$rs_t" "$our_t" \
       "$(echo "$our_t / $cp_t" | bc -l)" "$(echo "$our_t / $rs_t" | bc -l)"
+    if [ -n "$baseline" ]; then
+      base_t=$(echo "${total[$tree $target baseline]} / $runs" | bc -l)
+      printf '|   baseline | %s | | | %.2f | ours / baseline: %.2f | |\n' "$target" "$base_t" \
+        "$(echo "$our_t / $base_t" | bc -l)"
+    fi
   done
 done
 printf '| move, same file system | | mv: %.4f s | | %.4f s (incl. process start) | | |\n' "$move_mv" "$move_ours"

@@ -446,3 +446,45 @@ TEST(HostileTree, sigtermEndsARunThatWaitsForAnAnswer)
     EXPECT_TRUE(cli.err().trimmed().endsWith("result: 1223")) << cli.err().toStdString();
     EXPECT_EQ(t.read("S/z/z1/z2/z3/z4/z5/z6/z7/z8/last.txt"), "last") << "a cancelled move deletes nothing";
 }
+
+// Past the descriptor budget, folders are reached again name by name: a tree
+// deeper than any path the kernel takes in one piece is still copied whole.
+TEST(HostileTree, aTreeDeeperThanPathMaxPastTheDescriptorBudgetIsCopiedWhole)
+{
+    LowFileLimit limit(160);
+    if (!limit.ok())
+        GTEST_SKIP() << "needs root to lower the descriptor limit and restore it";
+    TempTree t;
+    const QByteArray name(200, 'd');
+    constexpr int kDepth = 40; // 40 * 201 bytes: well past PATH_MAX
+    auto walkDown = [&](const QString& top, bool make) {
+        int fd = ::open(t.bytes(top).constData(), O_PATH | O_DIRECTORY);
+        for (int i = 0; fd >= 0 && i < kDepth; ++i) {
+            if (make)
+                ::mkdirat(fd, name.constData(), 0755);
+            const int next = ::openat(fd, name.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW);
+            ::close(fd);
+            fd = next;
+        }
+        return fd;
+    };
+    QDir().mkpath(t.path("S"));
+    const int deepest = walkDown("S", true);
+    ASSERT_GE(deepest, 0);
+    const int file = ::openat(deepest, "bottom.txt", O_WRONLY | O_CREAT, 0644);
+    ASSERT_TRUE(file >= 0 && ::write(file, "bottom", 6) == 6);
+    ::close(file);
+    ::close(deepest);
+
+    FileOperationEngine engine;
+    EXPECT_EQ(engine.run(Request{FO_COPY, t.path("S"), t.path("D"), FOF_NOCONFIRMMKDIR, 1}, nullptr), Success)
+        << engine.failures().join('\n').toStdString();
+    const int copied = walkDown("D", false);
+    ASSERT_GE(copied, 0) << "the copy stops short of the bottom";
+    struct stat st {};
+    EXPECT_EQ(::fstatat(copied, "bottom.txt", &st, 0), 0);
+    EXPECT_EQ(st.st_size, 6);
+    ::close(copied);
+    // Too deep for a removal by path: rm walks it by descriptor.
+    EXPECT_EQ(QProcess::execute("rm", {"-rf", t.path("S"), t.path("D")}), 0);
+}
