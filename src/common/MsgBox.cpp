@@ -8,9 +8,9 @@ namespace {
 MsgBoxHandler* g_handler = nullptr;
 }
 
-MsgBoxAnswer MsgBox(const QString& text, int style, const QString& title)
+MsgBoxAnswer MsgBox(const QString& text, int style, const QString& title, const QString& details)
 {
-    MsgBoxCall call{text, style, title.isEmpty() ? modMain::ProgramTitle() : title};
+    MsgBoxCall call{text, style, title.isEmpty() ? modMain::ProgramTitle() : title, details};
     if (!g_handler) {
         qWarning().noquote() << "Message box with no one to answer it:" << call.title << "-" << call.text;
         return MsgBoxAnswer::Cancel;

@@ -20,6 +20,8 @@ public:
         QMessageBox box(QApplication::activeWindow());
         box.setWindowTitle(call.title);
         box.setText(call.text);
+        if (!call.details.isEmpty())
+            box.setDetailedText(call.details);
         box.setIcon(iconFor(call.icon()));
         const QList<QMessageBox::StandardButton> buttons = buttonsFor(call.buttons());
         for (QMessageBox::StandardButton b : buttons)

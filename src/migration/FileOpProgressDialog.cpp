@@ -64,12 +64,16 @@ QString FileOpProgressDialog::countsText(const Progress& p)
 {
     if (p.filesTotal == 0)
         return tr("Counting files...");
-    if (p.counting)
-        return tr("%1 of %2 files found so far, %3 copied")
-            .arg(QLocale().toString(p.filesDone), QLocale().toString(p.filesTotal), sizeText(p.bytesDone));
-    return tr("%1 of %2 files, %3 of %4")
-        .arg(QLocale().toString(p.filesDone), QLocale().toString(p.filesTotal), sizeText(p.bytesDone),
-             sizeText(p.bytesTotal));
+    QString text =
+        p.counting ? tr("%1 of %2 files found so far, %3 copied")
+                         .arg(QLocale().toString(p.filesDone), QLocale().toString(p.filesTotal), sizeText(p.bytesDone))
+                   : tr("%1 of %2 files, %3 of %4")
+                         .arg(QLocale().toString(p.filesDone), QLocale().toString(p.filesTotal), sizeText(p.bytesDone),
+                              sizeText(p.bytesTotal));
+    // A second pass: say how much of it needed no copying.
+    if (p.filesUpToDate > 0)
+        text += tr(" (%1 already up to date)").arg(QLocale().toString(p.filesUpToDate));
+    return text;
 }
 
 QString FileOpProgressDialog::rateText(const Progress& p)

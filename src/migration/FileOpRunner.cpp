@@ -60,7 +60,7 @@ private:
 
 } // namespace
 
-int FileOpRunner::Run(QWidget* owner, const Request& request)
+FileOpRunner::Outcome FileOpRunner::Run(QWidget* owner, const Request& request)
 {
     FileOperationEngine engine;
     DialogQuestions questions(owner);
@@ -86,16 +86,33 @@ int FileOpRunner::Run(QWidget* owner, const Request& request)
 
     // "File Migration Failed." cannot say which files: the log does. One error
     // box is enough when the log cannot be written at all.
+    Outcome outcome;
+    outcome.result = result;
+    outcome.failures = engine.failures();
+    outcome.upToDate = engine.lastProgress().filesUpToDate;
     const QString log = LogNameNow();
-    if (modMain::WriteLog(QStringLiteral("%1 %2 to %3: result %4")
+    outcome.logPath = modMain::ApplicationFolder() + QStringLiteral("/logs/") + log + QStringLiteral(".txt");
+    if (modMain::WriteLog(QStringLiteral("%1 %2 to %3: result %4, %5 files already up to date")
                               .arg(request.operation == FO_MOVE ? QStringLiteral("Move") : QStringLiteral("Copy"),
                                    request.source, request.destination)
-                              .arg(result),
+                              .arg(result)
+                              .arg(outcome.upToDate),
                           log))
-        for (const QString& line : engine.failures())
+        for (const QString& line : outcome.failures)
             if (!modMain::WriteLog(QStringLiteral("  ") + line, log))
                 break;
-    return result;
+    return outcome;
+}
+
+QString FileOpRunner::FailureDetails(const Outcome& outcome, int limit)
+{
+    QStringList lines;
+    for (const QString& line : outcome.failures.mid(0, limit))
+        lines << modMain::EscapeControls(line);
+    if (outcome.failures.size() > limit)
+        lines << QStringLiteral("... and %1 more").arg(outcome.failures.size() - limit);
+    lines << QStringLiteral("The migration log %1 lists every item.").arg(outcome.logPath);
+    return lines.join(u'\n');
 }
 
 QString FileOpRunner::LogNameNow()

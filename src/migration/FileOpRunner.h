@@ -2,16 +2,29 @@
 
 #include "migration/fileop/FileOperation.h"
 
+#include <QStringList>
+
 class QWidget;
 
 namespace FileOpRunner {
+
+struct Outcome {
+    int result = fileop::GeneralFailure;
+    QStringList failures; // one line per item not copied (failed, skipped, kept), with the reason
+    qint64 upToDate = 0;  // files the target already held
+    QString logPath;      // the migration log that holds this run
+};
 
 // Runs one request on a worker thread with the progress dialog (unless
 // FOF_SILENT) and the question dialogs owned by owner, and returns the
 // engine's result. The caller is blocked in a nested event loop meanwhile, so
 // it sees a synchronous call while the windows keep being served. The outcome
 // and every item skipped or failed go to the day's migration log.
-int Run(QWidget* owner, const fileop::Request& request);
+Outcome Run(QWidget* owner, const fileop::Request& request);
+
+// What the "failed" box shows behind its details button: at most limit of the
+// items not copied, then "... and N more", then the log that holds them all.
+QString FailureDetails(const Outcome& outcome, int limit = 200);
 
 // logs/Migration_<d>_<m>_<yyyy>.txt, one per day like the directory update's.
 QString LogNameNow();

@@ -179,21 +179,25 @@ int copyData(int in, int out, const struct stat& st, const FileOperationEngine& 
     return 0;
 }
 
-int copyXattrs(int in, int out)
+using Xattrs = std::vector<std::pair<QByteArray, QByteArray>>;
+
+// Every extended attribute of fd, name and value. 0 or errno; a file system
+// without them has none.
+int readXattrs(int fd, Xattrs& out)
 {
     thread_local std::vector<char> names(4096);
     thread_local std::vector<char> value(4096);
     ssize_t n;
-    while ((n = ::flistxattr(in, names.data(), names.size())) < 0 && errno == ERANGE) {
-        const ssize_t need = ::flistxattr(in, nullptr, 0);
+    while ((n = ::flistxattr(fd, names.data(), names.size())) < 0 && errno == ERANGE) {
+        const ssize_t need = ::flistxattr(fd, nullptr, 0);
         names.resize(static_cast<size_t>(std::max<ssize_t>(need, 0)) + 1024);
     }
     if (n < 0)
         return (errno == ENOTSUP || errno == EOPNOTSUPP) ? 0 : errno;
     for (const char* name = names.data(); name < names.data() + n; name += std::strlen(name) + 1) {
         ssize_t v;
-        while ((v = ::fgetxattr(in, name, value.data(), value.size())) < 0 && errno == ERANGE) {
-            const ssize_t need = ::fgetxattr(in, name, nullptr, 0);
+        while ((v = ::fgetxattr(fd, name, value.data(), value.size())) < 0 && errno == ERANGE) {
+            const ssize_t need = ::fgetxattr(fd, name, nullptr, 0);
             value.resize(static_cast<size_t>(std::max<ssize_t>(need, 0)) + 1024);
         }
         if (v < 0) {
@@ -201,13 +205,24 @@ int copyXattrs(int in, int out)
                 continue;
             return errno;
         }
-        if (::fsetxattr(out, name, value.data(), static_cast<size_t>(v), 0) != 0) {
+        out.emplace_back(QByteArray(name), QByteArray(value.data(), static_cast<qsizetype>(v)));
+    }
+    return 0;
+}
+
+int copyXattrs(int in, int out)
+{
+    Xattrs attrs;
+    if (const int e = readXattrs(in, attrs))
+        return e;
+    for (const auto& [name, value] : attrs) {
+        if (::fsetxattr(out, name.constData(), value.constData(), static_cast<size_t>(value.size()), 0) != 0) {
             const int e = errno;
             // A target file system without extended attributes cannot hold them;
             // trusted.* and security.* need privileges we may not have.
             if (e == ENOTSUP || e == EOPNOTSUPP)
                 continue;
-            if (e == EPERM && (std::strncmp(name, "trusted.", 8) == 0 || std::strncmp(name, "security.", 9) == 0))
+            if (e == EPERM && (name.startsWith("trusted.") || name.startsWith("security.")))
                 continue;
             return e;
         }
@@ -218,6 +233,62 @@ int copyXattrs(int in, int out)
 bool ignorableChownError(int e)
 {
     return e == EPERM || e == EINVAL || e == EOPNOTSUPP;
+}
+
+// Whether copyMetadata would change anything on out: mode, owner (as root),
+// modification time (as precise as the target keeps it), or an attribute of the source it lacks. Attributes only
+// the target has are not ours to remove.
+bool metadataDiffers(int in, int out, const struct stat& src, const struct stat& dst)
+{
+    if ((src.st_mode & 07777) != (dst.st_mode & 07777) || !sameModificationTime(src.st_mtim, dst.st_mtim))
+        return true;
+    if (runningAsRoot() && (src.st_uid != dst.st_uid || src.st_gid != dst.st_gid))
+        return true;
+    Xattrs have;
+    Xattrs want;
+    if (readXattrs(in, want) != 0 || readXattrs(out, have) != 0)
+        return true;
+    return std::ranges::any_of(want, [&](const auto& attr) { return std::ranges::find(have, attr) == have.end(); });
+}
+
+// The target already holds this file: only its metadata is brought in line.
+CopyOutcome refreshMetadata(int in, const PlaceRequest& r, const struct stat& st, std::atomic<qint64>& bytesDone)
+{
+    UniqueFd out(::openat(r.dstDir, r.dstName.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat t {};
+    if (!out.valid() || ::fstat(out.get(), &t) != 0)
+        return {errno == ELOOP ? kChangedDuringRun : errno, QStringLiteral("open"), true, st.st_size, st};
+    if (!S_ISREG(t.st_mode))
+        return {kChangedDuringRun, QStringLiteral("open"), true, st.st_size, st};
+    if (metadataDiffers(in, out.get(), st, t))
+        if (const int e = copyMetadata(in, out.get(), st))
+            return {e, QStringLiteral("set attributes of"), true, st.st_size, st};
+    bytesDone += st.st_size;
+    return {0, {}, false, st.st_size, st, r.dstName, true};
+}
+
+// A later name of a copied inode becomes a hard link to that copy. The link
+// shares the copy's data and metadata; a target that already is that inode is
+// up to date.
+CopyOutcome placeLink(const PlaceRequest& r, const struct stat& st, std::atomic<qint64>& bytesDone)
+{
+    struct stat from {};
+    if (::fstatat(r.linkFromDir, r.linkFromName.constData(), &from, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(from.st_mode))
+        return {errno ? errno : kChangedDuringRun, QStringLiteral("link"), true, st.st_size, st};
+    struct stat t {};
+    if (r.replace && ::fstatat(r.dstDir, r.dstName.constData(), &t, AT_SYMLINK_NOFOLLOW) == 0 &&
+        t.st_dev == from.st_dev && t.st_ino == from.st_ino) {
+        bytesDone += st.st_size;
+        return {0, {}, false, st.st_size, st, r.dstName, true};
+    }
+    const Create link = [&](const char* name) {
+        return ::linkat(r.linkFromDir, r.linkFromName.constData(), r.dstDir, name, 0) == 0 ? 0 : errno;
+    };
+    QByteArray placed;
+    if (const int e = placeAtomically(r.dstDir, r.dstName, r.replace, r.rename, link, &placed))
+        return {e, QStringLiteral("create"), true, st.st_size, st};
+    bytesDone += st.st_size;
+    return {0, {}, false, st.st_size, st, placed};
 }
 
 CopyOutcome copyRegular(const PlaceRequest& r, const FileOperationEngine& engine, std::atomic<qint64>& bytesDone)
@@ -232,6 +303,15 @@ CopyOutcome copyRegular(const PlaceRequest& r, const FileOperationEngine& engine
         return {errno, QStringLiteral("read"), false};
     if (!S_ISREG(st.st_mode))
         return {kChangedDuringRun, QStringLiteral("read"), false};
+    if (r.linkFromDir >= 0 && st.st_ino == r.linkInode)
+        return placeLink(r, st, bytesDone);
+    if (r.linkFromDir < 0 && st.st_nlink > 1 && r.claimInode && !r.claimInode(st))
+        return {0, {}, false, st.st_size, st, {}, false, true};
+    // A second pass: a target of the same size and time is taken as this file.
+    struct stat t {};
+    if (r.replace && !r.rename && ::fstatat(r.dstDir, r.dstName.constData(), &t, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISREG(t.st_mode) && t.st_size == st.st_size && sameModificationTime(st.st_mtim, t.st_mtim))
+        return refreshMetadata(in.get(), r, st, bytesDone);
 
     UniqueFd out;
     QByteArray tmp;
@@ -288,13 +368,14 @@ CopyOutcome copyRegular(const PlaceRequest& r, const FileOperationEngine& engine
             ::unlinkat(r.dstDir, placed.constData(), 0);
             return fail(e, QStringLiteral("write"), true);
         }
-        return {0, {}, false, st.st_size, st};
+        return {0, {}, false, st.st_size, st, placed};
     }
 
     if (const int e = out.closeChecked())
         return fail(e, QStringLiteral("write"), true);
     int e = 0;
     if (r.replace && !r.rename) {
+        placed = r.dstName;
         if (::renameat(r.dstDir, tmp.constData(), r.dstDir, r.dstName.constData()) != 0)
             e = errno;
     } else {
@@ -313,7 +394,7 @@ CopyOutcome copyRegular(const PlaceRequest& r, const FileOperationEngine& engine
     }
     if (e != 0)
         return fail(e, QStringLiteral("create"), true);
-    return {0, {}, false, st.st_size, st};
+    return {0, {}, false, st.st_size, st, placed};
 }
 
 // Links and special files are created in one step, so they never exist half-made.
@@ -368,6 +449,23 @@ CopyOutcome copyItem(const PlaceRequest& request, const FileOperationEngine& eng
     if (request.type == S_IFREG)
         return copyRegular(request, engine, bytesDone);
     return copyOther(request);
+}
+
+bool sameModificationTime(const timespec& source, const timespec& target)
+{
+    if (source.tv_sec == target.tv_sec) {
+        if (source.tv_nsec == target.tv_nsec)
+            return true;
+        for (long grain : {100L, 1000L, 1000000L, 1000000000L})
+            if (target.tv_nsec == source.tv_nsec - source.tv_nsec % grain)
+                return true;
+        return false;
+    }
+    // FAT keeps even seconds, cut down (Linux) or rounded up (Windows).
+    if (target.tv_nsec != 0 || target.tv_sec % 2 != 0)
+        return false;
+    const long long ns = static_cast<long long>(source.tv_sec - target.tv_sec) * 1000000000LL + source.tv_nsec;
+    return ns > -2000000000LL && ns < 2000000000LL;
 }
 
 int copyMetadata(int srcFd, int dstFd, const struct stat& st)

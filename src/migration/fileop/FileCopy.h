@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -25,6 +26,14 @@ struct PlaceRequest {
     // Shared by the files of one run: cleared once copy_file_range proves
     // unusable between the two file systems, so it is not tried per file.
     std::atomic<bool>* rangeCopy = nullptr;
+    // For a source with more than one name: true when this name is the first
+    // of its inode met (its data is copied), false to leave it for later.
+    std::function<bool(const struct stat&)> claimInode;
+    // A later name of an inode already copied: made as a hard link to that copy
+    // (linkFromName in linkFromDir), if the source is still inode linkInode.
+    int linkFromDir = -1;
+    QByteArray linkFromName;
+    ino_t linkInode = 0;
 };
 
 struct CopyOutcome {
@@ -34,7 +43,15 @@ struct CopyOutcome {
     qint64 size = -1; // the source's size when it was read
     // The source as it was opened, so a move deletes it only while unchanged.
     struct stat source {};
+    QByteArray placed{};   // the name it got at the target
+    bool upToDate = false; // the target already held it: only metadata was brought in line
+    bool deferred = false; // a later name of an inode: nothing done yet (see claimInode)
 };
+
+// Whether a target's modification time stands for the source's: equal, or the
+// source's cut to the coarser clock of the target's file system (100 ns for
+// SMB and NTFS, 1 us, 1 ms, 1 s) or within FAT's two seconds.
+bool sameModificationTime(const timespec& source, const timespec& target);
 
 // Copies one file, link or special file with its metadata. A regular file is
 // written where nobody sees it (O_TMPFILE, or a temporary name) and appears

@@ -82,7 +82,7 @@ public:
 };
 
 struct Progress {
-    qint64 filesDone = 0;
+    qint64 filesDone = 0;  // up-to-date files among them
     qint64 filesTotal = 0; // 0 while unknown
     qint64 bytesDone = 0;
     qint64 bytesTotal = 0;
@@ -90,6 +90,7 @@ struct Progress {
     qint64 elapsedMs = 0;
     QString currentFile;
     bool finished = false;
+    qint64 filesUpToDate = 0; // the target already held them: no data copied
 };
 
 // The Windows-style result code for an errno value.

@@ -271,7 +271,14 @@ private:
     void sizeQueuedFiles();
     void workLoop();
     void waitForWorkers(std::vector<std::thread>& workers);
-    void copyJob(FileJob& job);
+    struct LinkSource {
+        int dir = -1;
+        QByteArray name;
+        ino_t ino = 0;
+    };
+    bool copyJob(FileJob& job, const LinkSource* link = nullptr);
+    bool claimInode(const FileJob& job, const struct stat& st);
+    void linkDeferred();
     void countSize(FileJob& job, qint64 size);
     void finishDirs();
     int deleteSources();
@@ -335,6 +342,17 @@ private:
     std::condition_variable m_workersDoneCv;
     std::atomic<bool> m_rangeCopy{true};
 
+    // Inodes with more than one name in the tree: the first name met is copied,
+    // the later ones wait until the workers are done and become hard links to it.
+    struct InodeCopy {
+        const FileJob* first = nullptr;
+        QByteArray placed; // the first copy's name in its target folder, once done
+    };
+    std::mutex m_linksMutex;
+    std::map<Identity, InodeCopy> m_inodes;
+    std::vector<std::pair<FileJob*, Identity>> m_deferred;
+    std::atomic<qint64> m_upToDate{0};
+
     std::atomic<const FileJob*> m_currentJob{nullptr};
     std::atomic<qint64> m_filesTotal{0};
     std::atomic<qint64> m_bytesTotal{0};
@@ -371,6 +389,12 @@ int FileOperationEngine::run(const Request& request, FileOpQuestions* questions)
     }
     TreeOperation op(*this, request, questions);
     return op.run();
+}
+
+Progress FileOperationEngine::lastProgress() const
+{
+    std::lock_guard lock(m_failuresMutex);
+    return m_last;
 }
 
 QStringList FileOperationEngine::failures() const
@@ -687,6 +711,7 @@ int TreeOperation::copyTree()
         sizeQueuedFiles();
     m_counting = false;
     waitForWorkers(workers);
+    linkDeferred();
 
     // Folders made so far get their metadata even when the walk stopped early.
     finishDirs();
@@ -969,8 +994,8 @@ void TreeOperation::workLoop()
         if (!job)
             break;
         m_currentJob.store(job);
-        copyJob(*job);
-        m_filesDone++;
+        if (copyJob(*job))
+            m_filesDone++;
         job->dir->holds--; // the last use of the folder's descriptors by this worker
     }
     {
@@ -998,7 +1023,9 @@ void TreeOperation::waitForWorkers(std::vector<std::thread>& workers)
         t.join();
 }
 
-void TreeOperation::copyJob(FileJob& job)
+// Returns false when the file was left for later: a further name of an inode
+// whose first name is copied by then.
+bool TreeOperation::copyJob(FileJob& job, const LinkSource* link)
 {
     UniqueFd sholder;
     UniqueFd dholder;
@@ -1011,7 +1038,7 @@ void TreeOperation::copyJob(FileJob& job)
     Decision decision = Decision::New;
     for (;;) {
         if (m_engine.isCancelled())
-            return;
+            return true;
         // Only a folder that existed before can hold a colliding name; new ones are
         // caught atomically when the copy is put in place.
         if (decision == Decision::New && job.dir->merged) {
@@ -1019,36 +1046,99 @@ void TreeOperation::copyJob(FileJob& job)
             if (::fstatat(dfd, job.dstName.constData(), &t, AT_SYMLINK_NOFOLLOW) == 0) {
                 decision = decideFile(source(), dstPath(job.dir, job.dstName));
                 if (decision == Decision::Skip)
-                    return;
+                    return true;
             }
         }
-        PlaceRequest place{sfd,
-                           job.name,
-                           dfd,
-                           job.dstName,
-                           job.type,
-                           decision == Decision::Replace,
-                           decision == Decision::Rename,
-                           &m_rangeCopy};
+        PlaceRequest place;
+        place.srcDir = sfd;
+        place.srcName = job.name;
+        place.dstDir = dfd;
+        place.dstName = job.dstName;
+        place.type = job.type;
+        place.replace = decision == Decision::Replace;
+        place.rename = decision == Decision::Rename;
+        place.rangeCopy = &m_rangeCopy;
+        if (link) {
+            place.linkFromDir = link->dir;
+            place.linkFromName = link->name;
+            place.linkInode = link->ino;
+        } else {
+            place.claimInode = [&](const struct stat& st) {
+                return claimInode(job, st);
+            };
+        }
         CopyOutcome out = copyItem(place, m_engine, m_bytesDone);
+        if (out.deferred) {
+            std::lock_guard lock(m_linksMutex);
+            m_deferred.emplace_back(&job, identityOf(out.source));
+            return false;
+        }
         if (out.size >= 0)
             countSize(job, out.size);
         if (out.error == 0) {
             job.copied = stampOf(out.source);
             job.done = true;
-            return;
+            if (out.upToDate)
+                m_upToDate++;
+            if (!link && out.source.st_nlink > 1) {
+                std::lock_guard lock(m_linksMutex);
+                InodeCopy& copy = m_inodes[identityOf(out.source)];
+                if (copy.first == &job)
+                    copy.placed = out.placed;
+            }
+            return true;
         }
         if (out.error == EEXIST && decision == Decision::New) {
             decision = decideFile(source(), dstPath(job.dir, job.dstName));
             if (decision == Decision::Skip)
-                return;
+                return true;
             continue;
         }
         if (out.error == ECANCELED)
-            return;
+            return true;
         const ErrorAnswer a = onError(out.onTarget ? dstPath(job.dir, job.dstName) : source(), out.action, out.error);
         if (a != ErrorAnswer::Retry)
+            return true;
+    }
+}
+
+bool TreeOperation::claimInode(const FileJob& job, const struct stat& st)
+{
+    std::lock_guard lock(m_linksMutex);
+    const auto [it, first] = m_inodes.try_emplace(identityOf(st));
+    if (first)
+        it->second.first = &job;
+    return first || it->second.first == &job;
+}
+
+// After the workers: each further name of a copied inode becomes a hard link
+// to its first copy, as cp -a and rsync -H keep them. Where the first copy
+// failed, the name is copied on its own.
+void TreeOperation::linkDeferred()
+{
+    for (const auto& [job, inode] : m_deferred) {
+        if (m_engine.isCancelled())
             return;
+        const InodeCopy& copy = m_inodes[inode];
+        UniqueFd holder;
+        LinkSource link;
+        if (!copy.placed.isEmpty() && copy.first) {
+            link.dir = dstFd(copy.first->dir, holder);
+            link.name = copy.placed;
+            link.ino = inode.ino;
+        }
+        if (link.dir >= 0) {
+            copyJob(*job, &link);
+        } else {
+            {
+                // Copied on its own, and the copy later names may link to.
+                std::lock_guard lock(m_linksMutex);
+                m_inodes[inode].first = job;
+            }
+            copyJob(*job);
+        }
+        m_filesDone++;
+        maybeEmit();
     }
 }
 
@@ -1365,6 +1455,7 @@ void TreeOperation::emitProgress(bool finished)
 {
     Progress p;
     p.filesDone = m_filesDone.load();
+    p.filesUpToDate = m_upToDate.load();
     p.filesTotal = m_filesTotal.load();
     p.bytesDone = m_bytesDone.load();
     p.bytesTotal = m_bytesTotal.load();
@@ -1376,6 +1467,10 @@ void TreeOperation::emitProgress(bool finished)
     else
         p.currentFile = m_currentPath;
     m_lastEmit = p.elapsedMs;
+    if (finished) {
+        std::lock_guard lock(m_engine.m_failuresMutex);
+        m_engine.m_last = p;
+    }
     emit m_engine.progress(p);
 }
 

@@ -29,6 +29,8 @@ public:
 
     // One line per skipped or failed item of the last run, for logs and the CLI.
     QStringList failures() const;
+    // The final report of the last run (its counts).
+    Progress lastProgress() const;
 
 signals:
     // About ten a second at most while running, paused while a question is open,
@@ -42,6 +44,7 @@ private:
     std::atomic<bool> m_cancel{false};
     mutable std::mutex m_failuresMutex;
     QStringList m_failures;
+    Progress m_last;
 };
 
 } // namespace fileop

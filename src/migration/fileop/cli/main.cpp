@@ -48,6 +48,12 @@ an existing item is kept, a missing destination is not created, a failing
 file is skipped. Files are copied with their permissions, times, owner (as
 root), extended attributes and ACLs; links stay links, sparse files sparse.
 
+A second pass over an earlier copy copies only what changed: a replaced file
+whose target has the same size and modification time (to the precision the
+target keeps) gets its metadata brought in line, not its data copied again; the
+line before the last says how many files were already up to date. Files with
+several names in SOURCE keep one inode with those names in the copy.
+
 Exit status: 0 when everything was done, 1 otherwise. The last line on
 standard error reads "result: N": 0 success, 2 source missing, 5 access
 denied, 112 disk full, 0x71 (113) source and target are the same,
@@ -156,6 +162,8 @@ int main(int argc, char** argv)
         questions.endProgress();
     for (const QString& line : engine.failures())
         std::fprintf(stderr, "%s\n", modMain::EscapeControls(line).toLocal8Bit().constData());
+    std::fprintf(stderr, "%lld files already up to date\n",
+                 static_cast<long long>(engine.lastProgress().filesUpToDate));
     std::fprintf(stderr, "result: %d\n", result);
     return result == 0 ? 0 : 1;
 }

@@ -1,0 +1,166 @@
+// The migration week: a first pass while users work, a second at cutover that
+// copies only what changed, hard links kept as links, and the failures shown.
+#include "EngineTestSupport.h"
+
+#include "migration/FileOpRunner.h"
+#include "migration/fileop/FileCopy.h"
+#include "migration/fileop/FileOperationEngine.h"
+
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+
+using namespace fileop;
+
+namespace {
+
+struct stat statOf(const TempTree& t, const QString& rel)
+{
+    struct stat st {};
+    EXPECT_EQ(::lstat(t.bytes(rel).constData(), &st), 0) << rel.toStdString();
+    return st;
+}
+
+void setMtime(const TempTree& t, const QString& rel, time_t sec, long nsec)
+{
+    const timespec times[2] = {{sec, nsec}, {sec, nsec}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, t.bytes(rel).constData(), times, AT_SYMLINK_NOFOLLOW), 0);
+}
+
+int copyAgain(const TempTree& t, Progress* last = nullptr, int flags = FOF_NOCONFIRMATION)
+{
+    QDir().mkpath(t.path("D")); // an existing destination receives S as D/S
+    FileOperationEngine engine;
+    const int rc = engine.run(Request{FO_COPY, t.path("S"), t.path("D"), flags, 2}, nullptr);
+    if (last)
+        *last = engine.lastProgress();
+    return rc;
+}
+
+} // namespace
+
+TEST(SecondPass, onlyWhatChangedIsCopiedAndMetadataIsBroughtInLine)
+{
+    TempTree t;
+    for (const char* name : {"same.txt", "grown.txt", "touched.txt", "chmod.txt", "coarse.txt", "fat.txt"})
+        t.write(QStringLiteral("S/u/%1").arg(QLatin1String(name)), "first pass");
+    setMtime(t, "S/u/coarse.txt", 1700000000, 123456789);
+    setMtime(t, "S/u/fat.txt", 1700000001, 500000000);
+    ASSERT_EQ(copyAgain(t), Success);
+    const struct stat before = statOf(t, "D/S/u/same.txt");
+
+    t.write("S/u/grown.txt", "first pass, and more");
+    setMtime(t, "S/u/touched.txt", 1800000000, 0); // same size, another time: changed
+    t.write("D/S/u/touched.txt", "FIRST PASS");    // so a copy shows in the content
+    ASSERT_EQ(::chmod(t.bytes("S/u/chmod.txt").constData(), 0600), 0);
+    // Targets on file systems with coarser clocks: whole seconds, and FAT's two.
+    setMtime(t, "D/S/u/coarse.txt", 1700000000, 0);
+    setMtime(t, "D/S/u/fat.txt", 1700000000, 0);
+    Progress last;
+    ASSERT_EQ(copyAgain(t, &last), Success);
+
+    const struct stat after = statOf(t, "D/S/u/same.txt");
+    EXPECT_EQ(after.st_ino, before.st_ino) << "an unchanged file was replaced";
+    EXPECT_EQ(after.st_ctim.tv_sec * 1000000000LL + after.st_ctim.tv_nsec,
+              before.st_ctim.tv_sec * 1000000000LL + before.st_ctim.tv_nsec)
+        << "an unchanged file was written to";
+    EXPECT_EQ(t.read("D/S/u/grown.txt"), "first pass, and more");
+    EXPECT_EQ(t.read("D/S/u/touched.txt"), "first pass") << "a new time alone marks a change";
+    EXPECT_EQ(statOf(t, "D/S/u/touched.txt").st_mtim.tv_sec, 1800000000);
+    EXPECT_EQ(statOf(t, "D/S/u/chmod.txt").st_mode & 07777, 0600u) << "the new mode was not brought over";
+    EXPECT_EQ(t.read("D/S/u/chmod.txt"), "first pass");
+    EXPECT_EQ(last.filesUpToDate, 4) << "same, chmod, coarse and fat need no data";
+    EXPECT_EQ(last.filesDone, 6);
+
+    // Rename on collision never skips: the incoming files get new names.
+    ASSERT_EQ(copyAgain(t, &last, FOF_RENAMEONCOLLISION), Success);
+    EXPECT_EQ(last.filesUpToDate, 0);
+    EXPECT_EQ(t.read("D/Copy of S/u/same.txt"), "first pass");
+}
+
+TEST(SecondPass, theToleranceFollowsTheTargetsClock)
+{
+    const timespec src{1700000001, 123456789};
+    for (const auto& [target, same] :
+         std::vector<std::pair<timespec, bool>>{{{1700000001, 123456789}, true},  // exact
+                                                {{1700000001, 123456700}, true},  // 100 ns (SMB, NTFS)
+                                                {{1700000001, 123456000}, true},  // 1 us
+                                                {{1700000001, 123000000}, true},  // 1 ms
+                                                {{1700000001, 0}, true},          // 1 s
+                                                {{1700000000, 0}, true},          // FAT, cut down to an even second
+                                                {{1700000002, 0}, true},          // FAT, rounded up
+                                                {{1700000001, 123456788}, false}, // a nanosecond off on a precise clock
+                                                {{1700000001, 123456800}, false}, // not a cut of the source
+                                                {{1699999998, 0}, false},         // more than FAT's two seconds
+                                                {{1700000003, 0}, false}})
+        EXPECT_EQ(sameModificationTime(src, target), same) << target.tv_sec << "." << target.tv_nsec;
+}
+
+TEST(HardLinks, namesOfOneInodeStayOneInodeAndALinkFromOutsideIsCopiedAsAFile)
+{
+    TempTree t;
+    t.write("S/a/one.txt", "shared");
+    QDir().mkpath(t.path("S/b"));
+    ASSERT_EQ(::link(t.bytes("S/a/one.txt").constData(), t.bytes("S/b/two.txt").constData()), 0);
+    ASSERT_EQ(::link(t.bytes("S/a/one.txt").constData(), t.bytes("S/three.txt").constData()), 0);
+    t.write("outside.txt", "not copied");
+    ASSERT_EQ(::link(t.bytes("outside.txt").constData(), t.bytes("S/a/inside.txt").constData()), 0);
+
+    for (int pass = 0; pass < 2; ++pass) { // the second pass finds the links in place
+        Progress last;
+        ASSERT_EQ(copyAgain(t, &last), Success);
+        const ino_t ino = statOf(t, "D/S/a/one.txt").st_ino;
+        EXPECT_EQ(statOf(t, "D/S/b/two.txt").st_ino, ino) << pass;
+        EXPECT_EQ(statOf(t, "D/S/three.txt").st_ino, ino) << pass;
+        EXPECT_EQ(statOf(t, "D/S/a/one.txt").st_nlink, 3u) << pass;
+        EXPECT_EQ(statOf(t, "D/S/a/inside.txt").st_nlink, 1u) << "its other name is outside the tree";
+        EXPECT_EQ(t.read("D/S/b/two.txt"), "shared");
+        EXPECT_EQ(last.filesUpToDate, pass == 0 ? 0 : 4) << pass;
+    }
+}
+
+TEST(HardLinks, aMoveAcrossFileSystemsCancelledPartWayLosesNoName)
+{
+    TempTree t;
+    QDir().mkpath(t.path("mnt"));
+    if (::mount("corvane-test", t.bytes("mnt").constData(), "tmpfs", 0, "size=32m") != 0)
+        GTEST_SKIP() << "cannot mount a tmpfs here (" << std::strerror(errno) << ")";
+    QStringList names;
+    for (int i = 0; i < 12; ++i) {
+        const QString first = QStringLiteral("S/d%1/f%1").arg(i);
+        t.write(first, QByteArray(4096, char('a' + i)));
+        QDir().mkpath(t.path(QStringLiteral("S/e%1").arg(i)));
+        ASSERT_EQ(::link(t.bytes(first).constData(), t.bytes(QStringLiteral("S/e%1/g%1").arg(i)).constData()), 0);
+        names << first.mid(2) << QStringLiteral("e%1/g%1").arg(i);
+    }
+    names.sort();
+    // Merge into an earlier copy, where one name collides: cancelled there, after
+    // the other copies were made and while later names wait to be linked.
+    t.write("mnt/D/S/e11/g11", "collides");
+    ScriptedQuestions q;
+    q.replaceAnswers = {ReplaceAnswer::YesToAll, ReplaceAnswer::Cancel};
+    FileOperationEngine engine;
+    EXPECT_EQ(engine.run(Request{FO_MOVE, t.path("S"), t.path("mnt/D"), 0, 2}, &q), Cancelled);
+    EXPECT_EQ(t.files("S"), names) << "a cancelled move deletes no name";
+    ::umount2(t.bytes("mnt").constData(), MNT_DETACH);
+}
+
+TEST(FailureDetails, listTheItemsNotCopiedUpToALimitThenNameTheLog)
+{
+    FileOpRunner::Outcome outcome;
+    outcome.result = Cancelled;
+    outcome.logPath = "/opt/corvane/logs/Migration_6_12_2026.txt";
+    for (int i = 0; i < 203; ++i)
+        outcome.failures << QStringLiteral("Cannot read /h/u%1/f: Permission denied").arg(i);
+    outcome.failures << QStringLiteral("/h/x\r\ny: kept, not replaced");
+    const QStringList lines = FileOpRunner::FailureDetails(outcome).split(u'\n');
+    ASSERT_EQ(lines.size(), 202);
+    EXPECT_EQ(lines[0], "Cannot read /h/u0/f: Permission denied");
+    EXPECT_EQ(lines[199], "Cannot read /h/u199/f: Permission denied");
+    EXPECT_EQ(lines[200], "... and 4 more");
+    EXPECT_EQ(lines[201], "The migration log /opt/corvane/logs/Migration_6_12_2026.txt lists every item.");
+    EXPECT_EQ(FileOpRunner::FailureDetails(outcome, 300).split(u'\n')[203], "/h/x\\r\\ny: kept, not replaced")
+        << "a name cannot break the list into false lines";
+}
