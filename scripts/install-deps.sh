@@ -20,9 +20,9 @@ test_pkgs=(
   samba-ad-dc samba-ad-provision ldap-utils krb5-user libsasl2-modules-gssapi-mit
   smbclient libnss-wrapper winbind openssl iproute2 procps attr acl
   python3
-  # the copy benchmark compares with rsync -a (bc does its sums); the CLI
-  # tests drop to nobody with setpriv from util-linux
-  rsync bc util-linux
+  # the copy benchmark compares with rsync -a (bc does its sums, time measures
+  # the peak memory); the CLI tests drop to nobody with setpriv from util-linux
+  rsync bc util-linux time
 )
 # The program itself runs the SMB permission fix through smbclient's tools.
 run_pkgs=(smbclient)

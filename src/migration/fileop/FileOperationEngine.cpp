@@ -31,6 +31,9 @@ namespace {
 constexpr int kDefaultWorkers = 8;
 constexpr int kMaxRenameAttempts = 10000;
 constexpr qint64 kProgressIntervalMs = 100;
+// Files listed but not yet taken by a worker: the walk waits beyond this, so a
+// copy of millions of files holds a bounded queue, not a record of each file.
+constexpr size_t kMaxPendingJobs = 1 << 16;
 
 enum class Decision { New, Replace, Rename, Merge, Skip };
 
@@ -97,9 +100,11 @@ struct FileJob {
     QByteArray name;
     QByteArray dstName;
     mode_t type;
-    std::atomic<qint64> size; // -1 until whoever stats the file first counts it in the total
-    bool done = false;        // written by the one worker that ran it, read after the workers joined
-    Stamp copied;             // the source as the worker read it; the same rule
+    std::atomic<qint64> size;         // -1 until whoever stats the file first counts it in the total
+    bool done = false;                // written by the one worker that ran it, read after the workers joined
+    Stamp copied;                     // the source as the worker read it; the same rule
+    bool pinned = false;              // referred to after its worker is done with it (hard links): never released
+    std::atomic<bool> settled{false}; // its worker is done with it
 };
 
 QByteArray parentOf(const QByteArray& path)
@@ -268,6 +273,8 @@ private:
     void listDir(DirNode& node);
     bool openDir(DirNode& node);
     void closeFinishedDirs(size_t listing);
+    void releaseSettledJobs();
+    void waitForRoomInQueue();
     void sizeQueuedFiles();
     void workLoop();
     void waitForWorkers(std::vector<std::thread>& workers);
@@ -277,7 +284,7 @@ private:
         ino_t ino = 0;
     };
     bool copyJob(FileJob& job, const LinkSource* link = nullptr);
-    bool claimInode(const FileJob& job, const struct stat& st);
+    bool claimInode(FileJob& job, const struct stat& st);
     void linkDeferred();
     void countSize(FileJob& job, qint64 size);
     void finishDirs();
@@ -331,10 +338,13 @@ private:
     std::set<Identity> m_dstIds;
     std::map<dev_t, UniqueFd> m_targetFs;
 
-    // Every file of the run in queue order. The walker appends while the
-    // workers take from the front; a deque keeps taken jobs where they are.
-    std::deque<FileJob> m_jobs;
-    size_t m_nextJob = 0;     // guarded by m_queueMutex
+    // The files of the run in queue order. The walker appends while the workers
+    // take from the front; a copy releases the settled ones from the front (a
+    // move keeps them all, to delete the sources at the end). Pinned jobs move
+    // to m_pinned when released, so pointers to them stay good.
+    std::deque<std::unique_ptr<FileJob>> m_jobs;
+    std::vector<std::unique_ptr<FileJob>> m_pinned;
+    size_t m_nextJob = 0;     // index into m_jobs; guarded by m_queueMutex
     bool m_walkDone = false;  // guarded by m_queueMutex
     int m_workersRunning = 0; // guarded by m_queueMutex
     std::mutex m_queueMutex;
@@ -749,7 +759,8 @@ bool TreeOperation::walk()
     if (!S_ISDIR(st.st_mode)) {
         registerTargetFs(top->dst.get());
         std::lock_guard lock(m_queueMutex);
-        FileJob& job = m_jobs.emplace_back(top, baseName(m_source), st.st_mode & S_IFMT, st.st_size);
+        FileJob& job =
+            *m_jobs.emplace_back(std::make_unique<FileJob>(top, baseName(m_source), st.st_mode & S_IFMT, st.st_size));
         job.dstName = baseName(m_target);
         m_filesTotal = 1;
         m_bytesTotal = S_ISREG(st.st_mode) ? st.st_size : 0;
@@ -947,12 +958,49 @@ void TreeOperation::listDir(DirNode& node)
         {
             std::lock_guard lock(m_queueMutex);
             for (const auto& [name, mode] : files)
-                m_jobs.emplace_back(&node, name, mode, S_ISREG(mode) ? -1 : 0);
+                m_jobs.emplace_back(std::make_unique<FileJob>(&node, name, mode, S_ISREG(mode) ? -1 : 0));
         }
         m_filesTotal += static_cast<qint64>(files.size());
         m_queueCv.notify_all();
+        waitForRoomInQueue();
     }
     node.holds--;
+}
+
+// A copy needs nothing of a file once its worker is done with it: the settled
+// jobs at the front of the queue are freed (the pinned ones kept aside).
+void TreeOperation::releaseSettledJobs()
+{
+    if (m_request.operation == FO_MOVE)
+        return; // the deletions at the end go through every job
+    std::lock_guard lock(m_queueMutex);
+    while (m_nextJob > 0 && !m_jobs.empty()) {
+        std::unique_ptr<FileJob>& front = m_jobs.front();
+        if (!front->settled.load(std::memory_order_acquire) || front.get() == m_currentJob.load())
+            break;
+        if (front->pinned)
+            m_pinned.push_back(std::move(front));
+        m_jobs.pop_front();
+        --m_nextJob;
+    }
+}
+
+// The walk stays at most kMaxPendingJobs files ahead of the workers, so the
+// memory of a copy does not grow with the number of files.
+void TreeOperation::waitForRoomInQueue()
+{
+    for (;;) {
+        releaseSettledJobs();
+        {
+            std::lock_guard lock(m_queueMutex);
+            if (m_jobs.size() - m_nextJob <= kMaxPendingJobs)
+                return;
+        }
+        if (m_engine.isCancelled())
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        maybeEmit();
+    }
 }
 
 // Once the walk is done the queue no longer grows: the files no worker has
@@ -961,7 +1009,7 @@ void TreeOperation::sizeQueuedFiles()
 {
     const size_t count = m_jobs.size(); // no writer any more: the workers only read it
     for (size_t i = 0; i < count && !m_engine.isCancelled(); ++i) {
-        FileJob& job = m_jobs[i];
+        FileJob& job = *m_jobs[i];
         if (job.size.load() >= 0)
             continue;
         UniqueFd holder;
@@ -989,7 +1037,7 @@ void TreeOperation::workLoop()
             std::unique_lock lock(m_queueMutex);
             m_queueCv.wait(lock, [this] { return m_nextJob < m_jobs.size() || m_walkDone; });
             if (m_nextJob < m_jobs.size() && !m_engine.isCancelled())
-                job = &m_jobs[m_nextJob++];
+                job = m_jobs[m_nextJob++].get();
         }
         if (!job)
             break;
@@ -997,6 +1045,7 @@ void TreeOperation::workLoop()
         if (copyJob(*job))
             m_filesDone++;
         job->dir->holds--; // the last use of the folder's descriptors by this worker
+        job->settled.store(true, std::memory_order_release);
     }
     {
         std::lock_guard lock(m_queueMutex);
@@ -1102,12 +1151,13 @@ bool TreeOperation::copyJob(FileJob& job, const LinkSource* link)
     }
 }
 
-bool TreeOperation::claimInode(const FileJob& job, const struct stat& st)
+bool TreeOperation::claimInode(FileJob& job, const struct stat& st)
 {
     std::lock_guard lock(m_linksMutex);
     const auto [it, first] = m_inodes.try_emplace(identityOf(st));
     if (first)
         it->second.first = &job;
+    job.pinned = true; // the first copy is linked to later, a later name is deferred
     return first || it->second.first == &job;
 }
 
@@ -1186,7 +1236,8 @@ int TreeOperation::deleteSources()
     // Unlinking one name of a file changes the change time of its other names.
     std::unordered_set<ino_t> unlinked;
     size_t i = 0;
-    for (FileJob& job : m_jobs) {
+    for (const std::unique_ptr<FileJob>& held : m_jobs) {
+        FileJob& job = *held;
         if (m_engine.isCancelled())
             return result();
         if ((++i & 255) == 0)
