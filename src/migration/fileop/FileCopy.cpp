@@ -21,7 +21,6 @@ namespace {
 
 constexpr size_t kChunk = 16 << 20;     // between cancel checks on big files
 constexpr size_t kBufferSize = 1 << 20; // read/write fallback
-constexpr int kMaxRenameAttempts = 10000;
 
 std::atomic<unsigned> g_tempCounter{0};
 
@@ -98,14 +97,26 @@ bool targetErrno(int e)
 
 // Copies [off, off + len) by copy_file_range (reflink or server-side copy where
 // the file system offers it), falling back to read/write. 0 or errno.
-int copyRange(int in, int out, off_t off, off_t len, const FileOperationEngine& engine, std::atomic<qint64>& bytesDone,
-              std::atomic<bool>* rangeCopy, bool* onTarget)
+// The state one file's data copy carries through its ranges.
+struct DataCopy {
+    int in = -1;
+    int out = -1;
+    const FileOperationEngine& engine;
+    std::atomic<qint64>& bytesDone;
+    std::atomic<bool>* rangeCopy = nullptr; // shared by the run, see PlaceRequest
+    bool onTarget = false;                  // the failure, if any, was the target's
+};
+
+int copyRange(DataCopy& c, off_t off, off_t len)
 {
+    const int in = c.in;
+    const int out = c.out;
+    std::atomic<bool>* rangeCopy = c.rangeCopy;
     loff_t ioff = off;
     loff_t ooff = off;
     bool useCfr = !rangeCopy || rangeCopy->load(std::memory_order_relaxed);
     while (len > 0) {
-        if (engine.isCancelled())
+        if (c.engine.isCancelled())
             return ECANCELED;
         const size_t want = static_cast<size_t>(std::min<off_t>(len, kChunk));
         ssize_t n = -1;
@@ -119,7 +130,7 @@ int copyRange(int in, int out, off_t off, off_t len, const FileOperationEngine& 
                 continue;
             }
             if (n < 0) {
-                *onTarget = targetErrno(errno);
+                c.onTarget = targetErrno(errno);
                 return errno;
             }
         } else {
@@ -130,7 +141,7 @@ int copyRange(int in, int out, off_t off, off_t len, const FileOperationEngine& 
             for (ssize_t done = 0; done < n;) {
                 const ssize_t w = ::pwrite(out, buffer.data() + done, static_cast<size_t>(n - done), ooff + done);
                 if (w < 0) {
-                    *onTarget = true;
+                    c.onTarget = true;
                     return errno;
                 }
                 done += w;
@@ -141,17 +152,17 @@ int copyRange(int in, int out, off_t off, off_t len, const FileOperationEngine& 
         if (n == 0)
             break; // the file shrank while we copied: take what is there
         len -= n;
-        bytesDone += n;
+        c.bytesDone += n;
     }
     return 0;
 }
 
-int copyData(int in, int out, const struct stat& st, const FileOperationEngine& engine, std::atomic<qint64>& bytesDone,
-             std::atomic<bool>* rangeCopy, bool* onTarget)
+int copyData(DataCopy& c, const struct stat& st)
 {
+    const int in = c.in;
     const bool sparse = st.st_size > 0 && st.st_blocks * 512 < st.st_size;
     if (!sparse)
-        return copyRange(in, out, 0, st.st_size, engine, bytesDone, rangeCopy, onTarget);
+        return copyRange(c, 0, st.st_size);
     // Only the data extents are copied; the holes stay holes.
     off_t pos = 0;
     qint64 copied = 0;
@@ -166,14 +177,14 @@ int copyData(int in, int out, const struct stat& st, const FileOperationEngine& 
         if (hole < 0)
             hole = st.st_size;
         hole = std::min(hole, st.st_size);
-        if (const int e = copyRange(in, out, data, hole - data, engine, bytesDone, rangeCopy, onTarget))
+        if (const int e = copyRange(c, data, hole - data))
             return e;
         copied += hole - data;
         pos = hole;
     }
-    bytesDone += st.st_size - copied; // the holes count as done for the progress
-    if (::ftruncate(out, st.st_size) != 0) {
-        *onTarget = true;
+    c.bytesDone += st.st_size - copied; // the holes count as done for the progress
+    if (::ftruncate(c.out, st.st_size) != 0) {
+        c.onTarget = true;
         return errno;
     }
     return 0;
@@ -336,9 +347,9 @@ CopyOutcome copyRegular(const PlaceRequest& r, const FileOperationEngine& engine
         return CopyOutcome{e, action, onTarget, st.st_size, st};
     };
 
-    bool onTarget = false;
-    if (const int e = copyData(in.get(), out.get(), st, engine, bytesDone, r.rangeCopy, &onTarget))
-        return fail(e, onTarget ? QStringLiteral("write") : QStringLiteral("read"), onTarget);
+    DataCopy data{in.get(), out.get(), engine, bytesDone, r.rangeCopy};
+    if (const int e = copyData(data, st))
+        return fail(e, data.onTarget ? QStringLiteral("write") : QStringLiteral("read"), data.onTarget);
     if (const int e = copyMetadata(in.get(), out.get(), st))
         return fail(e, QStringLiteral("set attributes of"), true);
 

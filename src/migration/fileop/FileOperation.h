@@ -95,6 +95,8 @@ struct Progress {
 
 // The Windows-style result code for an errno value.
 int resultForErrno(int error);
+// How many "Copy (n) of" names, or temporary names, are tried before giving up.
+constexpr int kMaxRenameAttempts = 10000;
 // The name given to an incoming item on collision: "Copy of name.ext", then
 // "Copy (2) of name.ext", ... kept within the 255-byte name limit.
 QByteArray collisionName(const QByteArray& name, int attempt, bool isFolder);

@@ -38,8 +38,10 @@ signals:
     void progress(const fileop::Progress& progress);
 
 private:
-    friend class TreeOperation;
+    friend class RunPolicy;
+    friend class RunProgress;
     void addFailure(const QString& line);
+    void setLastProgress(const Progress& progress);
 
     std::atomic<bool> m_cancel{false};
     mutable std::mutex m_failuresMutex;

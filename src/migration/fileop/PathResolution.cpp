@@ -1,0 +1,148 @@
+#include "PathResolution.h"
+
+#include "RunPolicy.h"
+#include "TreeIdentity.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace fileop {
+
+namespace {
+
+// Rules before work, by identity rather than by the text of the paths, so that
+// links and bind mounts cannot hide a loop: nothing is touched for a request
+// that would copy a tree into itself or replace the source with its own copy.
+int checkContainment(const Request& request, const ResolvedPaths& paths)
+{
+    const bool renameTop = request.operation == FO_COPY && (request.flags & FOF_RENAMEONCOLLISION);
+    UniqueFd holder; // the folder the target goes in, or its deepest existing ancestor
+    if (paths.destinationMissing)
+        holder.reset(
+            ::open(nearestExisting(parentOf(paths.target), nullptr).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    else
+        holder.reset(::dup(paths.dstParent.get()));
+    if (!holder.valid())
+        return resultForErrno(errno);
+
+    if (S_ISDIR(paths.srcStat.st_mode)) {
+        UniqueFd src(::openat(paths.srcParent.get(), baseName(paths.source).constData(),
+                              O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!src.valid())
+            return resultForErrno(errno);
+        if (isWithin(holder.get(), src.get()))
+            return DestinationInsideSource;
+    }
+    if (paths.destinationMissing)
+        return Success;
+    struct stat target {};
+    if (::fstatat(paths.dstParent.get(), baseName(paths.target).constData(), &target, AT_SYMLINK_NOFOLLOW) != 0)
+        return Success; // nothing there yet: nothing to collide with
+    if (identityOf(target) == identityOf(paths.srcStat) || paths.target == paths.source)
+        return renameTop ? Success : SameFile;
+    if (S_ISDIR(target.st_mode) && !(request.flags & FOF_RENAMEONCOLLISION)) {
+        UniqueFd tgt(::openat(paths.dstParent.get(), baseName(paths.target).constData(),
+                              O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (tgt.valid() && isWithin(paths.srcParent.get(), tgt.get()))
+            return SourceInsideDestination;
+    }
+    return Success;
+}
+
+// The missing folders above the target, made one at a time below the deepest
+// existing one and never through a link that appears meanwhile.
+int createMissingParents(ResolvedPaths& paths, RunPolicy& policy)
+{
+    QList<QByteArray> missing;
+    QByteArray path = nearestExisting(parentOf(paths.target), &missing);
+    UniqueFd fd(::open(path.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!fd.valid()) {
+        policy.recordFileError(QString::fromLocal8Bit(path), QStringLiteral("open"), errno);
+        return resultForErrno(errno);
+    }
+    for (const QByteArray& name : missing) {
+        path = joinPath(path, name);
+        if (::mkdirat(fd.get(), name.constData(), 0777) != 0 && errno != EEXIST) {
+            const int e = errno;
+            policy.recordFileError(QString::fromLocal8Bit(path), QStringLiteral("create"), e);
+            return resultForErrno(e);
+        }
+        UniqueFd next(::openat(fd.get(), name.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!next.valid()) {
+            const int e = changedOr(errno);
+            policy.recordFileError(QString::fromLocal8Bit(path), QStringLiteral("create"), e);
+            return resultForErrno(e);
+        }
+        fd = std::move(next);
+    }
+    paths.dstParent = std::move(fd);
+    return Success;
+}
+
+} // namespace
+
+int resolvePaths(const Request& request, RunPolicy& policy, ResolvedPaths& paths)
+{
+    if (request.source.isEmpty())
+        return SourceMissing;
+    if (request.destination.isEmpty())
+        return PathNotFound;
+    const QByteArray source = QFile::encodeName(QDir::cleanPath(QDir::current().absoluteFilePath(request.source)));
+    const QByteArray destination =
+        QFile::encodeName(QDir::cleanPath(QDir::current().absoluteFilePath(request.destination)));
+    if (request.operation != FO_MOVE && request.operation != FO_COPY)
+        return GeneralFailure;
+    if (source == "/")
+        return DestinationInsideSource;
+
+    // The folders above the source are resolved, the source itself is not: a
+    // link given as the source is the item to move or copy, as mv and cp -a take it.
+    int error = 0;
+    const QByteArray sourceParent = realPath(parentOf(source), &error);
+    if (sourceParent.isEmpty())
+        return error == ENOENT ? SourceMissing : resultForErrno(error);
+    paths.source = joinPath(sourceParent, baseName(source));
+    paths.srcParent.reset(::open(sourceParent.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!paths.srcParent.valid())
+        return resultForErrno(errno);
+    if (::fstatat(paths.srcParent.get(), baseName(paths.source).constData(), &paths.srcStat, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno == ENOENT ? SourceMissing : resultForErrno(errno);
+
+    struct stat dst {};
+    if (::stat(destination.constData(), &dst) == 0) {
+        if (!S_ISDIR(dst.st_mode))
+            return DestinationIsFile;
+        const QByteArray real = realPath(destination, &error);
+        if (real.isEmpty())
+            return resultForErrno(error);
+        paths.target = joinPath(real, baseName(paths.source));
+        paths.dstParent.reset(::open(real.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (!paths.dstParent.valid())
+            return resultForErrno(errno);
+    } else if (errno == ENOENT) {
+        paths.destinationMissing = true;
+        paths.target = canonicalFuture(destination, &error);
+        if (paths.target.isEmpty())
+            return resultForErrno(error);
+    } else {
+        return resultForErrno(errno);
+    }
+
+    if (const int rc = checkContainment(request, paths); rc != Success)
+        return rc;
+
+    if (paths.destinationMissing) {
+        if (const int rc = policy.confirmCreate(QDir::cleanPath(request.destination)); rc != Success)
+            return rc;
+        if (const int rc = createMissingParents(paths, policy); rc != Success)
+            return rc;
+    }
+    return Success;
+}
+
+} // namespace fileop

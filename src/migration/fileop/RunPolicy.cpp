@@ -1,0 +1,137 @@
+#include "RunPolicy.h"
+
+#include "FileOperationEngine.h"
+#include "RunProgress.h"
+
+namespace fileop {
+
+RunPolicy::RunPolicy(FileOperationEngine& engine, int flags, FileOpQuestions* questions, RunProgress& progress)
+    : m_engine(engine)
+    , m_flags(flags)
+    , m_questions(questions)
+    , m_progress(progress)
+    , m_replaceAll(flags & FOF_NOCONFIRMATION)
+    , m_mergeAll(flags & FOF_NOCONFIRMATION)
+{}
+
+Decision RunPolicy::decideFile(const QString& source, const QString& target)
+{
+    // Renaming wins over replacing: it never destroys anything.
+    if (m_flags & FOF_RENAMEONCOLLISION)
+        return Decision::Rename;
+    return askOperator({Conflict::Kind::File, source, target}, m_replaceAll, Decision::Replace);
+}
+
+Decision RunPolicy::decideFolder(const QString& source, const QString& target, bool top)
+{
+    // Only the top folder gets a new name; inside it everything is new anyway.
+    if (top && (m_flags & FOF_RENAMEONCOLLISION))
+        return Decision::Rename;
+    return askOperator({Conflict::Kind::Folder, source, target}, m_mergeAll, Decision::Merge);
+}
+
+Decision RunPolicy::askOperator(const Conflict& conflict, bool& yesToAll, Decision yes)
+{
+    // One question at a time, and a "to all" answer given meanwhile holds for the waiting workers.
+    std::lock_guard lock(m_askMutex);
+    if (yesToAll)
+        return yes;
+    if (m_engine.isCancelled())
+        return Decision::Skip;
+    if (!m_questions) {
+        recordFailure(FileExists, QStringLiteral("%1: exists, nobody to ask").arg(conflict.target));
+        return Decision::Skip;
+    }
+    m_progress.asking++;
+    const ReplaceAnswer a = m_questions->askReplace(conflict);
+    m_progress.asking--;
+    switch (a) {
+    case ReplaceAnswer::YesToAll:
+        yesToAll = true;
+        [[fallthrough]];
+    case ReplaceAnswer::Yes:
+        return yes;
+    case ReplaceAnswer::No:
+        noteOperatorSkip(conflict.target);
+        return Decision::Skip;
+    case ReplaceAnswer::Cancel:
+        m_engine.cancel();
+        return Decision::Skip;
+    }
+    return Decision::Skip;
+}
+
+ErrorAnswer RunPolicy::onError(const QString& path, const QString& action, int error)
+{
+    const FileError fe{path, action, error};
+    if (m_engine.isCancelled())
+        return ErrorAnswer::Cancel;
+    ErrorAnswer a = ErrorAnswer::Skip;
+    if (m_questions) {
+        std::lock_guard lock(m_askMutex);
+        m_progress.asking++;
+        a = m_questions->askError(fe);
+        m_progress.asking--;
+    }
+    if (a == ErrorAnswer::Skip)
+        recordFailure(resultForErrno(error), fe.text());
+    else if (a == ErrorAnswer::Cancel)
+        m_engine.cancel();
+    return a;
+}
+
+void RunPolicy::recordFailure(int code, const QString& line)
+{
+    int expected = 0;
+    m_firstError.compare_exchange_strong(expected, code == Success ? GeneralFailure : code);
+    m_itemsLeft++;
+    m_engine.addFailure(line);
+}
+
+void RunPolicy::recordFileError(const QString& path, const QString& action, int error)
+{
+    recordFailure(resultForErrno(error), FileError{path, action, error}.text());
+}
+
+void RunPolicy::noteOperatorSkip(const QString& path)
+{
+    m_operatorSkipped = true;
+    m_itemsLeft++;
+    m_engine.addFailure(QStringLiteral("%1: kept, not replaced").arg(path));
+}
+
+void RunPolicy::stopRun(int code, const QString& line)
+{
+    int expected = 0;
+    m_fatal.compare_exchange_strong(expected, code);
+    recordFailure(code, line);
+    m_engine.cancel();
+}
+
+// A partial run is never a success: a cancel, a failure or a skipped item all count.
+int RunPolicy::result() const
+{
+    if (const int fatal = m_fatal.load())
+        return fatal;
+    if (m_engine.isCancelled())
+        return Cancelled;
+    if (const int e = m_firstError.load())
+        return e;
+    return m_operatorSkipped ? Cancelled : Success;
+}
+
+int RunPolicy::confirmCreate(const QString& shown)
+{
+    if (m_flags & (FOF_NOCONFIRMMKDIR | FOF_NOCONFIRMATION))
+        return Success;
+    if (!m_questions) {
+        recordFailure(PathNotFound, QStringLiteral("%1: not created, nobody to ask").arg(shown));
+        return PathNotFound;
+    }
+    m_progress.asking++;
+    const bool yes = m_questions->askCreateFolder(shown);
+    m_progress.asking--;
+    return yes ? Success : Cancelled;
+}
+
+} // namespace fileop

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "FileOperation.h"
+
+#include <QString>
+
+#include <atomic>
+#include <mutex>
+
+namespace fileop {
+
+class FileOperationEngine;
+class RunProgress;
+
+enum class Decision { New, Replace, Rename, Merge, Skip };
+
+// The collision and error rules of one run: it asks the operator (one
+// question at a time), keeps the "to all" answers, records every item not
+// done, and turns all of it into the run's result.
+class RunPolicy {
+public:
+    RunPolicy(FileOperationEngine& engine, int flags, FileOpQuestions* questions, RunProgress& progress);
+
+    Decision decideFile(const QString& source, const QString& target);
+    Decision decideFolder(const QString& source, const QString& target, bool top);
+    ErrorAnswer onError(const QString& path, const QString& action, int error);
+    // Success when the missing destination may be made, else the result to end with.
+    int confirmCreate(const QString& shown);
+
+    void recordFailure(int code, const QString& line);
+    void recordFileError(const QString& path, const QString& action, int error);
+    void noteOperatorSkip(const QString& path);
+    // Ends the run as a cancel does, but with its own result.
+    void stopRun(int code, const QString& line);
+
+    // Failures and kept items so far.
+    int itemsLeft() const { return m_itemsLeft.load(); }
+    int result() const;
+
+private:
+    Decision askOperator(const Conflict& conflict, bool& yesToAll, Decision yes);
+
+    FileOperationEngine& m_engine;
+    const int m_flags;
+    FileOpQuestions* m_questions;
+    RunProgress& m_progress;
+
+    std::mutex m_askMutex; // one question at a time; guards the "to all" answers
+    bool m_replaceAll;
+    bool m_mergeAll;
+    std::atomic<int> m_firstError{0};
+    std::atomic<int> m_fatal{0}; // a result that ends the run at once
+    std::atomic<bool> m_operatorSkipped{false};
+    std::atomic<int> m_itemsLeft{0};
+};
+
+} // namespace fileop

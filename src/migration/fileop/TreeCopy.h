@@ -1,0 +1,166 @@
+#pragma once
+
+#include "FileOperation.h"
+#include "TreeIdentity.h"
+#include "UniqueFd.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <vector>
+
+namespace fileop {
+
+class FileOperationEngine;
+class RunPolicy;
+class RunProgress;
+struct ResolvedPaths;
+
+// What a move checks before it deletes a source file: the file as it was copied.
+struct Stamp {
+    ino_t ino = 0;
+    off_t size = 0;
+    timespec mtime{};
+    timespec ctime{};
+    nlink_t links = 0;
+};
+
+struct DirNode {
+    DirNode* parent = nullptr;
+    QByteArray srcName;
+    QByteArray dstName;
+    Identity srcId; // the folders as first opened; every later open must match
+    Identity dstId;
+    UniqueFd src;         // O_RDONLY from its listing on, while descriptors last
+    UniqueFd dst;         // O_PATH, the same
+    bool created = false; // made by us
+    bool merged = false;  // existed before: its entries may collide
+    // Something below stays in the source (skipped, failed, kept, changed): a
+    // move leaves this folder in place without reporting it a second time.
+    std::atomic<bool> keep{false};
+    // The walker's hold while it lists the folder, plus one per queued file not
+    // yet done: only at zero may the walker close the descriptors.
+    std::atomic<int> holds{1};
+};
+
+struct FileJob {
+    FileJob(DirNode* d, const QByteArray& n, mode_t t, qint64 s)
+        : dir(d)
+        , name(n)
+        , dstName(n)
+        , type(t)
+        , size(s)
+    {}
+    DirNode* dir;
+    QByteArray name;
+    QByteArray dstName;
+    mode_t type;
+    std::atomic<qint64> size;         // -1 until whoever stats the file first counts it in the total
+    bool done = false;                // written by the one worker that ran it, read after the workers joined
+    Stamp copied;                     // the source as the worker read it; the same rule
+    bool pinned = false;              // referred to after its worker is done with it (hard links): never released
+    std::atomic<bool> settled{false}; // its worker is done with it
+};
+
+// A copy of a tree (and a move across file systems): one thread walks the
+// tree breadth first, makes the target folders and queues the files, while a
+// pool of workers copies from the front of the queue. Then the further names
+// of hard-linked files are linked, the folders get their metadata, and a move
+// deletes its sources.
+class TreeCopy {
+public:
+    TreeCopy(FileOperationEngine& engine, const Request& request, const ResolvedPaths& paths, RunPolicy& policy,
+             RunProgress& progress);
+    ~TreeCopy();
+    TreeCopy(const TreeCopy&) = delete;
+    TreeCopy& operator=(const TreeCopy&) = delete;
+
+    int run();
+
+private:
+    struct LinkSource {
+        int dir = -1;
+        QByteArray name;
+        ino_t ino = 0;
+    };
+
+    bool walk();
+    DirNode* addDir(DirNode& parent, const QByteArray& srcName, const QByteArray& dstName, bool top);
+    void listDir(DirNode& node);
+    bool openDir(DirNode& node);
+    void closeFinishedDirs(size_t listing);
+    void releaseSettledJobs();
+    void waitForRoomInQueue();
+    void sizeQueuedFiles();
+    void workLoop();
+    void waitForWorkers(std::vector<std::thread>& workers);
+    bool copyJob(FileJob& job, const LinkSource* link = nullptr);
+    bool claimInode(FileJob& job, const struct stat& st);
+    void linkDeferred();
+    void countSize(FileJob& job, qint64 size);
+    void finishDirs();
+    int deleteSources();
+    void registerTargetFs(int dstFd);
+    static void markKeep(DirNode* dir);
+
+    QString srcPath(const DirNode* dir, const QByteArray& name = {}) const;
+    QString dstPath(const DirNode* dir, const QByteArray& name = {}) const;
+    QByteArray relPath(const DirNode* dir, bool source) const;
+    int srcFd(const DirNode* dir, UniqueFd& holder) const;
+    int dstFd(const DirNode* dir, UniqueFd& holder) const;
+    int reachDir(const DirNode* dir, bool source, UniqueFd& holder) const;
+    static int openChecked(int parentFd, const DirNode& node, bool source, int flags, UniqueFd& out);
+
+    FileOperationEngine& m_engine;
+    const Request& m_request;
+    const ResolvedPaths& m_paths;
+    RunPolicy& m_policy;
+    RunProgress& m_progress;
+
+    // [0] stands for the parents of S and T; the rest in the order listed. Only
+    // the walker touches the vector while the workers run; they hold pointers.
+    std::vector<std::unique_ptr<DirNode>> m_dirs;
+    int m_openDirFds = 0;
+    int m_fdBudget = 0;
+    size_t m_closeFrom = 1; // the folders before it have been closed
+    // Walker only: the target folders of the run, so a source folder that is one
+    // of them (the target inside the source after all) stops the run; and one
+    // readable descriptor per target file system, each flushed before a move deletes.
+    std::set<Identity> m_dstIds;
+    std::map<dev_t, UniqueFd> m_targetFs;
+
+    // The files of the run in queue order. The walker appends while the workers
+    // take from the front; a copy releases the settled ones from the front (a
+    // move keeps them all, to delete the sources at the end). Pinned jobs move
+    // to m_pinned when released, so pointers to them stay good.
+    std::deque<std::unique_ptr<FileJob>> m_jobs;
+    std::vector<std::unique_ptr<FileJob>> m_pinned;
+    size_t m_nextJob = 0;     // index into m_jobs; guarded by m_queueMutex
+    bool m_walkDone = false;  // guarded by m_queueMutex
+    int m_workersRunning = 0; // guarded by m_queueMutex
+    std::mutex m_queueMutex;
+    std::condition_variable m_queueCv;
+    std::condition_variable m_workersDoneCv;
+    std::atomic<bool> m_rangeCopy{true};
+    std::atomic<const FileJob*> m_currentJob{nullptr};
+
+    // Inodes with more than one name in the tree: the first name met is copied,
+    // the later ones wait until the workers are done and become hard links to it.
+    struct InodeCopy {
+        const FileJob* first = nullptr;
+        QByteArray placed; // the first copy's name in its target folder, once done
+    };
+    std::mutex m_linksMutex;
+    std::map<Identity, InodeCopy> m_inodes;
+    std::vector<std::pair<FileJob*, Identity>> m_deferred;
+};
+
+} // namespace fileop
