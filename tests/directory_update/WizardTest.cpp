@@ -328,3 +328,34 @@ TEST_F(Wizard, anEmptyUserPathWritesNothingAndADeepRunGoesParentFirstThenEachChi
     EXPECT_EQ(home(aa1), "/srv/homes/aa.1");
     EXPECT_EQ(form->lblPROGRESS->text(), "Updates complete.");
 }
+
+// Step 2 counted the users of CN= containers below the OU and the run then left
+// them alone. Now the count is the plan, and the run writes every account of it.
+TEST_F(Wizard, theCountIsThePlanAndADeepRunReachesUsersInContainersThatAreNotOus)
+{
+    writeSettings("School Admins", "/srv/homes/");
+    const QString ou = makeOu("RunBox");
+    const QString own = makeUser(ou, "bx.own");
+    ASSERT_TRUE(ldapModify("dn: CN=Box," + ou + "\nchangetype: add\nobjectClass: container\n"));
+    const QString boxed = makeUser("CN=Box," + ou, "bx.boxed");
+    const QString deep = makeUser(makeOu("Inner", ou), "bx.inner");
+
+    ScriptedMsgBox boxes{MsgBoxAnswer::Yes};
+    openWizard();
+    form->chkFixPerms->click();
+    checkOu(ou);
+    EXPECT_EQ(form->lblStep2MemberCount->text(), "3");
+    ASSERT_NE(form->job(), nullptr);
+    QStringList planned;
+    for (const HomePathUpdate::PlannedAccount& a : form->job()->currentPlan().accounts)
+        planned << a.dn;
+    EXPECT_EQ(planned.size(), ldapValues(ou, "sub", DirectorySession::userFilter()).size());
+    // Added after step 2: not part of what the operator confirmed.
+    const QString late = makeUser(ou, "bx.late");
+    form->cmdGo->click();
+    EXPECT_EQ(QStringList({home(own), home(boxed), home(deep), home(late)}),
+              QStringList({"/srv/homes/bx.own", "/srv/homes/bx.boxed", "/srv/homes/bx.inner", ""}));
+    EXPECT_EQ(logLines().last(), late + " Not Updated: added after the plan was taken");
+    EXPECT_EQ(form->lblPROGRESS->text(), "Updates complete.");
+    EXPECT_EQ(form->lblProgressPercent->text(), "100%");
+}
