@@ -126,23 +126,33 @@ static QString logNameOf(const PlannedAccount& a)
     return UnsafeAccountName(a.sam).isEmpty() ? a.sam : Printable(a.dn);
 }
 
-static bool writeHome(DirectoryAccess& directory, const PlannedAccount& a, WriteMode mode, DirectoryError& err)
+static QString readHome(DirectoryAccess& directory, const QString& dn)
+{
+    QString now;
+    DirectoryError err;
+    directory.search(
+        dn, DirectoryScope::Base, QStringLiteral("(objectClass=*)"), {QStringLiteral("homeDirectory")},
+        [&now](const DirectoryEntry& e) { return now = e.values.value(0), false; }, err);
+    return now;
+}
+
+// Writes the new value; before is what it replaced (for the undo file).
+static bool writeHome(DirectoryAccess& directory, const PlannedAccount& a, WriteMode mode, QString& before,
+                      DirectoryError& err)
 {
     const QString attribute = QStringLiteral("homeDirectory");
-    if (mode == WriteMode::ForceRestore)
+    before = a.currentHome;
+    if (mode == WriteMode::ForceRestore) {
+        before = readHome(directory, a.dn);
         return directory.setAttribute(a.dn, attribute, a.newHome, err);
+    }
     if (directory.changeAttribute(a.dn, attribute, a.currentHome, a.newHome, err))
         return true;
     if (err.code != 16 && err.code != 20) // noSuchAttribute, attributeOrValueExists
         return false;
     // Say what it holds now, so the operator can decide.
-    QString now;
-    DirectoryError readErr;
-    directory.search(
-        a.dn, DirectoryScope::Base, QStringLiteral("(objectClass=*)"), {attribute},
-        [&now](const DirectoryEntry& e) { return now = e.values.value(0), false; }, readErr);
-    err.text =
-        QStringLiteral("changed since (now \"%1\", expected \"%2\")").arg(Printable(now), Printable(a.currentHome));
+    err.text = QStringLiteral("changed since (now \"%1\", expected \"%2\")")
+                   .arg(Printable(readHome(directory, a.dn)), Printable(a.currentHome));
     return false;
 }
 
@@ -159,14 +169,15 @@ UserOutcome UpdateUser(DirectoryAccess& directory, const PlannedAccount& account
         return out;
     }
     DirectoryError err;
-    if (!writeHome(directory, account, mode, err)) {
+    QString before;
+    if (!writeHome(directory, account, mode, before, err)) {
         log(name + (restore ? QStringLiteral(" Restore Failed: ") : QStringLiteral(" Update Failed: ")) +
             Printable(err.text));
         return out;
     }
     out.updated = true;
     if (undo)
-        undo->append(account.dn, account.sam, account.currentHome, account.newHome);
+        undo->append(account.dn, account.sam, before, account.newHome);
     if (restore) {
         log(name + QStringLiteral(" Restored Home Path \"%1\"").arg(Printable(account.newHome)));
         return out;
