@@ -4,6 +4,7 @@
 #include "common/MsgBox.h"
 #include "common/modMain.h"
 #include "directory_update/DirectorySettings.h"
+#include "directory_update/frmPreview.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -98,6 +99,10 @@ void frmLDAPUpdate::createControls()
     cmdBack = makeButton(Picture3, QStringLiteral("cmdBack"), twRect(60, 60, 1695, 375), QStringLiteral("<< Back"));
     Picture2 = makePanel(frmeStep2, QStringLiteral("Picture2"), twRect(4980, 4980, 1815, 495));
     cmdGo = makeButton(Picture2, QStringLiteral("cmdGo"), twRect(60, 60, 1695, 375), QStringLiteral("Confirm >>"));
+    Picture5 = makePanel(frmeStep2, QStringLiteral("Picture5"), twRect(2550, 4980, 1815, 495));
+    cmdPreview =
+        makeButton(Picture5, QStringLiteral("cmdPreview"), twRect(60, 60, 1695, 375), QStringLiteral("Preview..."));
+    cmdPreview->setEnabled(false);
 
     frmeStep3 = makeFrame(this, QStringLiteral("frmeStep3"), frame, QStringLiteral("Step 3 - Updating Users"));
     ProgressBar1 = new QProgressBar(frmeStep3);
@@ -131,6 +136,7 @@ void frmLDAPUpdate::createControls()
     connect(cmdCheckOU, &QPushButton::clicked, this, &frmLDAPUpdate::cmdCheckOU_Click);
     connect(cmdBack, &QPushButton::clicked, this, &frmLDAPUpdate::cmdBack_Click);
     connect(cmdGo, &QPushButton::clicked, this, &frmLDAPUpdate::cmdGo_Click);
+    connect(cmdPreview, &QPushButton::clicked, this, &frmLDAPUpdate::cmdPreview_Click);
     connect(cmdFinish, &QPushButton::clicked, this, &frmLDAPUpdate::cmdFinish_Click);
 }
 
@@ -293,6 +299,7 @@ void frmLDAPUpdate::GetMembers()
     const bool subtree = IncludeSubtree == 1;
     lblIncSubTrees2->setText(subtree ? QStringLiteral("Yes") : QStringLiteral("No"));
     lblStep2SelectedOU->setText(SelectedOU);
+    cmdPreview->setEnabled(false);
     // The plan is the count: the accounts shown here are the ones Confirm writes.
     auto job = std::make_unique<HomePathUpdateJob>(directoryOpener());
     DirectoryError err;
@@ -314,11 +321,25 @@ void frmLDAPUpdate::GetMembers()
             text += QStringLiteral(" (%1 containers could not be read)").arg(plan.failures.size());
         lblStep2MemberCount->setText(text);
         cmdGo->setEnabled(true);
+        cmdPreview->setEnabled(true);
     } else {
         lblStep2MemberCount->setFont(formFont(8.25, true));
         lblStep2MemberCount->setText(QStringLiteral("There are no users to update"));
         cmdGo->setEnabled(false);
     }
+}
+
+void frmLDAPUpdate::cmdPreview_Click()
+{
+    if (!m_job)
+        return;
+    // The new paths as Confirm would write them now: the setting is read afresh.
+    HomePathPlan plan = m_job->currentPlan();
+    const QString userPath = DirectorySettings::Read(QStringLiteral("UserPath"));
+    for (HomePathUpdate::PlannedAccount& a : plan.accounts)
+        a = HomePathUpdate::PlanAccount(a.dn, a.sam, a.currentHome, userPath);
+    frmPreview preview(plan, this);
+    preview.exec();
 }
 
 void frmLDAPUpdate::cmdBack_Click()

@@ -59,6 +59,8 @@ public:
     QPushButton* cmdBack = nullptr;
     QWidget* Picture2 = nullptr;
     QPushButton* cmdGo = nullptr;
+    QWidget* Picture5 = nullptr;
+    QPushButton* cmdPreview = nullptr; // lists the plan before Confirm
     QGroupBox* frmeStep3 = nullptr;
     QProgressBar* ProgressBar1 = nullptr;
     QLabel* lblProgressPercent = nullptr;
@@ -74,6 +76,7 @@ public:
     void cmdCheckOU_Click();
     void cmdBack_Click();
     void cmdGo_Click();
+    void cmdPreview_Click();
     void cmdFinish_Click();
     void LoadOUTree();
     void RecurseOUs(DirectorySession& session, const QString& container, int depth, QTreeWidgetItem* parentNode);

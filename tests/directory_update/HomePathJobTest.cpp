@@ -3,11 +3,13 @@
 #include "FakeDirectory.h"
 #include "LdapTool.h"
 #include "TempAppFolder.h"
+#include "directory_update/HomeFolderCheck.h"
 #include "directory_update/HomePathUpdateJob.h"
 
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 using namespace HomePathUpdate;
@@ -173,4 +175,23 @@ TEST_F(Job, aValueChangedSinceThePlanIsNotOverwritten)
     EXPECT_EQ(dir.home(dn("CN=s1,OU=S")), "\\\\someone\\else");
     EXPECT_EQ(log[0], "s1 Update Failed: changed since (now \"\\\\someone\\else\", expected \"\\\\old\\s1\")");
     EXPECT_EQ(dir.home(dn("CN=s2,OU=S")), "/srv/homes/s2");
+}
+
+// The preview's local check: the permission fix never follows a link, so a link
+// where the folder should be is as good as no folder.
+TEST(HomeFolderCheck, tellsALocalFolderFromAMissingOneALinkOrAFile)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(QDir(dir.path()).mkdir("here"));
+    ASSERT_TRUE(QFile::link(dir.path() + "/here", dir.path() + "/link"));
+    QFile f(dir.path() + "/file");
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.close();
+    QStringList texts;
+    for (const auto& r : HomeFolderCheck::Check({dir.path() + "/here", dir.path() + "/gone", dir.path() + "/link",
+                                                 dir.path() + "/file", "relative/x", "\\\\server-only"}))
+        texts << r.text;
+    EXPECT_EQ(texts,
+              QStringList({"yes", "missing", "not a folder: a symbolic link", "not a folder",
+                           "not checked: not a local or network path", "not checked: not a local or network path"}));
 }
