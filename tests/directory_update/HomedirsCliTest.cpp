@@ -130,6 +130,17 @@ TEST_F(HomedirsCli, refusesWithoutTerminalUnknownOuEmptyPathOrAMalformedUndoLine
     r = cli({"undo", csv});
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_TRUE(r.err.contains("line 3: 3 fields, an undo line has 4; nothing was written")) << r.err.toStdString();
+    // On a terminal it asks; anything but yes writes nothing. (script gives it a terminal.)
+    QProcess tty;
+    tty.start("script",
+              {"-qec", app.path() + "/corvane-homedirs run --no-fix-permissions --ou '" + ou + "'", "/dev/null"});
+    tty.write("n\n");
+    tty.closeWriteChannel();
+    ASSERT_TRUE(tty.waitForFinished(60000));
+    const QString shown = QString::fromUtf8(tty.readAll());
+    EXPECT_TRUE(shown.contains("Update the home folder path of 1 accounts below " + ou + "? [y/N]"))
+        << shown.toStdString();
+    EXPECT_TRUE(shown.contains("not confirmed; nothing was written")) << shown.toStdString();
     r = cli({"undo", "/dev/null"});
     EXPECT_TRUE(r.exitCode == 2 && r.err.contains("not a regular file")) << r.err.toStdString();
 

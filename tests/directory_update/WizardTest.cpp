@@ -18,6 +18,7 @@
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
@@ -356,7 +357,13 @@ TEST_F(Wizard, theCountIsThePlanAndADeepRunReachesUsersInContainersThatAreNotOus
     EXPECT_EQ(planned.size(), ldapValues(ou, "sub", DirectorySession::userFilter()).size());
     // Added after step 2: not part of what the operator confirmed.
     const QString late = makeUser(ou, "bx.late");
+    QSet<QThread*> threads; // where the job reports from: not the window's thread
+    QObject::connect(
+        form->job(), &HomePathUpdateJob::progress, form, [&threads] { threads << QThread::currentThread(); },
+        Qt::DirectConnection);
     form->cmdGo->click();
+    EXPECT_EQ(threads.size(), 1);
+    EXPECT_FALSE(threads.contains(QThread::currentThread()));
     EXPECT_EQ(QStringList({home(own), home(boxed), home(deep), home(late)}),
               QStringList({"/srv/homes/bx.own", "/srv/homes/bx.boxed", "/srv/homes/bx.inner", ""}));
     EXPECT_EQ(logLines().last(), late + " Not Updated: added after the plan was taken");
