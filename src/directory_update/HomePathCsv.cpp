@@ -1,8 +1,13 @@
 #include "HomePathCsv.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QRegularExpression>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace HomePathCsv {
 namespace {
@@ -105,15 +110,18 @@ QStringList PlanFields(const HomePathUpdate::PlannedAccount& a)
 UndoRead ReadUndoFile(const QString& path)
 {
     UndoRead out;
-    const QFileInfo info(path);
-    // A FIFO or a device would block or never end; only a file is read.
-    if (!info.isFile()) {
-        out.error = info.exists() ? QStringLiteral("not a regular file") : QStringLiteral("no such file");
+    // Opened without blocking and then checked: a FIFO or a device put in the
+    // file's place would otherwise block the read or never end.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        out.error = QString::fromLocal8Bit(std::strerror(errno));
         return out;
     }
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) {
-        out.error = f.errorString();
+    struct stat st {};
+    QFile f;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !f.open(fd, QIODevice::ReadOnly, QFile::AutoCloseHandle)) {
+        ::close(fd);
+        out.error = QStringLiteral("not a regular file");
         return out;
     }
     const QByteArray bytes = f.read(maxUndoFileBytes + 1);

@@ -10,6 +10,8 @@
 #include <QProcess>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 namespace {
 
 struct CliRun {
@@ -142,6 +144,9 @@ TEST_F(HomedirsCli, refusesWithoutTerminalUnknownOuEmptyPathOrAMalformedUndoLine
         << shown.toStdString();
     EXPECT_TRUE(shown.contains("not confirmed; nothing was written")) << shown.toStdString();
     r = cli({"undo", "/dev/null"});
+    EXPECT_TRUE(r.exitCode == 2 && r.err.contains("not a regular file")) << r.err.toStdString();
+    ASSERT_EQ(::mkfifo(QFile::encodeName(app.path() + "/fifo.csv").constData(), 0600), 0);
+    r = cli({"undo", app.path() + "/fifo.csv"}); // would block a plain open for ever
     EXPECT_TRUE(r.exitCode == 2 && r.err.contains("not a regular file")) << r.err.toStdString();
 
     EXPECT_EQ(homes({u}), QStringList{"\\\\old\\cr.one"});
