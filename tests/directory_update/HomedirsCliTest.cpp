@@ -3,6 +3,7 @@
 #include "LdapTool.h"
 #include "SambaDc.h"
 #include "TempAppFolder.h"
+#include "directory_update/Directory.h"
 #include "directory_update/HomePathUpdate.h"
 
 #include <QDir>
@@ -178,8 +179,12 @@ TEST_F(HomedirsCli, planPrintsExactlyWhatRunThenWrites)
         newHomes << f[3];
         EXPECT_EQ(f[4], f[1] == "cp.b" ? "yes" : "no");
     }
-    EXPECT_EQ(sams, QStringList({"cp.a", "cp.b", "cp.c", "cp.d"}));
-    EXPECT_EQ(homes(dns)[0], "\\\\old\\cp.a") << "plan wrote nothing";
+    // The OU's own accounts, then each container's, in the server's order.
+    QStringList order = ldapValues(ou, "one", DirectorySession::userFilter(), "sAMAccountName");
+    for (const QString& child : ldapValues(ou, "one", "(|(objectClass=organizationalUnit)(objectClass=container))"))
+        order << ldapValues(child, "one", DirectorySession::userFilter(), "sAMAccountName");
+    EXPECT_EQ(sams, order);
+    EXPECT_EQ(homes({dns.value(sams.indexOf("cp.a"))}), QStringList{"\\\\old\\cp.a"}) << "plan wrote nothing";
 
     const CliRun run = cli({"run", "--ou", ou, "--yes", "--no-fix-permissions"});
     EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
