@@ -7,6 +7,7 @@
 #include "common/modMain.h"
 #include "directory_update/Directory.h"
 #include "directory_update/HomePathUpdate.h"
+#include "directory_update/HomePathUpdateJob.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -55,27 +56,21 @@ QString sam(int i)
     return QString("bench.%1").arg(i, 5, 10, QChar('0'));
 }
 
-// Runs the program's per-user update over the OU; returns seconds.
-double updateAll(const QString& ou, const HomePathUpdate::Settings& settings, int& failures)
+// Runs the program's update job over the OU (plan, then run); returns seconds.
+double updateAll(const QString& ou, const HomePathUpdate::Settings& settings, int& failures, double& planSeconds)
 {
     QElapsedTimer t;
     t.start();
+    HomePathUpdateJob job(
+        [](DirectoryError& err) -> std::unique_ptr<DirectoryAccess> { return DirectorySession::open(err); });
     DirectoryError err;
-    auto session = DirectorySession::open(err);
-    if (!session) {
-        std::fprintf(stderr, "bind: %s\n", qPrintable(err.text));
+    if (!job.plan(ou, false, settings.userPath, err)) {
+        std::fprintf(stderr, "plan: %s\n", qPrintable(err.text));
         return -1;
     }
-    HomePathUpdate::UndoFile undo(QDateTime::currentDateTime());
-    failures = 0;
-    session->search(
-        ou, DirectoryScope::OneLevel, DirectorySession::userFilter(), HomePathUpdate::UserAttributes(),
-        [&](const DirectoryEntry& user) {
-            if (HomePathUpdate::UpdateUser(*session, user, settings, &undo).failed())
-                ++failures;
-            return true;
-        },
-        err);
+    planSeconds = t.nsecsElapsed() / 1e9;
+    job.setSettings(settings);
+    failures = job.run();
     return t.nsecsElapsed() / 1e9;
 }
 
@@ -131,18 +126,19 @@ int main(int argc, char** argv)
 
     HomePathUpdate::Settings settings{"School Admins", homes, false};
     int failures = 0;
-    double s = updateAll(ou, settings, failures);
-    std::printf("update, no permission fix: %d users in %.2f s = %.0f users/s (%d failed)\n", users, s, users / s,
-                failures);
+    double plan = 0;
+    double s = updateAll(ou, settings, failures, plan);
+    std::printf("update, no permission fix: %d users in %.2f s = %.0f users/s (%d failed; plan %.2f s)\n", users, s,
+                users / s, failures, plan);
 
     qputenv("LD_PRELOAD", qgetenv("DC_NSS_WRAPPER_SO"));
     qputenv("NSS_WRAPPER_PASSWD", pwFile.fileName().toUtf8());
     qputenv("NSS_WRAPPER_GROUP", grFile.fileName().toUtf8());
     settings.fixPermissions = true;
-    s = updateAll(ou, settings, failures);
+    s = updateAll(ou, settings, failures, plan);
     qunsetenv("LD_PRELOAD");
-    std::printf("update with permission fix: %d users in %.2f s = %.0f users/s (%d failed)\n", users, s, users / s,
-                failures);
+    std::printf("update with permission fix: %d users in %.2f s = %.0f users/s (%d failed; plan %.2f s)\n", users, s,
+                users / s, failures, plan);
 
     QByteArray batch;
     for (int i = 0; i < users; ++i)

@@ -34,13 +34,33 @@ struct DirectoryEntry {
 
 enum class DirectoryScope { Base, OneLevel, Subtree };
 
+// The few directory calls the home-path update makes, so its rules (order,
+// failures that go on, refused names) can be checked against an in-memory
+// directory. DirectorySession is the real one.
+class DirectoryAccess {
+public:
+    virtual ~DirectoryAccess() = default;
+    // Calls onEntry for each entry found; onEntry returns false to stop.
+    virtual bool search(const QString& base, DirectoryScope scope, const QString& filter, const QStringList& attributes,
+                        const std::function<bool(const DirectoryEntry&)>& onEntry, DirectoryError& err) = 0;
+    // Sets the attribute to value ("" removes it), but only while it still holds
+    // expected ("" = the entry has none): one atomic modify, so a value changed
+    // by someone else in between is never overwritten. The directory refuses
+    // with noSuchAttribute (16) or attributeOrValueExists (20) then.
+    virtual bool changeAttribute(const QString& dn, const QString& attribute, const QString& expected,
+                                 const QString& value, DirectoryError& err) = 0;
+    // Sets the attribute to value ("" removes it) whatever it holds now.
+    virtual bool setAttribute(const QString& dn, const QString& attribute, const QString& value,
+                              DirectoryError& err) = 0;
+};
+
 // A session with the directory the OpenLDAP client configuration names
 // (ldap.conf, ldaprc, LDAPURI/LDAPBASE): the program itself names no server and
 // holds no password; it binds with SASL (GSSAPI by default: the operator's
 // Kerberos ticket). Each routine opens its own session and lets it go, so an
 // expired ticket shows up as a bind error rather than a dead connection.
 // Referrals are never chased. Not thread-safe: one session per thread.
-class DirectorySession {
+class DirectorySession : public DirectoryAccess {
 public:
     // The account filter the count and the update share: user accounts only.
     // objectCategory=person leaves out computers, objectClass=user leaves out contacts.
@@ -50,7 +70,7 @@ public:
     // Connects and binds. On failure the session is not open and err says why
     // ("no directory configured" when no URI is configured anywhere).
     static std::unique_ptr<DirectorySession> open(DirectoryError& err);
-    ~DirectorySession();
+    ~DirectorySession() override;
     DirectorySession(const DirectorySession&) = delete;
     DirectorySession& operator=(const DirectorySession&) = delete;
 
@@ -76,7 +96,10 @@ public:
     // Calls onEntry for each entry found, page by page; onEntry returns false to stop.
     // References (AD's pointers to other partitions) are skipped.
     bool search(const QString& base, DirectoryScope scope, const QString& filter, const QStringList& attributes,
-                const std::function<bool(const DirectoryEntry&)>& onEntry, DirectoryError& err);
+                const std::function<bool(const DirectoryEntry&)>& onEntry, DirectoryError& err) override;
+    bool changeAttribute(const QString& dn, const QString& attribute, const QString& expected, const QString& value,
+                         DirectoryError& err) override;
+    bool setAttribute(const QString& dn, const QString& attribute, const QString& value, DirectoryError& err) override;
     // Number of entries a paged search finds; -1 on failure.
     qint64 count(const QString& base, DirectoryScope scope, const QString& filter, DirectoryError& err);
 

@@ -84,35 +84,115 @@ static bool runTool(const QString& folder, const QString& account, QStringList& 
     return false;
 }
 
-UserOutcome UpdateUser(DirectorySession& session, const DirectoryEntry& user, const Settings& settings, UndoFile* undo)
+QString UnsafeAccountName(const QString& sam)
+{
+    if (sam.isEmpty())
+        return QStringLiteral("the account has no sAMAccountName");
+    if (sam == QLatin1String(".") || sam == QLatin1String(".."))
+        return QStringLiteral("the account name \"%1\" would name a folder above the home folders").arg(sam);
+    if (sam.contains(u'/') || sam.contains(u'\\'))
+        return QStringLiteral("the account name \"%1\" holds a path separator").arg(Printable(sam));
+    for (const QChar c : sam)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f || c.category() == QChar::Other_Control)
+            return QStringLiteral("the account name \"%1\" holds a control character").arg(Printable(sam));
+    return {};
+}
+
+QString Printable(const QString& text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f || c.category() == QChar::Other_Control ||
+            c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
+            out += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out;
+}
+
+PlannedAccount PlanAccount(const QString& dn, const QString& sam, const QString& currentHome, const QString& userPath)
+{
+    PlannedAccount a{dn, sam, currentHome, QString(), UnsafeAccountName(sam)};
+    if (a.problem.isEmpty())
+        a.newHome = userPath + sam;
+    return a;
+}
+
+// The name a log line gives an account: its logon name when it has a sound one.
+static QString logNameOf(const PlannedAccount& a)
+{
+    return UnsafeAccountName(a.sam).isEmpty() ? a.sam : Printable(a.dn);
+}
+
+static QString readHome(DirectoryAccess& directory, const QString& dn)
+{
+    QString now;
+    DirectoryError err;
+    directory.search(
+        dn, DirectoryScope::Base, QStringLiteral("(objectClass=*)"), {QStringLiteral("homeDirectory")},
+        [&now](const DirectoryEntry& e) { return now = e.values.value(0), false; }, err);
+    return now;
+}
+
+// Writes the new value; before is what it replaced (for the undo file).
+static bool writeHome(DirectoryAccess& directory, const PlannedAccount& a, WriteMode mode, QString& before,
+                      DirectoryError& err)
+{
+    const QString attribute = QStringLiteral("homeDirectory");
+    before = a.currentHome;
+    if (mode == WriteMode::ForceRestore) {
+        before = readHome(directory, a.dn);
+        return directory.setAttribute(a.dn, attribute, a.newHome, err);
+    }
+    if (directory.changeAttribute(a.dn, attribute, a.currentHome, a.newHome, err))
+        return true;
+    if (err.code != 16 && err.code != 20) // noSuchAttribute, attributeOrValueExists
+        return false;
+    // Say what it holds now, so the operator can decide.
+    err.text = QStringLiteral("changed since (now \"%1\", expected \"%2\")")
+                   .arg(Printable(readHome(directory, a.dn)), Printable(a.currentHome));
+    return false;
+}
+
+UserOutcome UpdateUser(DirectoryAccess& directory, const PlannedAccount& account, const Settings& settings,
+                       UndoFile* undo, WriteMode mode, const std::function<void(const QString&)>& log)
 {
     UserOutcome out;
-    out.sam = user.value(QStringLiteral("sAMAccountName"));
-    if (out.sam.isEmpty()) {
-        modMain::WriteLog(user.dn + QStringLiteral(" Update Failed: the account has no sAMAccountName"), LogNameNow());
+    out.sam = account.sam;
+    const bool restore = mode != WriteMode::Update;
+    const QString name = logNameOf(account);
+    // A restore writes back what the directory held; only an update builds a path from the name.
+    if (!restore && !account.problem.isEmpty()) {
+        log(Printable(account.dn) + QStringLiteral(" Update Failed: ") + account.problem);
         return out;
     }
-    const QString newHome = settings.userPath + out.sam;
     DirectoryError err;
-    if (!session.writeAttribute(user.dn, QStringLiteral("homeDirectory"), newHome, err)) {
-        modMain::WriteLog(out.sam + QStringLiteral(" Update Failed: ") + err.text, LogNameNow());
+    QString before;
+    if (!writeHome(directory, account, mode, before, err)) {
+        log(name + (restore ? QStringLiteral(" Restore Failed: ") : QStringLiteral(" Update Failed: ")) +
+            Printable(err.text));
         return out;
     }
     out.updated = true;
     if (undo)
-        undo->append(user.dn, out.sam, user.value(QStringLiteral("homeDirectory")), newHome);
-    modMain::WriteLog(out.sam + QStringLiteral(" Updated Home Path"), LogNameNow());
+        undo->append(account.dn, account.sam, before, account.newHome);
+    if (restore) {
+        log(name + QStringLiteral(" Restored Home Path \"%1\"").arg(Printable(account.newHome)));
+        return out;
+    }
+    log(name + QStringLiteral(" Updated Home Path"));
     if (!settings.fixPermissions)
         return out;
     QStringList messages;
-    const bool userOk = runTool(newHome, out.sam, messages);
-    const bool groupOk = runTool(newHome, settings.admGrp, messages);
+    const bool userOk = runTool(account.newHome, account.sam, messages);
+    const bool groupOk = runTool(account.newHome, settings.admGrp, messages);
     out.permissionsOk = userOk && groupOk;
     if (out.permissionsOk)
-        modMain::WriteLog(out.sam + QStringLiteral(" Fixed Home Drive Permissions"), LogNameNow());
+        log(name + QStringLiteral(" Fixed Home Drive Permissions"));
     else
-        modMain::WriteLog(out.sam + QStringLiteral(" Fix Home Drive Permissions Failed: ") + messages.join("; "),
-                          LogNameNow());
+        log(name + QStringLiteral(" Fix Home Drive Permissions Failed: ") + Printable(messages.join("; ")));
     return out;
 }
 

@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QString>
 
+#include <functional>
+
 // The per-user work of the home-path update, without any widget: write
 // homeDirectory = user path + logon name, log it, record it for undo, and run
 // the permission tool for the user and the administrators' group. A failing
@@ -40,6 +42,25 @@ struct Settings {
     bool fixPermissions = true;
 };
 
+// One account of a plan: what it holds now and what the run will write.
+struct PlannedAccount {
+    QString dn;
+    QString sam;         // sAMAccountName, "" when the account has none
+    QString currentHome; // homeDirectory when the plan was taken, "" when it had none
+    QString newHome;     // "" when refused (then problem says why) or, for an undo, to remove it
+    QString problem;     // why this account cannot be written; "" when it can
+};
+
+// Why a logon name must not become part of a path, or "" when it may: an empty
+// name, "." or "..", a separator or a control character would make the update
+// write another folder's path and grant on it.
+QString UnsafeAccountName(const QString& sam);
+// The text for a log line, with control characters shown as \xNN so that no
+// value read from the directory can start a line of its own.
+QString Printable(const QString& text);
+// The account with its new path worked out from the user path, or refused.
+PlannedAccount PlanAccount(const QString& dn, const QString& sam, const QString& currentHome, const QString& userPath);
+
 struct UserOutcome {
     QString sam;
     bool updated = false;      // homeDirectory written
@@ -47,8 +68,17 @@ struct UserOutcome {
     bool failed() const { return !updated || !permissionsOk; }
 };
 
-// Attributes the enumeration must fetch for UpdateUser.
+enum class WriteMode {
+    Update,       // only while the value is still the planned one; the update's log lines
+    Restore,      // the same, with the undo's log lines
+    ForceRestore, // whatever it holds now
+};
+
+// Attributes the plan must fetch for each account.
 QStringList UserAttributes();
-UserOutcome UpdateUser(DirectorySession& session, const DirectoryEntry& user, const Settings& settings, UndoFile* undo);
+// Writes one planned account, logs it, records it for undo and fixes its
+// permissions; log writes go through log (the day's LDAP log by default).
+UserOutcome UpdateUser(DirectoryAccess& directory, const PlannedAccount& account, const Settings& settings,
+                       UndoFile* undo, WriteMode mode, const std::function<void(const QString&)>& log);
 
 } // namespace HomePathUpdate

@@ -4,11 +4,13 @@
 #include "common/MsgBox.h"
 #include "common/modMain.h"
 #include "directory_update/DirectorySettings.h"
+#include "directory_update/frmPreview.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDateTime>
+#include <QEventLoop>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -97,6 +99,10 @@ void frmLDAPUpdate::createControls()
     cmdBack = makeButton(Picture3, QStringLiteral("cmdBack"), twRect(60, 60, 1695, 375), QStringLiteral("<< Back"));
     Picture2 = makePanel(frmeStep2, QStringLiteral("Picture2"), twRect(4980, 4980, 1815, 495));
     cmdGo = makeButton(Picture2, QStringLiteral("cmdGo"), twRect(60, 60, 1695, 375), QStringLiteral("Confirm >>"));
+    Picture5 = makePanel(frmeStep2, QStringLiteral("Picture5"), twRect(2550, 4980, 1815, 495));
+    cmdPreview =
+        makeButton(Picture5, QStringLiteral("cmdPreview"), twRect(60, 60, 1695, 375), QStringLiteral("Preview..."));
+    cmdPreview->setEnabled(false);
 
     frmeStep3 = makeFrame(this, QStringLiteral("frmeStep3"), frame, QStringLiteral("Step 3 - Updating Users"));
     ProgressBar1 = new QProgressBar(frmeStep3);
@@ -130,6 +136,7 @@ void frmLDAPUpdate::createControls()
     connect(cmdCheckOU, &QPushButton::clicked, this, &frmLDAPUpdate::cmdCheckOU_Click);
     connect(cmdBack, &QPushButton::clicked, this, &frmLDAPUpdate::cmdBack_Click);
     connect(cmdGo, &QPushButton::clicked, this, &frmLDAPUpdate::cmdGo_Click);
+    connect(cmdPreview, &QPushButton::clicked, this, &frmLDAPUpdate::cmdPreview_Click);
     connect(cmdFinish, &QPushButton::clicked, this, &frmLDAPUpdate::cmdFinish_Click);
 }
 
@@ -276,35 +283,63 @@ void frmLDAPUpdate::cmdCheckOU_Click()
     frmeStep2->show();
 }
 
+HomePathUpdateJob::DirectoryOpener frmLDAPUpdate::directoryOpener() const
+{
+    return [pageSize = m_pageSize](DirectoryError& err) -> std::unique_ptr<DirectoryAccess> {
+        auto session = DirectorySession::open(err);
+        if (session)
+            session->setPageSize(pageSize);
+        return session;
+    };
+}
+
 void frmLDAPUpdate::GetMembers()
 {
     UserCount = 0;
     const bool subtree = IncludeSubtree == 1;
     lblIncSubTrees2->setText(subtree ? QStringLiteral("Yes") : QStringLiteral("No"));
     lblStep2SelectedOU->setText(SelectedOU);
+    cmdPreview->setEnabled(false);
+    // The plan is the count: the accounts shown here are the ones Confirm writes.
+    auto job = std::make_unique<HomePathUpdateJob>(directoryOpener());
     DirectoryError err;
-    auto session = openSession(err);
-    qint64 n = -1;
-    if (session)
-        n = session->count(SelectedOU, subtree ? DirectoryScope::Subtree : DirectoryScope::OneLevel,
-                           DirectorySession::userFilter(), err);
-    if (n < 0) {
+    if (!job->plan(SelectedOU, subtree, DirectorySettings::Read(QStringLiteral("UserPath")), err)) {
         // A count that failed is not "no users": say so, and offer only Back.
+        m_job.reset();
         lblStep2MemberCount->setFont(formFont(8.25, true));
         lblStep2MemberCount->setText(QStringLiteral("Unable to count the users: ") + err.text);
         cmdGo->setEnabled(false);
         return;
     }
-    UserCount = qint32(qMin<qint64>(n, std::numeric_limits<qint32>::max()));
+    m_job = std::move(job);
+    const HomePathPlan& plan = m_job->currentPlan();
+    UserCount = qint32(qMin<qint64>(plan.accounts.size(), std::numeric_limits<qint32>::max()));
     if (UserCount != 0) {
         lblStep2MemberCount->setFont(formFont(8.25, false));
-        lblStep2MemberCount->setText(QString::number(UserCount));
+        QString text = QString::number(UserCount);
+        if (!plan.failures.isEmpty())
+            text += QStringLiteral(" (%1 containers could not be read)").arg(plan.failures.size());
+        lblStep2MemberCount->setText(text);
         cmdGo->setEnabled(true);
+        cmdPreview->setEnabled(true);
     } else {
         lblStep2MemberCount->setFont(formFont(8.25, true));
         lblStep2MemberCount->setText(QStringLiteral("There are no users to update"));
         cmdGo->setEnabled(false);
     }
+}
+
+void frmLDAPUpdate::cmdPreview_Click()
+{
+    if (!m_job)
+        return;
+    // The new paths as Confirm would write them now: the setting is read afresh.
+    HomePathPlan plan = m_job->currentPlan();
+    const QString userPath = DirectorySettings::Read(QStringLiteral("UserPath"));
+    for (HomePathUpdate::PlannedAccount& a : plan.accounts)
+        a = HomePathUpdate::PlanAccount(a.dn, a.sam, a.currentHome, userPath);
+    frmPreview preview(plan, this);
+    preview.exec();
 }
 
 void frmLDAPUpdate::cmdBack_Click()
@@ -342,12 +377,10 @@ void frmLDAPUpdate::cmdGo_Click()
     setCursor(Qt::WaitCursor);
     DisableCloseWindowsButton(this);
     m_errors = 0;
-    m_undo = std::make_unique<HomePathUpdate::UndoFile>(QDateTime::currentDateTime());
     if (IncludeSubtree == 1)
         ModUsersDeep(SelectedOU);
     else
         ModUsersRootOnly(SelectedOU);
-    m_undo.reset();
     lblPROGRESS->setText(m_errors == 0 ? QStringLiteral("Updates complete.")
                                        : QStringLiteral("Updates complete with %1 errors - see the log %2.txt.")
                                              .arg(m_errors)
@@ -400,57 +433,40 @@ void frmLDAPUpdate::modUsers(const QString& dn, bool deep, const QString& userCa
     settings.admGrp = DirectorySettings::Read(QStringLiteral("AdmGrp"));
     settings.userPath = DirectorySettings::Read(QStringLiteral("UserPath"));
     settings.fixPermissions = FixPermissions == 1;
-    DirectoryError err;
-    auto session = openSession(err);
-    if (session)
-        session->bindEntry(dn, err);
-    if (settings.userPath.isEmpty() && !err)
-        err.text = QStringLiteral("the User Folder Path setting is empty");
-    if (err || settings.userPath.isEmpty()) {
+    if (settings.userPath.isEmpty()) {
         ++m_errors;
-        modMain::WriteLog(dn + QStringLiteral(" Update Failed: ") + err.text, HomePathUpdate::LogNameNow());
+        modMain::WriteLog(dn + QStringLiteral(" Update Failed: the User Folder Path setting is empty"),
+                          HomePathUpdate::LogNameNow());
         return;
     }
-    if (ProgressBar1->maximum() != UserCount && UserCount > ProgressBar1->value())
-        ProgressBar1->setMaximum(UserCount);
-    session->search(
-        dn, DirectoryScope::OneLevel, DirectorySession::userFilter(), HomePathUpdate::UserAttributes(),
-        [&](const DirectoryEntry& user) {
-            const auto outcome = HomePathUpdate::UpdateUser(*session, user, settings, m_undo.get());
-            if (outcome.failed())
-                ++m_errors;
-            userDone(outcome.sam.isEmpty() ? user.dn : outcome.sam, userCaption);
-            return true;
-        },
-        err);
-    if (err) {
-        ++m_errors;
-        modMain::WriteLog(dn + QStringLiteral(" Update Failed: ") + err.text, HomePathUpdate::LogNameNow());
+    if (!m_job || m_job->currentPlan().ou != dn || m_job->currentPlan().deep != deep) {
+        // Called without step 2: take the plan now, still before the first write.
+        m_job = std::make_unique<HomePathUpdateJob>(directoryOpener());
+        DirectoryError err;
+        if (!m_job->plan(dn, deep, settings.userPath, err)) {
+            ++m_errors;
+            modMain::WriteLog(dn + QStringLiteral(" Update Failed: ") + err.text, HomePathUpdate::LogNameNow());
+            return;
+        }
     }
-    if (!deep)
-        return;
-    // Parent first, then each child OU with all of its descendants.
-    DirectoryError childErr;
-    const QList<DirectoryChild> children = session->children(dn, QStringLiteral("organizationalUnit"), childErr);
-    session.reset(); // each nested call opens its own session
-    if (childErr) {
-        ++m_errors;
-        modMain::WriteLog(dn + QStringLiteral(" Update Failed: ") + childErr.text, HomePathUpdate::LogNameNow());
-    }
-    for (const DirectoryChild& child : children)
-        ModUsersDeep(modMain::StripPrefix(QStringLiteral("LDAP://"), child.ADsPath));
+    m_job->setSettings(settings);
+    ProgressBar1->setMaximum(qMax<qsizetype>(1, m_job->currentPlan().accounts.size()));
+    connect(
+        m_job.get(), &HomePathUpdateJob::progress, this,
+        [this, userCaption](int done, int total, const QString& name) { userDone(done, total, name, userCaption); });
+    // The job runs on its own thread; this loop keeps the window painted meanwhile.
+    QEventLoop loop;
+    connect(m_job.get(), &HomePathUpdateJob::finished, &loop, &QEventLoop::quit);
+    m_job->start();
+    loop.exec();
+    m_errors += m_job->errors();
 }
 
-void frmLDAPUpdate::userDone(const QString& sam, const QString& userCaption)
+void frmLDAPUpdate::userDone(int done, int total, const QString& name, const QString& userCaption)
 {
-    const int value = ProgressBar1->value() + 1;
-    // More users than were counted (added since step 2): the bar grows, the run goes on.
-    if (value > ProgressBar1->maximum())
-        ProgressBar1->setMaximum(value);
-    ProgressBar1->setValue(value);
-    lblProgressPercent->setText(QStringLiteral("%1%").arg(qint64(value) * 100 / ProgressBar1->maximum()));
-    lblProgressPercent->repaint();
-    lblPROGRESS->setText(userCaption + sam);
-    lblPROGRESS->repaint();
-    QApplication::processEvents();
+    if (total > ProgressBar1->maximum())
+        ProgressBar1->setMaximum(total);
+    ProgressBar1->setValue(done);
+    lblProgressPercent->setText(QStringLiteral("%1%").arg(qint64(done) * 100 / ProgressBar1->maximum()));
+    lblPROGRESS->setText(userCaption + name);
 }

@@ -2,6 +2,7 @@
 
 #include "directory_update/Directory.h"
 #include "directory_update/HomePathUpdate.h"
+#include "directory_update/HomePathUpdateJob.h"
 
 #include <QWidget>
 
@@ -58,6 +59,8 @@ public:
     QPushButton* cmdBack = nullptr;
     QWidget* Picture2 = nullptr;
     QPushButton* cmdGo = nullptr;
+    QWidget* Picture5 = nullptr;
+    QPushButton* cmdPreview = nullptr; // lists the plan before Confirm
     QGroupBox* frmeStep3 = nullptr;
     QProgressBar* ProgressBar1 = nullptr;
     QLabel* lblProgressPercent = nullptr;
@@ -73,6 +76,7 @@ public:
     void cmdCheckOU_Click();
     void cmdBack_Click();
     void cmdGo_Click();
+    void cmdPreview_Click();
     void cmdFinish_Click();
     void LoadOUTree();
     void RecurseOUs(DirectorySession& session, const QString& container, int depth, QTreeWidgetItem* parentNode);
@@ -86,6 +90,8 @@ public:
     // Users that could not be updated in the last run (directory or tool failures).
     int updateErrors() const { return m_errors; }
     bool isUpdating() const { return m_updating; }
+    // The plan step 2 took; null before step 2 or when it failed.
+    const HomePathUpdateJob* job() const { return m_job.get(); }
     // Page size of the wizard's directory searches.
     void setPageSize(int pageSize) { m_pageSize = pageSize; }
 
@@ -100,13 +106,14 @@ private:
     void showStep(QGroupBox* step);
     QTreeWidgetItem* addNode(QTreeWidgetItem* parent, const QString& key, const QString& text);
     void modUsers(const QString& dn, bool deep, const QString& userCaption);
-    void userDone(const QString& sam, const QString& userCaption);
+    void userDone(int done, int total, const QString& name, const QString& userCaption);
     std::unique_ptr<DirectorySession> openSession(DirectoryError& err) const;
+    HomePathUpdateJob::DirectoryOpener directoryOpener() const;
 
     bool m_updating = false;  // from the confirmation on: the window refuses to close
     bool m_finishing = false; // cmdFinish lets the window close
     bool m_loadingTree = false;
     int m_errors = 0;
     int m_pageSize = DirectorySession::defaultPageSize;
-    std::unique_ptr<HomePathUpdate::UndoFile> m_undo;
+    std::unique_ptr<HomePathUpdateJob> m_job; // the plan of step 2, run by Confirm
 };

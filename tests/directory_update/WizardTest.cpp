@@ -8,12 +8,17 @@
 #include "common/modMain.h"
 #include "directory_update/HomePathUpdate.h"
 #include "directory_update/frmLDAPUpdate.h"
+#include "directory_update/frmPreview.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QDir>
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
+#include <QTableWidget>
+#include <QTest>
+#include <QThread>
 #include <QTimer>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
@@ -327,4 +332,105 @@ TEST_F(Wizard, anEmptyUserPathWritesNothingAndADeepRunGoesParentFirstThenEachChi
     EXPECT_EQ(logLines(), lines);
     EXPECT_EQ(home(aa1), "/srv/homes/aa.1");
     EXPECT_EQ(form->lblPROGRESS->text(), "Updates complete.");
+}
+
+// Step 2 counted the users of CN= containers below the OU and the run then left
+// them alone. Now the count is the plan, and the run writes every account of it.
+TEST_F(Wizard, theCountIsThePlanAndADeepRunReachesUsersInContainersThatAreNotOus)
+{
+    writeSettings("School Admins", "/srv/homes/");
+    const QString ou = makeOu("RunBox");
+    const QString own = makeUser(ou, "bx.own");
+    ASSERT_TRUE(ldapModify("dn: CN=Box," + ou + "\nchangetype: add\nobjectClass: container\n"));
+    const QString boxed = makeUser("CN=Box," + ou, "bx.boxed");
+    const QString deep = makeUser(makeOu("Inner", ou), "bx.inner");
+
+    ScriptedMsgBox boxes{MsgBoxAnswer::Yes};
+    openWizard();
+    form->chkFixPerms->click();
+    checkOu(ou);
+    EXPECT_EQ(form->lblStep2MemberCount->text(), "3");
+    ASSERT_NE(form->job(), nullptr);
+    QStringList planned;
+    for (const HomePathUpdate::PlannedAccount& a : form->job()->currentPlan().accounts)
+        planned << a.dn;
+    EXPECT_EQ(planned.size(), ldapValues(ou, "sub", DirectorySession::userFilter()).size());
+    // Added after step 2: not part of what the operator confirmed.
+    const QString late = makeUser(ou, "bx.late");
+    QSet<QThread*> threads; // where the job reports from: not the window's thread
+    QObject::connect(
+        form->job(), &HomePathUpdateJob::progress, form, [&threads] { threads << QThread::currentThread(); },
+        Qt::DirectConnection);
+    form->cmdGo->click();
+    EXPECT_EQ(threads.size(), 1);
+    EXPECT_FALSE(threads.contains(QThread::currentThread()));
+    EXPECT_EQ(QStringList({home(own), home(boxed), home(deep), home(late)}),
+              QStringList({"/srv/homes/bx.own", "/srv/homes/bx.boxed", "/srv/homes/bx.inner", ""}));
+    EXPECT_EQ(logLines().last(), late + " Not Updated: added after the plan was taken");
+    EXPECT_EQ(form->lblPROGRESS->text(), "Updates complete.");
+    EXPECT_EQ(form->lblProgressPercent->text(), "100%");
+}
+
+// Preview lists the plan (the accounts the count shows) with each folder looked
+// up over SMB as the permission fix reaches it, saves it as CSV and writes nothing.
+TEST_F(Wizard, previewListsThePlansAccountsMarksAMissingFolderOverSmbAndSavesItWritingNothing)
+{
+    const QString path = dc.homesUnc + "\\Prev Homes\\";
+    writeSettings(dc.adminGroup, path);
+    const QString ou = makeOu("RunPreview");
+    const QString here = makeUser(ou, "pv.here"), gone = makeUser(ou, "pv.gone");
+    ASSERT_TRUE(ldapModify("dn: CN=Box," + ou + "\nchangetype: add\nobjectClass: container\n"));
+    const QString file = makeUser("CN=Box," + ou, "pv.file");
+    ASSERT_TRUE(ldapModify("dn: " + here + "\nchangetype: modify\nreplace: homeDirectory\nhomeDirectory: " + path +
+                           "pv.here\n"));
+    const QString onDisk = dc.homesDir + "/Prev Homes";
+    QDir(onDisk).removeRecursively();
+    ASSERT_TRUE(QDir().mkpath(onDisk + "/PV.HERE")); // SMB names match without regard to case
+    QFile plain(onDisk + "/pv.file");
+    ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+    plain.close();
+
+    ScopedEnv env; // smbclient finds the server's name only through nss_wrapper
+    env.set("LD_PRELOAD", dc.nssWrapperSo.toUtf8());
+    env.set("NSS_WRAPPER_HOSTS", dc.nssWrapperHosts.toUtf8());
+    env.set("ASAN_OPTIONS", qgetenv("ASAN_OPTIONS") + ":verify_asan_link_order=0");
+    const QString saved = app.path() + "/preview.csv";
+    frmPreview::SetSaveFileName([&](QWidget*) { return saved; });
+    ScriptedMsgBox boxes;
+    openWizard();
+    checkOu(ou);
+    ASSERT_EQ(form->lblStep2MemberCount->text(), "3");
+    ASSERT_TRUE(form->cmdPreview->isEnabled());
+
+    QMap<QString, QStringList> rows; // account -> DN, current, new, unchanged, folder
+    int rowCount = -1;
+    QTimer::singleShot(0, [&] {
+        ASSERT_TRUE(QTest::qWaitFor([] { return QApplication::activeModalWidget() != nullptr; }, 20000));
+        auto* preview = qobject_cast<frmPreview*>(QApplication::activeModalWidget());
+        ASSERT_NE(preview, nullptr);
+        rowCount = preview->grdPlan->rowCount();
+        for (int row = 0; row < rowCount; ++row) {
+            QStringList cells;
+            for (int col : {frmPreview::colDn, frmPreview::colCurrent, frmPreview::colNew, frmPreview::colUnchanged,
+                            frmPreview::colFolder})
+                cells << preview->grdPlan->item(row, col)->text();
+            rows.insert(preview->grdPlan->item(row, 0)->text(), cells);
+        }
+        renderWindow(preview, "frmPreview");
+        preview->cmdSave->click();
+        preview->cmdClose->click();
+    });
+    form->cmdPreview->click();
+    frmPreview::SetSaveFileName({});
+
+    EXPECT_EQ(rowCount, 3) << "one row per account of the count";
+    EXPECT_EQ(rows.value("pv.here"), QStringList({here, path + "pv.here", path + "pv.here", "Yes", "yes"}));
+    EXPECT_EQ(rows.value("pv.gone"), QStringList({gone, "", path + "pv.gone", "No", "missing"}));
+    EXPECT_EQ(rows.value("pv.file"), QStringList({file, "", path + "pv.file", "No", "not a folder"}));
+    const QString csv = QString::fromUtf8(app.readFile("preview.csv"));
+    EXPECT_TRUE(csv.startsWith("dn,sAMAccountName,currentHomeDirectory,newHomeDirectory,unchanged,problem,"
+                               "folderExists\r\n"));
+    EXPECT_TRUE(csv.contains(",pv.gone,," + path + "pv.gone,no,,missing\r\n")) << csv.toStdString();
+    EXPECT_EQ(home(gone), "") << "the preview writes nothing";
+    EXPECT_TRUE(boxes.calls().empty());
 }

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "directory_update/HomePathUpdateJob.h"
+
+#include <QString>
+#include <QStringList>
+
+// The update's CSV files: the plan as the command line prints it and the
+// preview saves it, and the undo file a run writes and an undo reads back.
+namespace HomePathCsv {
+
+// One record: fields quoted only when they hold a quote, comma or line break; CR LF.
+QString Line(const QStringList& fields);
+// "dn,sAMAccountName,currentHomeDirectory,newHomeDirectory,unchanged,problem"
+QString PlanHeader();
+QStringList PlanFields(const HomePathUpdate::PlannedAccount& account);
+
+struct UndoRead {
+    HomePathPlan plan; // each account: currentHome = what the run wrote, newHome = the value to restore
+    QString error;     // "line N: ..." when the file cannot be used; then the plan is empty
+};
+// Reads a whole undo file before anything is done with it: one bad line and
+// none of it is used.
+UndoRead ReadUndoFile(const QString& path);
+
+} // namespace HomePathCsv

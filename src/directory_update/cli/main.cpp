@@ -1,0 +1,206 @@
+// corvane-homedirs: the directory update of the wizard for scripts. The same
+// job, logs, undo file and directory set-up (ldap.conf, Kerberos ticket).
+// Exit status 0 when every account succeeded, 1 when one failed, 2 when
+// nothing was written because the request was refused.
+#include "common/modMain.h"
+#include "directory_update/DirectorySettings.h"
+#include "directory_update/HomePathCsv.h"
+#include "directory_update/HomePathUpdateJob.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QTextStream>
+
+#include <cstdio>
+#include <unistd.h>
+
+using namespace HomePathUpdate;
+
+namespace {
+
+const char kUsage[] = R"(Usage: corvane-homedirs plan --ou DN [--one-level] [options]
+       corvane-homedirs run --ou DN [--one-level] [--no-fix-permissions] [--yes] [options]
+       corvane-homedirs undo FILE.csv [--force]
+
+Points the home folder (homeDirectory) of every user account below an OU at
+the user path followed by the account's logon name, as the wizard does.
+
+  plan   prints, as CSV on standard output, every account the run would
+         write, in the order it would write them: dn, sAMAccountName, current
+         and new homeDirectory, whether it is unchanged, and why an account
+         would be refused. Writes nothing.
+  run    takes the same plan, then writes each account, logs it to
+         logs/LDAP_<d>_<m>_<yyyy>.txt and records it in
+         logs/LDAP_undo_<yyyymmdd>_<hhmmss>.csv beside the program; then
+         grants the user and the administrators' group full control on the
+         new folder (resources/cacls) unless --no-fix-permissions.
+         An account whose homeDirectory changed after the plan was taken is
+         not overwritten; an account added after it is not written. Both are
+         logged.
+  undo   puts back the old homeDirectory of each account of an undo file
+         (an empty old value removes the attribute). Only an account that
+         still holds the value the run wrote is changed; any other is
+         skipped and reported as "changed since", unless --force. Each
+         restore is logged, and the undo writes an undo file of its own, so
+         it can itself be undone. The whole file is checked first: a
+         malformed line is reported with its number and nothing is written.
+
+Options:
+  --ou DN               the OU (or any container) whose accounts are updated
+  --one-level           only the accounts directly in it; default: every
+                        account below it, the OU's own first, then each
+                        container below it, depth first
+  --no-fix-permissions  do not run the permission tool
+  --yes                 do not ask; required when standard input is not a
+                        terminal (without it, run refuses)
+  --force               undo: restore also accounts changed since the run
+  --user-path PATH      instead of the setting "UserPath" of settings/corvane.ini
+  --admin-group NAME    instead of the setting "AdmGrp"
+  --help                this text
+
+The directory comes from the OpenLDAP client configuration (ldap.conf,
+ldaprc, LDAPURI/LDAPBASE) and the operator's Kerberos ticket (kinit), as for
+the wizard. Progress is shown on standard error when it is a terminal.
+
+Exit status: 0 every account succeeded; 1 at least one failed (see the log);
+2 refused before anything was written (bad usage, unknown OU, empty user
+path, unreadable or malformed undo file, no confirmation).
+)";
+
+constexpr int exitFailed = 1;
+constexpr int exitRefused = 2;
+
+int refuse(const QString& message)
+{
+    std::fprintf(stderr, "corvane-homedirs: %s\n", qPrintable(message));
+    return exitRefused;
+}
+
+std::unique_ptr<DirectoryAccess> openDirectory(DirectoryError& err)
+{
+    return DirectorySession::open(err);
+}
+
+bool confirmed(const QString& question)
+{
+    std::fprintf(stderr, "%s [y/N] ", qPrintable(question));
+    std::fflush(stderr);
+    char answer[16] = {};
+    if (!std::fgets(answer, sizeof answer, stdin))
+        return false;
+    return answer[0] == 'y' || answer[0] == 'Y';
+}
+
+void showProgress(HomePathUpdateJob& job)
+{
+    if (::isatty(STDERR_FILENO) != 1)
+        return;
+    QObject::connect(&job, &HomePathUpdateJob::progress, &job, [](int done, int total, const QString& name) {
+        std::fprintf(stderr, "\r\033[K%d/%d %s", done, total, qPrintable(Printable(name)));
+        if (done == total)
+            std::fputc('\n', stderr);
+    });
+}
+
+int summary(const HomePathUpdateJob& job, const char* verb)
+{
+    const int total = int(job.currentPlan().accounts.size());
+    std::fprintf(
+        stderr, "%d of %d accounts %s, %d failures; log: %s\nundo file: %s\n", total - qMin(total, job.errors()), total,
+        verb, job.errors(),
+        qPrintable(modMain::ApplicationFolder() + QStringLiteral("/logs/") + LogNameNow() + QStringLiteral(".txt")),
+        job.undoFileName().isEmpty() ? "(could not be written)" : qPrintable(job.undoFileName()));
+    return job.errors() == 0 ? 0 : exitFailed;
+}
+
+int undo(const QString& file, bool force)
+{
+    const HomePathCsv::UndoRead read = HomePathCsv::ReadUndoFile(file);
+    if (!read.error.isEmpty())
+        return refuse(file + QStringLiteral(": ") + read.error + QStringLiteral("; nothing was written"));
+    HomePathUpdateJob job(openDirectory);
+    HomePathPlan plan = read.plan;
+    plan.ou = file;
+    job.setPlan(plan);
+    job.setWriteMode(force ? WriteMode::ForceRestore : WriteMode::Restore);
+    job.setSettings({QString(), QString(), false});
+    showProgress(job);
+    job.run();
+    return summary(job, "restored");
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption ou(QStringLiteral("ou"), QString(), QStringLiteral("DN"));
+    const QCommandLineOption oneLevel(QStringLiteral("one-level"));
+    const QCommandLineOption noFix(QStringLiteral("no-fix-permissions"));
+    const QCommandLineOption yes(QStringLiteral("yes"));
+    const QCommandLineOption force(QStringLiteral("force"));
+    const QCommandLineOption userPath(QStringLiteral("user-path"), QString(), QStringLiteral("PATH"));
+    const QCommandLineOption adminGroup(QStringLiteral("admin-group"), QString(), QStringLiteral("NAME"));
+    parser.addOptions({help, ou, oneLevel, noFix, yes, force, userPath, adminGroup});
+    if (!parser.parse(app.arguments()))
+        return refuse(parser.errorText() + QStringLiteral("\nTry 'corvane-homedirs --help'."));
+    if (parser.isSet(help)) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    QStringList args = parser.positionalArguments();
+    const QString command = args.isEmpty() ? QString() : args.takeFirst();
+    if (command == QLatin1String("undo")) {
+        if (args.size() != 1 || parser.isSet(ou))
+            return refuse(QStringLiteral("undo takes one undo file and no --ou"));
+        return undo(args[0], parser.isSet(force));
+    }
+    if (command != QLatin1String("plan") && command != QLatin1String("run"))
+        return refuse(QStringLiteral("the first argument must be plan, run or undo; try --help"));
+    if (!args.isEmpty())
+        return refuse(QStringLiteral("unexpected argument: ") + args[0]);
+    if (parser.value(ou).isEmpty())
+        return refuse(QStringLiteral("--ou DN is required"));
+
+    Settings settings;
+    settings.userPath =
+        parser.isSet(userPath) ? parser.value(userPath) : DirectorySettings::Read(QStringLiteral("UserPath"));
+    settings.admGrp =
+        parser.isSet(adminGroup) ? parser.value(adminGroup) : DirectorySettings::Read(QStringLiteral("AdmGrp"));
+    settings.fixPermissions = !parser.isSet(noFix);
+    if (settings.userPath.isEmpty())
+        return refuse(QStringLiteral("the user path is empty: set UserPath in ") + modMain::ApplicationFolder() +
+                      QStringLiteral("/settings/corvane.ini or give --user-path"));
+    const bool run = command == QLatin1String("run");
+    // Asking is for a person at a terminal; a script must say --yes.
+    if (run && !parser.isSet(yes) && ::isatty(STDIN_FILENO) != 1)
+        return refuse(QStringLiteral("standard input is not a terminal: give --yes to run without asking"));
+
+    HomePathUpdateJob job(openDirectory);
+    DirectoryError err;
+    if (!job.plan(parser.value(ou), !parser.isSet(oneLevel), settings.userPath, err))
+        return refuse(QStringLiteral("cannot read %1: %2").arg(parser.value(ou), err.text));
+    job.setSettings(settings);
+    const HomePathPlan& plan = job.currentPlan();
+    for (const PlanFailure& f : plan.failures)
+        std::fprintf(stderr, "corvane-homedirs: cannot read %s: %s\n", qPrintable(Printable(f.dn)),
+                     qPrintable(Printable(f.text)));
+    if (!run) {
+        QTextStream out(stdout);
+        out << HomePathCsv::Line(HomePathCsv::PlanHeader().split(u','));
+        for (const PlannedAccount& a : plan.accounts)
+            out << HomePathCsv::Line(HomePathCsv::PlanFields(a));
+        out.flush();
+        return plan.failures.isEmpty() ? 0 : exitFailed;
+    }
+    if (!parser.isSet(yes) && !confirmed(QStringLiteral("Update the home folder path of %1 accounts below %2?")
+                                             .arg(plan.accounts.size())
+                                             .arg(Printable(plan.ou))))
+        return refuse(QStringLiteral("not confirmed; nothing was written"));
+    showProgress(job);
+    job.run();
+    return summary(job, "updated");
+}

@@ -1,0 +1,229 @@
+// corvane-homedirs against the fixture's domain, as a script runs it: from a
+// copy in a temporary application folder, standard input not a terminal.
+#include "LdapTool.h"
+#include "SambaDc.h"
+#include "TempAppFolder.h"
+#include "directory_update/Directory.h"
+#include "directory_update/HomePathUpdate.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+namespace {
+
+struct CliRun {
+    int exitCode = -1;
+    QString out, err;
+};
+
+class HomedirsCli : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dc.ok) << dc.error.toStdString();
+        ASSERT_TRUE(QFile::copy(CORVANE_APP_DIR "/corvane-homedirs", app.path() + "/corvane-homedirs"));
+        QFile ini(app.iniFile());
+        ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+        ini.write("[SETTINGS]\r\nAdmGrp=School Admins\r\nUserPath=\\\\files\\homes\\\r\n");
+    }
+    void TearDown() override
+    {
+        for (const QString& ou : made)
+            ldapTool("ldapdelete", {"-r", ou});
+    }
+    CliRun cli(const QStringList& args)
+    {
+        QProcess p;
+        p.setStandardInputFile(QProcess::nullDevice());
+        p.start(app.path() + "/corvane-homedirs", args);
+        EXPECT_TRUE(p.waitForFinished(60000));
+        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2,
+                QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+    }
+    QString makeOu(const QString& name, const QString& parent = {})
+    {
+        const QString ou = "OU=" + name + "," + (parent.isEmpty() ? dc.baseDn : parent);
+        if (parent.isEmpty())
+            made << ou;
+        EXPECT_TRUE(ldapModify("dn: " + ou + "\nchangetype: add\nobjectClass: organizationalUnit\n"));
+        return ou;
+    }
+    static QString makeUser(const QString& parent, const QString& sam, const QString& home = {})
+    {
+        const QString dn = "CN=" + sam + "," + parent;
+        EXPECT_TRUE(ldapModify("dn: " + dn + "\nchangetype: add\nobjectClass: user\nsAMAccountName: " + sam + "\n" +
+                               (home.isEmpty() ? "" : "homeDirectory: " + home + "\n")));
+        return dn;
+    }
+    // homeDirectory of each DN as ldapsearch reads it; "<none>" when absent.
+    static QStringList homes(const QStringList& dns)
+    {
+        QStringList out;
+        for (const QString& dn : dns)
+            out << ldapValues(dn, "base", "(objectClass=*)", "homeDirectory").value(0, "<none>");
+        return out;
+    }
+    QStringList undoFiles() const { return QDir(app.path() + "/logs").entryList({"LDAP_undo_*.csv"}); }
+    // The undo file that running step made.
+    template <class Step> QString newUndoFile(Step step)
+    {
+        const QStringList old = undoFiles();
+        step();
+        QStringList made;
+        for (const QString& f : undoFiles())
+            if (!old.contains(f))
+                made << f;
+        EXPECT_EQ(made.size(), 1);
+        return app.path() + "/logs/" + made.value(0);
+    }
+    QString logText() const { return QString::fromUtf8(app.readFile("logs/" + HomePathUpdate::LogNameNow() + ".txt")); }
+
+    SambaDc dc = SambaDc::load();
+    TempAppFolder app;
+    QStringList made;
+};
+
+// One CSV line of the plan, split at the commas outside quotes (the test's
+// values hold no quotes).
+QStringList fields(const QString& line)
+{
+    QStringList f{""};
+    bool quoted = false;
+    for (const QChar c : line) {
+        if (c == '"')
+            quoted = !quoted;
+        else if (c == ',' && !quoted)
+            f << "";
+        else
+            f.last() += c;
+    }
+    return f;
+}
+
+} // namespace
+
+TEST_F(HomedirsCli, refusesWithoutTerminalUnknownOuEmptyPathOrAMalformedUndoLineAndWritesNothing)
+{
+    const QString ou = makeOu("CliRefuse");
+    const QString u = makeUser(ou, "cr.one", "\\\\old\\cr.one");
+
+    CliRun r = cli({"run", "--ou", ou, "--no-fix-permissions"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(r.err.contains("not a terminal: give --yes")) << r.err.toStdString();
+    r = cli({"run", "--yes", "--ou", "OU=NoSuch," + dc.baseDn});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(r.err.contains("cannot read OU=NoSuch," + dc.baseDn + ": No such object")) << r.err.toStdString();
+    r = cli({"plan", "--ou", ou, "--user-path", ""});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(r.err.contains("the user path is empty")) << r.err.toStdString();
+    EXPECT_TRUE(r.out.isEmpty());
+
+    // The third line is bad: the first good one must not be restored either.
+    const QString csv = app.path() + "/bad.csv";
+    QFile f(csv);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(("dn,sAMAccountName,oldHomeDirectory,newHomeDirectory\r\n\"" + u + "\",cr.one,,\\\\old\\cr.one\r\n\"" + u +
+             "\",cr.one,\\\\x\r\n")
+                .toUtf8());
+    f.close();
+    r = cli({"undo", csv});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(r.err.contains("line 3: 3 fields, an undo line has 4; nothing was written")) << r.err.toStdString();
+    // On a terminal it asks; anything but yes writes nothing. (script gives it a terminal.)
+    QProcess tty;
+    tty.start("script",
+              {"-qec", app.path() + "/corvane-homedirs run --no-fix-permissions --ou '" + ou + "'", "/dev/null"});
+    tty.write("n\n");
+    tty.closeWriteChannel();
+    ASSERT_TRUE(tty.waitForFinished(60000));
+    const QString shown = QString::fromUtf8(tty.readAll());
+    EXPECT_TRUE(shown.contains("Update the home folder path of 1 accounts below " + ou + "? [y/N]"))
+        << shown.toStdString();
+    EXPECT_TRUE(shown.contains("not confirmed; nothing was written")) << shown.toStdString();
+    r = cli({"undo", "/dev/null"});
+    EXPECT_TRUE(r.exitCode == 2 && r.err.contains("not a regular file")) << r.err.toStdString();
+    ASSERT_EQ(::mkfifo(QFile::encodeName(app.path() + "/fifo.csv").constData(), 0600), 0);
+    r = cli({"undo", app.path() + "/fifo.csv"}); // would block a plain open for ever
+    EXPECT_TRUE(r.exitCode == 2 && r.err.contains("not a regular file")) << r.err.toStdString();
+
+    EXPECT_EQ(homes({u}), QStringList{"\\\\old\\cr.one"});
+    EXPECT_TRUE(logText().isEmpty());
+    EXPECT_TRUE(undoFiles().isEmpty());
+}
+
+// What plan prints is what run writes, account for account, in the same order.
+TEST_F(HomedirsCli, planPrintsExactlyWhatRunThenWrites)
+{
+    const QString ou = makeOu("CliPlan");
+    makeUser(ou, "cp.a", "\\\\old\\cp.a");
+    makeUser(ou, "cp.b", "\\\\files\\homes\\cp.b"); // already right
+    ASSERT_TRUE(ldapModify("dn: CN=Box," + ou + "\nchangetype: add\nobjectClass: container\n"));
+    makeUser("CN=Box," + ou, "cp.c");
+    makeUser(makeOu("Sub", ou), "cp.d");
+
+    const CliRun plan = cli({"plan", "--ou", ou});
+    ASSERT_EQ(plan.exitCode, 0) << plan.err.toStdString();
+    QStringList lines = plan.out.split("\r\n", Qt::SkipEmptyParts);
+    ASSERT_FALSE(lines.isEmpty());
+    EXPECT_EQ(lines.takeFirst(), "dn,sAMAccountName,currentHomeDirectory,newHomeDirectory,unchanged,problem");
+    QStringList dns, newHomes, sams;
+    for (const QString& line : lines) {
+        const QStringList f = fields(line);
+        ASSERT_EQ(f.size(), 6) << line.toStdString();
+        dns << f[0];
+        sams << f[1];
+        newHomes << f[3];
+        EXPECT_EQ(f[4], f[1] == "cp.b" ? "yes" : "no");
+    }
+    // The OU's own accounts, then each container's, in the server's order.
+    QStringList order = ldapValues(ou, "one", DirectorySession::userFilter(), "sAMAccountName");
+    for (const QString& child : ldapValues(ou, "one", "(|(objectClass=organizationalUnit)(objectClass=container))"))
+        order << ldapValues(child, "one", DirectorySession::userFilter(), "sAMAccountName");
+    EXPECT_EQ(sams, order);
+    EXPECT_EQ(homes({dns.value(sams.indexOf("cp.a"))}), QStringList{"\\\\old\\cp.a"}) << "plan wrote nothing";
+
+    const CliRun run = cli({"run", "--ou", ou, "--yes", "--no-fix-permissions"});
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_EQ(homes(dns), newHomes);
+    QStringList logged;
+    for (const QString& line : logText().split("\r\n", Qt::SkipEmptyParts))
+        logged << line.section(" : ", 1).section(' ', 0, 0);
+    EXPECT_EQ(logged, sams);
+}
+
+// Run, undo, undo the undo; then change one account by hand and undo again:
+// the changed one is left alone unless --force.
+TEST_F(HomedirsCli, undoRestoresEveryAccountByteForByteCanItselfBeUndoneAndSkipsAChangedOneUnlessForced)
+{
+    const QString ou = makeOu("CliUndo");
+    const QStringList users{makeUser(ou, "cu.a", "\\\\Old Server\\homes\\cu.a"), makeUser(ou, "cu.none"),
+                            makeUser(ou, "cu.b", "\\\\old\\\"q\",x")};
+    const QStringList before = homes(users);
+    EXPECT_EQ(before[1], "<none>");
+    const QString runUndo = newUndoFile([&] {
+        EXPECT_EQ(cli({"run", "--ou", ou, "--yes", "--no-fix-permissions", "--user-path", "/srv/h/"}).exitCode, 0);
+    });
+    const QStringList after = homes(users);
+    EXPECT_EQ(after, QStringList({"/srv/h/cu.a", "/srv/h/cu.none", "/srv/h/cu.b"}));
+
+    const QString undoUndo = newUndoFile([&] { EXPECT_EQ(cli({"undo", runUndo}).exitCode, 0); });
+    EXPECT_EQ(homes(users), before);
+    EXPECT_TRUE(logText().contains("cu.a Restored Home Path \"\\\\Old Server\\homes\\cu.a\""))
+        << logText().toStdString();
+    newUndoFile([&] { EXPECT_EQ(cli({"undo", undoUndo}).exitCode, 0); });
+    EXPECT_EQ(homes(users), after);
+
+    ASSERT_TRUE(ldapModify("dn: " + users[2] + "\nchangetype: modify\nreplace: homeDirectory\nhomeDirectory: hand\n"));
+    CliRun r = cli({"undo", runUndo});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(homes(users), QStringList({before[0], "<none>", "hand"}));
+    EXPECT_TRUE(logText().contains("cu.b Restore Failed: changed since (now \"hand\", expected \"/srv/h/cu.b\")"))
+        << logText().toStdString();
+    r = cli({"undo", runUndo, "--force"});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(homes(users), before);
+}
