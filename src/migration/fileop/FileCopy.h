@@ -26,6 +26,9 @@ struct PlaceRequest {
     // Shared by the files of one run: cleared once copy_file_range proves
     // unusable between the two file systems, so it is not tried per file.
     std::atomic<bool>* rangeCopy = nullptr;
+    // The item found at the target's name just before, when one was: a second
+    // pass then settles an unchanged file from the two stats alone.
+    const struct stat* target = nullptr;
     // For a source with more than one name: true when this name is the first
     // of its inode met (its data is copied), false to leave it for later.
     std::function<bool(const struct stat&)> claimInode;

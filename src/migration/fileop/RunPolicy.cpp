@@ -30,8 +30,10 @@ Decision RunPolicy::decideFolder(const QString& source, const QString& target, b
     return askOperator({Conflict::Kind::Folder, source, target}, m_mergeAll, Decision::Merge);
 }
 
-Decision RunPolicy::askOperator(const Conflict& conflict, bool& yesToAll, Decision yes)
+Decision RunPolicy::askOperator(const Conflict& conflict, std::atomic<bool>& yesToAll, Decision yes)
 {
+    if (yesToAll.load())
+        return yes;
     // One question at a time, and a "to all" answer given meanwhile holds for the waiting workers.
     std::lock_guard lock(m_askMutex);
     if (yesToAll)

@@ -38,16 +38,18 @@ public:
     int result() const;
 
 private:
-    Decision askOperator(const Conflict& conflict, bool& yesToAll, Decision yes);
+    Decision askOperator(const Conflict& conflict, std::atomic<bool>& yesToAll, Decision yes);
 
     FileOperationEngine& m_engine;
     const int m_flags;
     FileOpQuestions* m_questions;
     RunProgress& m_progress;
 
-    std::mutex m_askMutex; // one question at a time; guards the "to all" answers
-    bool m_replaceAll;
-    bool m_mergeAll;
+    std::mutex m_askMutex; // one question at a time
+    // The "to all" answers: read without the lock once given, so a second pass
+    // over thousands of files does not queue on it.
+    std::atomic<bool> m_replaceAll;
+    std::atomic<bool> m_mergeAll;
     std::atomic<int> m_firstError{0};
     std::atomic<int> m_fatal{0}; // a result that ends the run at once
     std::atomic<bool> m_operatorSkipped{false};

@@ -463,14 +463,16 @@ bool TreeCopy::copyJob(FileJob& job, const LinkSource* link)
     };
 
     Decision decision = Decision::New;
+    struct stat target {};
+    bool targetSeen = false;
     for (;;) {
         if (m_engine.isCancelled())
             return true;
         // Only a folder that existed before can hold a colliding name; new ones are
         // caught atomically when the copy is put in place.
         if (decision == Decision::New && job.dir->merged) {
-            struct stat t {};
-            if (::fstatat(dfd, job.dstName.constData(), &t, AT_SYMLINK_NOFOLLOW) == 0) {
+            targetSeen = ::fstatat(dfd, job.dstName.constData(), &target, AT_SYMLINK_NOFOLLOW) == 0;
+            if (targetSeen) {
                 decision = m_policy.decideFile(source(), dstPath(job.dir, job.dstName));
                 if (decision == Decision::Skip)
                     return true;
@@ -485,6 +487,7 @@ bool TreeCopy::copyJob(FileJob& job, const LinkSource* link)
         place.replace = decision == Decision::Replace;
         place.rename = decision == Decision::Rename;
         place.rangeCopy = &m_rangeCopy;
+        place.target = targetSeen ? &target : nullptr;
         if (link) {
             place.linkFromDir = link->dir;
             place.linkFromName = link->name;
