@@ -270,10 +270,7 @@ bool metadataDiffers(int in, int out, const struct stat& src, const struct stat&
 bool unchangedSinceCopied(const struct stat& src, const struct stat& dst)
 {
     return S_ISREG(src.st_mode) && S_ISREG(dst.st_mode) && src.st_nlink == 1 && src.st_size == dst.st_size &&
-           sameModificationTime(src.st_mtim, dst.st_mtim) && (src.st_mode & 07777) == (dst.st_mode & 07777) &&
-           (!runningAsRoot() || (src.st_uid == dst.st_uid && src.st_gid == dst.st_gid)) &&
-           (src.st_ctim.tv_sec < dst.st_ctim.tv_sec ||
-            (src.st_ctim.tv_sec == dst.st_ctim.tv_sec && src.st_ctim.tv_nsec < dst.st_ctim.tv_nsec));
+           attributesUnchanged(src, dst);
 }
 
 // The target already holds this file: only its metadata is brought in line.
@@ -482,6 +479,14 @@ CopyOutcome copyItem(const PlaceRequest& request, const FileOperationEngine& eng
     if (request.type == S_IFREG)
         return copyRegular(request, engine, bytesDone);
     return copyOther(request);
+}
+
+bool attributesUnchanged(const struct stat& src, const struct stat& dst)
+{
+    return sameModificationTime(src.st_mtim, dst.st_mtim) && (src.st_mode & 07777) == (dst.st_mode & 07777) &&
+           (!runningAsRoot() || (src.st_uid == dst.st_uid && src.st_gid == dst.st_gid)) &&
+           (src.st_ctim.tv_sec < dst.st_ctim.tv_sec ||
+            (src.st_ctim.tv_sec == dst.st_ctim.tv_sec && src.st_ctim.tv_nsec < dst.st_ctim.tv_nsec));
 }
 
 bool sameModificationTime(const timespec& source, const timespec& target)

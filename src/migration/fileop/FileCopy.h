@@ -56,6 +56,11 @@ struct CopyOutcome {
 // SMB and NTFS, 1 us, 1 ms, 1 s) or within FAT's two seconds.
 bool sameModificationTime(const timespec& source, const timespec& target);
 
+// From the two stats alone: dst has src's time, mode and owner (as root), and
+// src's metadata has not changed since dst's was last written (src's change
+// time is older), so their extended attributes cannot differ either.
+bool attributesUnchanged(const struct stat& src, const struct stat& dst);
+
 // Copies one file, link or special file with its metadata. A regular file is
 // written where nobody sees it (O_TMPFILE, or a temporary name) and appears
 // under its final name only once complete. ECANCELED when the engine was cancelled.

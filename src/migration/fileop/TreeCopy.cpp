@@ -593,8 +593,12 @@ void TreeCopy::finishDirs()
             e = dfd < 0 ? errno : openChecked(dfd, node, false, O_RDONLY, dst);
         }
         struct stat st {};
-        if (e == 0 && ::fstat(src.get(), &st) != 0)
+        struct stat dt {};
+        if (e == 0 && (::fstat(src.get(), &st) != 0 || ::fstat(dst.get(), &dt) != 0))
             e = errno;
+        // A second pass leaves the folders it finds as they should be alone.
+        if (e == 0 && !node.created && attributesUnchanged(st, dt))
+            continue;
         if (e == 0)
             e = copyMetadata(src.get(), dst.get(), st);
         if (e != 0)
