@@ -100,16 +100,7 @@ QString UnsafeAccountName(const QString& sam)
 
 QString Printable(const QString& text)
 {
-    QString out;
-    out.reserve(text.size());
-    for (const QChar c : text) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7f || c.category() == QChar::Other_Control ||
-            c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
-            out += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
-        else
-            out += c;
-    }
-    return out;
+    return modMain::EscapeControls(text);
 }
 
 PlannedAccount PlanAccount(const QString& dn, const QString& sam, const QString& currentHome, const QString& userPath)

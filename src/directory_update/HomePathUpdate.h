@@ -55,8 +55,8 @@ struct PlannedAccount {
 // name, "." or "..", a separator or a control character would make the update
 // write another folder's path and grant on it.
 QString UnsafeAccountName(const QString& sam);
-// The text for a log line, with control characters shown as \xNN so that no
-// value read from the directory can start a line of its own.
+// A value read from the directory, with control characters escaped as the logs
+// escape them, for log lines, the preview and the terminal.
 QString Printable(const QString& text);
 // The account with its new path worked out from the user path, or refused.
 PlannedAccount PlanAccount(const QString& dn, const QString& sam, const QString& currentHome, const QString& userPath);
