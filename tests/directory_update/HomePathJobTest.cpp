@@ -161,8 +161,7 @@ TEST_F(Job, anEmptyUserPathWritesNothingAndUnsafeOrMissingAccountNamesAreRefused
     EXPECT_EQ(log[2], dn("CN=slash,OU=S") + " Update Failed: the account name \"a/b\" holds a path separator");
     EXPECT_TRUE(log[3].endsWith("\"a\\b\" holds a path separator"));
     EXPECT_TRUE(log[4].contains("\".\""));
-    EXPECT_EQ(log[5],
-              dn("CN=ctl,OU=S") + " Update Failed: the account name \"ev\\r\\nil\" holds a control character");
+    EXPECT_EQ(log[5], dn("CN=ctl,OU=S") + " Update Failed: the account name \"ev\\r\\nil\" holds a control character");
 }
 
 TEST_F(Job, aValueChangedSinceThePlanIsNotOverwritten)
