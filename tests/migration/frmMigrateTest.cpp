@@ -168,6 +168,10 @@ TEST(MigrateForm, fromTheCheckThroughConfirmationQuestionsAndOutcomeToClosing)
     EXPECT_EQ(t.read("D/S/a.txt"), "old alpha");
     EXPECT_EQ(t.read("D/S/b.txt") + t.read("S/b.txt"), "bravobravo") << "a copy, not a move";
     EXPECT_EQ(boxes.calls.back().text, "File Migration Failed.") << "a kept file is not a complete migration";
+    EXPECT_EQ(boxes.calls.back().details, t.path("D/S/a.txt") + ": kept, not replaced\nThe migration log " +
+                                              app.path() + "/logs/" + FileOpRunner::LogNameNow() + ".txt" +
+                                              " lists every item.")
+        << "the box's details say what was not copied and where the rest is";
     EXPECT_TRUE(migrationLog().contains(QStringLiteral("result 1223")));
     EXPECT_TRUE(migrationLog().contains(t.path("D/S/a.txt") + ": kept, not replaced")) << migrationLog().toStdString();
     form->close();
@@ -191,4 +195,7 @@ TEST(FileOpProgressDialogTest, whileCountingShowsNoShareOrEstimateAndThenBoth)
     EXPECT_EQ(d.lblCounts->text(), "1,234 of 30,278 files, 120.5 MB of 3.27 GB");
     EXPECT_EQ(d.lblRate->text(), "12.1 MB/s, about 4 min 21 s left");
     EXPECT_EQ(d.ProgressBar1->value(), 36);
+    p.filesUpToDate = 1200;
+    d.setProgress(p);
+    EXPECT_EQ(d.lblCounts->text(), "1,234 of 30,278 files, 120.5 MB of 3.27 GB (1,200 already up to date)");
 }
