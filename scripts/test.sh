@@ -17,7 +17,7 @@ git ls-files '*.cpp' '*.h' | xargs -r clang-format --dry-run --Werror
 run_suite() { # build-folder, extra cmake arguments...
   local dir=$1; shift
   echo "== build ($dir)"
-  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_UNITY_BUILD=ON \
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_UNITY_BUILD=ON -DCORVANE_WERROR=ON \
     -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" "$@" >/dev/null
   cmake --build "$dir" -j"$jobs"
   echo "== tests ($dir)"

@@ -13,6 +13,11 @@ namespace liveupdate {
 // Where the maker publishes the configuration file (server set at build time).
 QString DefaultConfigFileURL();
 
+// The most the live update downloads: a configuration file is three short lines,
+// and the whole update file is held in memory until it is written.
+constexpr qint64 kConfigFileMaxBytes = 64 * 1024;
+constexpr qint64 kUpdateFileMaxBytes = 256 * 1024 * 1024;
+
 // The file's lines without their ends; a final line end opens no further line.
 QStringList SplitConfigLines(const QByteArray& content);
 

@@ -11,8 +11,10 @@ class QNetworkReply;
 // Fetches whole bodies into memory over HTTP, always from the server (never a
 // cache), and reports on the caller's thread with the caller's tag attached.
 // Any failure, an HTTP status outside 2xx included, completes with a total of 0,
-// so an error page is never taken for content. Destroying the downloader
-// abandons its transfers without a word: nothing is reported afterwards.
+// so an error page is never taken for content. So does a body over the caller's
+// cap (the body held never exceeds it) and a redirect to another host, scheme or
+// port. Destroying the downloader abandons its transfers without a word:
+// nothing is reported afterwards.
 class Downloader : public QObject {
     Q_OBJECT
 public:
@@ -24,9 +26,10 @@ public:
     explicit Downloader(QObject* parent = nullptr);
     ~Downloader() override;
 
-    // Starts one download and returns at once. False (with the reason) when the
-    // address cannot be fetched at all; no notification follows then.
-    bool begin(const QUrl& address, const QString& tag, StartError* error = nullptr);
+    // Starts one download of at most maxBytes and returns at once. False (with
+    // the reason) when the address cannot be fetched at all; no notification
+    // follows then.
+    bool begin(const QUrl& address, const QString& tag, qint64 maxBytes, StartError* error = nullptr);
 
     // Transfers that stall for this long fail (milliseconds); applies to the
     // downloads begun afterwards.
@@ -40,7 +43,8 @@ signals:
     void completed(qint64 total, const QByteArray& body, const QString& tag);
 
 private:
-    void finish(QNetworkReply* reply, const QString& tag);
+    struct Transfer;
+    void watch(QNetworkReply* reply, const QString& tag, qint64 maxBytes);
 
     QNetworkAccessManager* m_manager;
     int m_transferTimeoutMs = kTransferTimeoutMs;

@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QStandardPaths>
+#include <QTemporaryFile>
 
 using namespace FormKit;
 
@@ -179,8 +180,9 @@ void vcUPDATECTL::cmdCANCEL_Click()
 
 void vcUPDATECTL::BeginDownload(const QString& address, const QString& tag)
 {
+    const qint64 cap = tag == ConfigFilePath() ? liveupdate::kConfigFileMaxBytes : liveupdate::kUpdateFileMaxBytes;
     Downloader::StartError error;
-    if (!m_downloader->begin(QUrl(address), tag, &error)) {
+    if (!m_downloader->begin(QUrl(address), tag, cap, &error)) {
         MsgBox(QString::number(error.number) + QStringLiteral(":Error in call to BeginDownload().") +
                    QStringLiteral("\r\n\r\n") + QStringLiteral("Error Description: ") + error.description,
                vbOKOnly | vbCritical, QStringLiteral("Warning"));
@@ -206,11 +208,23 @@ void vcUPDATECTL::downloadComplete(qint64 total, const QByteArray& body, const Q
         QDir().mkpath(DesktopFolder);
     }
     // A file that could not be written is not a completed download.
-    if (!WriteFileAtomically(tag, body)) {
+    const bool saved = tag == ConfigFilePath() ? SaveConfigFile(body) : WriteFileAtomically(tag, body);
+    if (!saved) {
         ErrorMessage();
         return;
     }
     DownloadFinished(tag);
+}
+
+bool vcUPDATECTL::SaveConfigFile(const QByteArray& body)
+{
+    // Created new (O_EXCL, mode 0600) under a random name: a link or file planted
+    // in the shared folder is never written through, and no one else can read it.
+    m_configCopy = std::make_unique<QTemporaryFile>(TempFolder + QStringLiteral("_vclu.XXXXXX.txt"));
+    if (m_configCopy->open() && m_configCopy->write(body) == body.size() && m_configCopy->flush())
+        return true;
+    m_configCopy.reset();
+    return false;
 }
 
 void vcUPDATECTL::DownloadFinished(const QString& tag)
@@ -242,13 +256,14 @@ void vcUPDATECTL::DownloadFinished(const QString& tag)
 
 bool vcUPDATECTL::ReadConfigFile()
 {
-    QFile file(ConfigFilePath());
-    if (!file.open(QIODevice::ReadOnly))
-        return false; // the fields keep their values and the file stays
-    const QByteArray content = file.readAll();
-    if (file.error() != QFileDevice::NoError)
+    // Read back through the descriptor it was written with, not by its name, and
+    // deleted in any case: a copy that cannot be read is of no use to anyone.
+    const std::unique_ptr<QTemporaryFile> file = std::move(m_configCopy);
+    if (!file || !file->seek(0))
+        return false; // the fields keep their values
+    const QByteArray content = file->readAll();
+    if (file->error() != QFileDevice::NoError)
         return false;
-    file.close();
 
     const liveupdate::ConfigFile config = liveupdate::ParseConfigFile(content);
     UpdateName = config.updateName;
@@ -256,7 +271,6 @@ bool vcUPDATECTL::ReadConfigFile()
     DownloadURL = config.downloadURL;
     if (config.hasDownloadLine)
         UpdateFileName = liveupdate::FileNameFromUrl(DownloadURL);
-    file.remove();
     return true;
 }
 

@@ -11,6 +11,7 @@
 class QGroupBox;
 class QLabel;
 class QPushButton;
+class QTemporaryFile;
 
 // The live-update wizard as one self-contained control: it fetches the maker's
 // configuration file, compares the version on offer with ours and downloads the
@@ -26,7 +27,9 @@ public:
     QString ConfigFileURL() const { return m_configFileURL; }
     void setConfigFileURL(const QString& url);
 
-    // Where the configuration copy is kept between its download and its reading.
+    // The configuration download's tag. The copy itself goes to a new private
+    // file beside it (ConfigFilePath() with a random part), never to this name:
+    // in a shared temporary folder another user could have planted a link there.
     QString ConfigFilePath() const { return TempFolder + QStringLiteral("_vclu.txt"); }
 
     // Read-only views of the wizard's state, for the host and for checks.
@@ -71,6 +74,7 @@ private:
     void cmdCANCEL_Click();
     void BeginDownload(const QString& address, const QString& tag);
     void DownloadFinished(const QString& tag);
+    bool SaveConfigFile(const QByteArray& body);
     bool ReadConfigFile(); // false when the copy could not be read
     void ShowProgress(qint64 bytesRead, qint64 total, const QString& tag);
     void ErrorMessage();
@@ -87,6 +91,8 @@ private:
     QString DownloadedFile;
     qint64 DownloadTotal = 0;
 
+    // The configuration copy, from its download until it has been read.
+    std::unique_ptr<QTemporaryFile> m_configCopy;
     // Owned here and destroyed first, so no notification outlives the control.
     std::unique_ptr<Downloader> m_downloader;
 };

@@ -114,6 +114,20 @@ void frmSetup::cmdLDAPConnect_Click()
         lblLDAPPassErr->show();
         return;
     }
+    // A longer value would be read back cut short, and the update would use another path
+    // than the one shown here: refuse it before anything is written.
+    for (const auto& [box, caption] : {std::pair{txtUsername, lblUsername}, std::pair{txtPassword, lblPassword}}) {
+        if (box->text().size() > modINI::MaxValueLength) {
+            MsgBox(QStringLiteral("The %1 is %2 characters long, but a setting can hold at most %3 characters. "
+                                  "Please shorten it; nothing was saved.")
+                       .arg(caption->text().chopped(1))
+                       .arg(box->text().size())
+                       .arg(modINI::MaxValueLength),
+                   vbOKOnly | vbExclamation, windowTitle());
+            box->setFocus();
+            return;
+        }
+    }
     const QString file = SettingsFile();
     // A failed write is told, not covered by "Settings Saved": the directory update
     // would otherwise run later with settings the operator believes were stored.

@@ -4,44 +4,69 @@
 #include "common/modMain.h"
 
 #include <QByteArrayList>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QThread>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace modINI {
 namespace {
 
-// What a reader of this format has always got back: a 255-character buffer
-// that includes the terminating NUL.
-constexpr qsizetype kMaxValueLength = 254;
+thread_local QString g_lastWriteError;
 
-QString g_lastWriteError;
+// A byte-order mark that Windows editors put in front of the file; read past and written back.
+const QByteArray kBom = QByteArrayLiteral("\xEF\xBB\xBF");
 
-// One line of the file, split off with its own line ending so that lines we do
-// not touch are written back byte for byte.
+// One line of the file with its own line end (CR LF, LF or a lone CR), so that
+// lines we do not touch are written back byte for byte.
 struct Line {
-    QByteArray raw;
-    QByteArray body() const
-    {
-        QByteArray b = raw;
-        if (b.endsWith('\n'))
-            b.chop(1);
-        if (b.endsWith('\r'))
-            b.chop(1);
-        return b;
-    }
+    QByteArray body;
+    QByteArray ending;
 };
 
-QList<Line> splitLines(const QByteArray& data)
-{
+struct Content {
+    bool bom = false;
     QList<Line> lines;
-    qsizetype start = 0;
+    QByteArray eol = QByteArrayLiteral("\n"); // the file's own line end, for lines we add
+};
+
+Content parse(const QByteArray& data)
+{
+    Content c;
+    c.bom = data.startsWith(kBom);
+    bool eolSeen = false;
+    qsizetype start = c.bom ? kBom.size() : 0;
     while (start < data.size()) {
-        qsizetype end = data.indexOf('\n', start);
-        end = end < 0 ? data.size() : end + 1;
-        lines.append({data.mid(start, end - start)});
-        start = end;
+        qsizetype end = start;
+        while (end < data.size() && data[end] != '\n' && data[end] != '\r')
+            ++end;
+        qsizetype next = end;
+        if (next < data.size())
+            next += (data[next] == '\r' && next + 1 < data.size() && data[next + 1] == '\n') ? 2 : 1;
+        Line line{data.mid(start, end - start), data.mid(end, next - end)};
+        if (!eolSeen && !line.ending.isEmpty()) {
+            c.eol = line.ending;
+            eolSeen = true;
+        }
+        c.lines.append(line);
+        start = next;
     }
-    return lines;
+    return c;
+}
+
+QByteArray serialise(const Content& c)
+{
+    QByteArray out = c.bom ? kBom : QByteArray();
+    for (const Line& l : c.lines)
+        out += l.body + l.ending;
+    return out;
 }
 
 // "[name]" gives name; anything else is not a section header.
@@ -89,7 +114,7 @@ Location locate(const QList<Line>& lines, const QString& section, const QString&
 {
     Location loc;
     for (qsizetype i = 0; i < lines.size(); ++i) {
-        const QByteArray body = lines[i].body();
+        const QByteArray& body = lines[i].body;
         QString name;
         if (sectionName(body, &name)) {
             if (loc.sectionLine >= 0)
@@ -141,6 +166,109 @@ bool safeToWrite(const QString& section, const QString& key, const QString& valu
     return !k.isEmpty() && !key.contains(u'=') && !k.startsWith(u'[') && !k.startsWith(u';') && !k.startsWith(u'#');
 }
 
+// An exclusive advisory lock (flock) on the settings file for one read-modify-write.
+// A save replaces the file by rename, so a writer that waited on the old file finds
+// another file at the path when it wakes: it then locks that one instead. flock,
+// unlike fcntl locks, also keeps two threads of one process apart.
+class SettingsFileLock {
+public:
+    explicit SettingsFileLock(const QString& path)
+        : m_path(QFile::encodeName(path))
+    {
+        // A writer holds the lock for milliseconds; one that hangs must not hang us.
+        const QDeadlineTimer deadline(10000);
+        while (m_error.isEmpty() && !tryOnce()) {
+            if (deadline.hasExpired())
+                m_error = QStringLiteral("Another program has been writing the file for too long.");
+            else
+                QThread::msleep(5);
+        }
+    }
+    ~SettingsFileLock() { closeFd(); }
+    SettingsFileLock(const SettingsFileLock&) = delete;
+    SettingsFileLock& operator=(const SettingsFileLock&) = delete;
+
+    bool locked() const { return m_fd >= 0 && m_error.isEmpty(); }
+    bool createdIt() const { return m_created; }
+    QString error() const { return m_error; }
+
+    // The locked file's content, read through the locked descriptor.
+    bool readAll(QByteArray* data)
+    {
+        QFile f;
+        if (::lseek(m_fd, 0, SEEK_SET) != 0 || !f.open(m_fd, QIODevice::ReadOnly, QFileDevice::DontCloseHandle)) {
+            m_error = f.errorString();
+            return false;
+        }
+        *data = f.readAll();
+        if (f.error() != QFileDevice::NoError) {
+            m_error = f.errorString();
+            return false;
+        }
+        return true;
+    }
+
+    // Takes back the empty file made only to be locked, when the save failed.
+    void removeIfCreated()
+    {
+        if (m_created)
+            ::unlink(m_path.constData());
+    }
+
+private:
+    // True when done: locked, or failed for good (m_error); false to wait and retry.
+    bool tryOnce()
+    {
+        if (m_fd < 0 && !openFile())
+            return true;
+        if (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+            if (errno == EWOULDBLOCK || errno == EINTR)
+                return false;
+            m_error = QStringLiteral("The file could not be locked: ") + QString::fromLocal8Bit(std::strerror(errno));
+            return true;
+        }
+        struct stat held {
+        }, now{};
+        if (::fstat(m_fd, &held) == 0 && ::lstat(m_path.constData(), &now) == 0 && held.st_dev == now.st_dev &&
+            held.st_ino == now.st_ino)
+            return true;
+        closeFd(); // replaced while we waited: lock the file that is there now
+        return false;
+    }
+
+    bool openFile()
+    {
+        m_created = false;
+        m_fd = ::open(m_path.constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+        if (m_fd < 0 && errno == ENOENT) {
+            // The first save creates the file; O_EXCL, so a file made meanwhile is not taken for ours.
+            m_fd = ::open(m_path.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+            m_created = m_fd >= 0;
+            if (m_fd < 0 && errno == EEXIST)
+                return openFile();
+        }
+        if (m_fd >= 0)
+            return true;
+        const int error = errno;
+        m_error = error == EACCES && QFileInfo::exists(QFile::decodeName(m_path))
+                      ? QStringLiteral("The file is read-only.")
+                      : QString::fromLocal8Bit(std::strerror(error));
+        return false;
+    }
+
+    void closeFd()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+    }
+
+    QByteArray m_path;
+    int m_fd = -1;
+    bool m_created = false;
+    QString m_error;
+};
+
 } // namespace
 
 QString ReadINI(const QString& section, const QString& key, const QString& file)
@@ -148,13 +276,14 @@ QString ReadINI(const QString& section, const QString& key, const QString& file)
     QFile f(file);
     if (!f.open(QIODevice::ReadOnly))
         return QString();
-    const QList<Line> lines = splitLines(f.readAll());
-    const Location loc = locate(lines, section, key);
+    const Content content = parse(f.readAll());
+    // Names are trimmed as the Windows rules trim them: " AdmGrp " is AdmGrp.
+    const Location loc = locate(content.lines, section.trimmed(), key.trimmed());
     if (loc.keyLine < 0)
         return QString();
     QString value = dropEnclosingQuotes(QString::fromUtf8(loc.value));
-    if (value.size() > kMaxValueLength) {
-        value.truncate(kMaxValueLength);
+    if (value.size() > MaxValueLength) {
+        value.truncate(MaxValueLength);
         if (value.back().isHighSurrogate())
             value.chop(1); // never hand back half a character
     }
@@ -164,8 +293,14 @@ QString ReadINI(const QString& section, const QString& key, const QString& file)
 bool WriteINI(const QString& section, const QString& key, const QString& value, const QString& file)
 {
     g_lastWriteError.clear();
-    if (!safeToWrite(section, key, value))
+    const QString sectionName = section.trimmed(), keyName = key.trimmed();
+    if (!safeToWrite(sectionName, keyName, value))
         return fail(QStringLiteral("The name or value contains characters a settings file cannot hold."));
+    // A longer value would be read back cut short: a different path would be used than the one saved.
+    if (value.size() > MaxValueLength)
+        return fail(QStringLiteral("The value is %1 characters long; a setting can hold at most %2.")
+                        .arg(value.size())
+                        .arg(MaxValueLength));
 
     // Write through a link to the file it points at, not over the link itself.
     QString target = file;
@@ -173,48 +308,48 @@ bool WriteINI(const QString& section, const QString& key, const QString& value, 
     if (info.isSymLink() && info.exists())
         target = info.canonicalFilePath();
 
+    // Another writer's read-modify-write in between would lose this key or theirs.
+    SettingsFileLock lock(target);
+    if (!lock.locked())
+        return fail(lock.error());
     QByteArray data;
-    QFile existing(target);
-    if (existing.exists()) {
-        if (!existing.open(QIODevice::ReadOnly))
-            return fail(existing.errorString());
-        data = existing.readAll();
-        existing.close();
-        // A read-only settings file stays unchanged, although the rename below could replace it.
-        if (!QFileInfo(target).isWritable())
-            return fail(QStringLiteral("The file is read-only."));
-    }
+    if (!lock.readAll(&data))
+        return fail(lock.error());
+    // A read-only settings file stays unchanged, although the rename below could replace it.
+    if (!lock.createdIt() && !QFileInfo(target).isWritable())
+        return fail(QStringLiteral("The file is read-only."));
 
-    QList<Line> lines = splitLines(data);
-    const QByteArray eol = data.contains("\r\n") ? QByteArray("\r\n") : QByteArray("\n");
-    const Location loc = locate(lines, section, key);
+    Content content = parse(data);
+    QList<Line>& lines = content.lines;
+    const Location loc = locate(lines, sectionName, keyName);
     if (loc.keyLine >= 0) {
         // Keep the key's spelling and the line's own ending; only the value changes.
-        const Line& old = lines[loc.keyLine];
+        Line& old = lines[loc.keyLine];
         QString name;
         QByteArray ignored;
-        entry(old.body(), &name, &ignored);
-        const QByteArray ending = old.raw.mid(old.body().size());
-        lines[loc.keyLine].raw = name.toUtf8() + '=' + value.toUtf8() + (ending.isEmpty() ? eol : ending);
+        entry(old.body, &name, &ignored);
+        old.body = name.toUtf8() + '=' + value.toUtf8();
+        if (old.ending.isEmpty())
+            old.ending = content.eol;
     } else {
         const qsizetype at = loc.sectionLine >= 0 ? loc.insertAt : lines.size();
         // The line before the new one needs an end; a last line without one keeps it so otherwise.
-        if (at == lines.size() && !lines.isEmpty() && !lines.back().raw.endsWith('\n'))
-            lines.back().raw += eol;
-        const Line newKey{key.trimmed().toUtf8() + '=' + value.toUtf8() + eol};
+        if (at == lines.size() && !lines.isEmpty() && lines.back().ending.isEmpty())
+            lines.back().ending = content.eol;
+        const Line newKey{keyName.toUtf8() + '=' + value.toUtf8(), content.eol};
         if (loc.sectionLine >= 0) {
             lines.insert(at, newKey);
         } else {
-            lines.append({'[' + section.trimmed().toUtf8() + ']' + eol});
+            lines.append({'[' + sectionName.toUtf8() + ']', content.eol});
             lines.append(newKey);
         }
     }
 
-    QByteArray out;
-    for (const Line& l : std::as_const(lines))
-        out += l.raw;
     QString why;
-    return WriteFileAtomically(target, out, &why) || fail(why);
+    if (WriteFileAtomically(target, serialise(content), &why))
+        return true;
+    lock.removeIfCreated();
+    return fail(why);
 }
 
 QString SettingsFile()

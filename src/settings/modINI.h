@@ -4,16 +4,24 @@
 
 // The settings file store: named values in [sections] of a small INI text file.
 // Every call reads or rewrites the file; nothing is cached between calls.
+// Section and key names are trimmed of blanks and matched without regard to case.
+// Lines may end in CR LF, LF or a lone CR, and a UTF-8 byte-order mark is kept.
 namespace modINI {
 
-// The value of key in section, without enclosing quotes and at most 254 characters
-// long; the empty string when the file, the section or the key is missing.
+// The longest value a read gives back whole (a 255-character buffer with its NUL).
+constexpr qsizetype MaxValueLength = 254;
+
+// The value of key in section, without enclosing quotes and at most MaxValueLength
+// characters long; the empty string when the file, the section or the key is missing.
 QString ReadINI(const QString& section, const QString& key, const QString& file);
 
 // Sets key in section to value, creating the file, section and key as needed.
 // Every other line of the file is kept as it was. The file is replaced atomically:
 // a crash or a full disk leaves either the old or the new file, never half of one.
-// The folder that holds the file is never created. Returns false on any failure.
+// Concurrent writers (threads or processes) take turns on an advisory lock, so
+// none loses another's key. A value longer than MaxValueLength is refused, as it
+// could not be read back whole. The folder that holds the file is never created.
+// Returns false on any failure.
 bool WriteINI(const QString& section, const QString& key, const QString& value, const QString& file);
 
 // The program's own settings file, settings/corvane.ini in the application

@@ -2,7 +2,12 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSysInfo>
 #include <QTemporaryDir>
+
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 namespace {
 
@@ -46,20 +51,22 @@ TEST(CaclsLocal, grantsTheTreeAndDefaultsKeepingOtherEntriesNeverFollowingLinksA
     if (!QFileInfo::exists("/g")) // a folder named like a switch is a folder
         fails({"/g", "/e", "/g", "daemon:F"}, 1, "folder not found: /g");
     // Without the private database the name is unknown: the lookup really goes through NSS.
-    fails({home, "/e", "/g", "School Admins:F"}, 1, "unknown account");
+    fails({home, "/e", "/g", "SCHOOL\\School Admins:F"}, 1, "no such user or group in the domain \"SCHOOL\"");
     EXPECT_EQ(aclTreeOf(home), homeBefore);
 
     QFile group("/etc/group");
     ASSERT_TRUE(group.open(QIODevice::ReadOnly));
-    writeFile(tmp + "/group", group.readAll() + "School Admins:x:4242:\n");
+    writeFile(tmp + "/group",
+              group.readAll() + "SCHOOL\\School Admins:x:4242:\n"); // a domain group, as winbind names it
     QProcessEnvironment env = withNssWrapper(QFile::exists("/usr/lib/x86_64-linux-gnu/libnss_wrapper.so")
                                                  ? "/usr/lib/x86_64-linux-gnu/libnss_wrapper.so"
                                                  : "/usr/lib/aarch64-linux-gnu/libnss_wrapper.so");
     env.insert("NSS_WRAPPER_PASSWD", "/etc/passwd");
     env.insert("NSS_WRAPPER_GROUP", tmp + "/group");
-    // "daemon" is a user and a group: the user wins, as on Windows.
+    // "daemon" is a user and a group: the user wins, as on Windows. This machine's name qualifies a local account.
+    const QString host = QSysInfo::machineHostName();
     const ToolRun run = runProgram(
-        CACLS_TOOL, {home, "/e", "/g", "SCHOOL\\daemon:F", "nogroup@SCHOOL.LOCAL:F", "SCHOOL\\School Admins:F"}, env);
+        CACLS_TOOL, {home, "/e", "/g", host + "\\daemon:F", "nogroup@" + host + ":F", "SCHOOL\\School Admins:F"}, env);
     ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
     EXPECT_TRUE(run.out.contains("3 folders and 2 files") && run.out.contains("2 symbolic links left alone"))
         << run.out.toStdString();
@@ -82,4 +89,41 @@ TEST(CaclsLocal, grantsTheTreeAndDefaultsKeepingOtherEntriesNeverFollowingLinksA
     const ToolRun again = runProgram(CACLS_TOOL, {home, "/e", "/g", "daemon:F", "nogroup:F"});
     EXPECT_TRUE(again.out.contains("0 changed")) << again.out.toStdString();
     EXPECT_EQ(aclTreeOf(home).toStdString(), tree.toStdString());
+}
+
+// Rights on a device node or a FIFO reach the device or the program behind it, and a local
+// "daemon" is not the account OTHERDOM\daemon: neither may be granted.
+TEST(CaclsLocal, grantsOnlyFoldersAndRegularFilesAndAQualifiedAccountOnlyInItsDomain)
+{
+    QTemporaryDir tmpDir;
+    const QString home = tmpDir.path() + "/home";
+    ASSERT_TRUE(QDir().mkpath(home + "/Documents"));
+    writeFile(home + "/Documents/essay.txt", "essay");
+    QStringList specials{home + "/fifo"};
+    ASSERT_EQ(::mkfifo(QFile::encodeName(specials[0]).constData(), 0660), 0);
+    if (::geteuid() == 0) { // a copy of /dev/null's node: only root may make one
+        specials << home + "/Documents/null";
+        ASSERT_EQ(::mknod(QFile::encodeName(specials[1]).constData(), S_IFCHR | 0660, makedev(1, 3)), 0);
+    }
+    const QString tree = aclTreeOf(home);
+    for (const QString account : {"OTHERDOM\\daemon", "daemon@OTHER.REALM"}) {
+        const ToolRun run = runProgram(CACLS_TOOL, {home, "/e", "/g", account + ":F"});
+        EXPECT_EQ(run.exitCode, 1) << account.toStdString();
+        EXPECT_TRUE(run.err.contains("no such user or group in the domain") && run.err.contains("never used"))
+            << run.err.toStdString();
+    }
+    EXPECT_EQ(aclTreeOf(home).toStdString(), tree.toStdString());
+
+    const ToolRun run = runProgram(CACLS_TOOL, {home, "/e", "/g", "daemon:F"});
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_TRUE(run.out.contains(QString("2 folders and 1 files"))) << run.out.toStdString();
+    EXPECT_TRUE(run.out.contains(QString("%1 device").arg(specials.size()))) << run.out.toStdString();
+    EXPECT_TRUE(aclOf(home + "/Documents/essay.txt").contains("user:1:rw-"));
+    for (const QString& special : specials) {
+        EXPECT_FALSE(aclOf(special).join(' ').contains("user:1:")) << special.toStdString();
+        const ToolRun direct = runProgram(CACLS_TOOL, {special, "/e", "/g", "daemon:F"});
+        EXPECT_EQ(direct.exitCode, 1);
+        EXPECT_TRUE(direct.err.contains("not a folder or a file")) << direct.err.toStdString();
+        EXPECT_FALSE(aclOf(special).join(' ').contains("user:1:")) << special.toStdString();
+    }
 }

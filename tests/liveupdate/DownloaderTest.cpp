@@ -15,12 +15,12 @@ struct Fetch {
 };
 
 // Runs one download to its completion (exactly one) and records what it reported.
-Fetch fetch(const QString& url)
+Fetch fetch(const QString& url, qint64 maxBytes = 1 << 20)
 {
     Downloader d;
     d.setTransferTimeout(2000); // a stall fails quickly, yet a loaded test machine never pauses that long
     QSignalSpy progress(&d, &Downloader::progress), completed(&d, &Downloader::completed);
-    EXPECT_TRUE(d.begin(QUrl(url), "/desk/setup.exe"));
+    EXPECT_TRUE(d.begin(QUrl(url), "/desk/setup.exe", maxBytes));
     EXPECT_TRUE(completed.wait(15000));
     QTest::qWait(20);
     EXPECT_EQ(completed.count(), 1);
@@ -59,5 +59,51 @@ TEST(Downloader, everyKindOfFailureCompletesWithZeroAndNoBody)
     const quint16 closedPort = probe.serverPort();
     probe.close();
     EXPECT_EQ(fetch(QString("http://127.0.0.1:%1/c.txt").arg(closedPort)).total, 0);
-    EXPECT_FALSE(Downloader().begin(QUrl("ftp://127.0.0.1/setup.exe"), "t")); // refused at once
+    EXPECT_FALSE(Downloader().begin(QUrl("ftp://127.0.0.1/setup.exe"), "t", 100)); // refused at once
+}
+
+TEST(Downloader, aBodyOverTheCapFailsAndIsNeverHeldWhole)
+{
+    LoopbackHttpServer server;
+    const qint64 cap = 100000;
+    const QByteArray body = pattern(cap);
+    server.setRoute("/exact", {200, body});
+    server.setRoute("/exact-unannounced", {200, body, -1, false, {}, false});
+    server.setRoute("/announced", {200, pattern(2000000)});
+    server.setRoute("/unannounced", {200, pattern(2000000), -1, false, {}, false});
+    EXPECT_TRUE(fetch(server.url("/exact"), cap).body == body);
+    EXPECT_TRUE(fetch(server.url("/exact-unannounced"), cap).body == body);
+    for (const QByteArray path : {"/announced", "/unannounced"}) {
+        const Fetch f = fetch(server.url(path), cap);
+        EXPECT_EQ(f.total, 0) << path.constData();
+        EXPECT_TRUE(f.body.isEmpty()) << path.constData();
+        // Reading stops at the cap: the reply itself never buffered the 2 MB either.
+        for (const QList<QVariant>& p : f.progress)
+            EXPECT_LE(p.value(0).toLongLong(), cap + 64 * 1024) << path.constData();
+    }
+}
+
+TEST(Downloader, followsRedirectsOnlyWithinTheSameHostSchemeAndPort)
+{
+    LoopbackHttpServer server, elsewhere;
+    const QByteArray body = pattern(5000);
+    server.setRoute("/setup.exe", {200, body});
+    elsewhere.setRoute("/setup.exe", {200, "not the maker's file"});
+    const auto redirect = [&](const QByteArray& path, const QString& location) {
+        server.setRoute(path, {302, "", -1, false, "Location: " + location.toUtf8() + "\r\n"});
+    };
+    redirect("/same", server.url("/setup.exe"));
+    redirect("/relative", "/setup.exe");
+    redirect("/other-host", server.url("/setup.exe", "localhost")); // the same server under another name
+    redirect("/other-port", elsewhere.url("/setup.exe"));
+    redirect("/other-scheme", server.url("/setup.exe").replace("http:", "https:"));
+    EXPECT_TRUE(fetch(server.url("/same")).body == body);
+    EXPECT_TRUE(fetch(server.url("/relative")).body == body);
+    for (const QByteArray path : {"/other-host", "/other-port", "/other-scheme"}) {
+        server.requests.clear();
+        const Fetch f = fetch(server.url(path));
+        EXPECT_EQ(f.total, 0) << path.constData();
+        EXPECT_EQ(server.requests.size(), 1) << path.constData() << ": the redirect was followed";
+    }
+    EXPECT_TRUE(elsewhere.requests.isEmpty());
 }

@@ -16,8 +16,10 @@ public:
     struct Route {
         int status = 200;
         QByteArray body;
-        qint64 stopAfter = -1;    // send this many body bytes, then stop
-        bool closeAtStop = false; // at the stop: close (a cut transfer) or hold the connection open (a stall)
+        qint64 stopAfter = -1;      // send this many body bytes, then stop
+        bool closeAtStop = false;   // at the stop: close (a cut transfer) or hold the connection open (a stall)
+        QByteArray headers = {};    // more header lines, each ended by CR LF
+        bool announceLength = true; // without Content-Length the body ends when the connection closes
     };
 
     LoopbackHttpServer()
@@ -32,9 +34,9 @@ public:
         });
     }
     void setRoute(const QByteArray& path, const Route& route) { m_routes[path] = route; }
-    QString url(const QByteArray& path) const
+    QString url(const QByteArray& path, const QString& host = QStringLiteral("127.0.0.1")) const
     {
-        return QStringLiteral("http://127.0.0.1:%1%2").arg(m_server.serverPort()).arg(QString::fromLatin1(path));
+        return QStringLiteral("http://%1:%2%3").arg(host).arg(m_server.serverPort()).arg(QString::fromLatin1(path));
     }
     // Sockets delete themselves once disconnected, so those left are the open ones.
     qsizetype openConnections() const { return m_server.findChildren<QTcpSocket*>().size(); }
@@ -51,8 +53,9 @@ private:
         disconnect(s, &QTcpSocket::readyRead, this, nullptr); // one request per connection
         requests << head;
         const Route r = m_routes.value(head.split(' ').value(1), Route{404, "<html>Not found</html>"});
-        s->write("HTTP/1.1 " + QByteArray::number(r.status) + " X\r\nConnection: close\r\n" +
-                 "Content-Length: " + QByteArray::number(r.body.size()) + "\r\n\r\n");
+        s->write("HTTP/1.1 " + QByteArray::number(r.status) + " X\r\nConnection: close\r\n" + r.headers +
+                 (r.announceLength ? "Content-Length: " + QByteArray::number(r.body.size()) + "\r\n" : QByteArray()) +
+                 "\r\n");
         send(s, r, 0);
     }
     void send(QTcpSocket* s, const Route& r, qint64 sent)
@@ -107,5 +110,6 @@ inline QByteArray readAll(const QString& path)
 
 inline QStringList entries(const QString& folder)
 {
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                  QDir::NoDotAndDotDot); // dangling links too
 }

@@ -4,6 +4,7 @@
 #include "liveupdate/frmUpdate.h"
 #include "liveupdate/vcUPDATECTL.h"
 
+#include <QFileInfo>
 #include <QLabel>
 #include <QLocale>
 #include <QPointer>
@@ -147,4 +148,34 @@ TEST_F(UpdateWizard, failuresAndAbandonedDownloadsShowTheConnectionErrorAndSaveN
     c = download(server.url("/files/setup.exe"));
     EXPECT_EQ(c->lblPROGRESSUPDATE->text(), kConnectionError);
     EXPECT_NE(c->cmdCANCEL->text(), "Finish");
+}
+
+TEST_F(UpdateWizard, theConfigurationCopyIsPrivateAndNeverWrittenThroughAPlantedLink)
+{
+    // Another user's link in the shared temporary folder, to a file of ours and to a name not yet taken.
+    const QString planted = env.tempFolder() + "_vclu.txt", victim = env.root() + "/victim.txt";
+    ASSERT_TRUE(WriteFileAtomically(victim, "precious"));
+    serveConfig("Tool\r\n1.0.122\r\nhttp://h/setup.exe\r\n");
+    for (const QString& target : {victim, env.root() + "/created-by-us.txt"}) {
+        QFile::remove(planted);
+        ASSERT_TRUE(QFile::link(target, planted));
+        auto c = checked();
+        EXPECT_TRUE(c->lblNO->isVisibleTo(c.get())) << "the check itself must still work";
+        EXPECT_EQ(entries(env.tempFolder()), QStringList{"_vclu.txt"}) << "the private copy was not deleted";
+        EXPECT_TRUE(QFileInfo(planted).isSymLink());
+    }
+    EXPECT_EQ(readAll(victim), "precious");
+    EXPECT_FALSE(QFileInfo::exists(env.root() + "/created-by-us.txt"));
+}
+
+TEST_F(UpdateWizard, aConfigurationFileOverItsCapIsAConnectionError)
+{
+    const QByteArray head = "Tool\r\n1.0.122\r\nhttp://h/setup.exe\r\n";
+    serveConfig(head + QByteArray(64 * 1024 - head.size(), ' ')); // exactly the cap: read
+    EXPECT_TRUE(checked()->lblNO->isVisible());
+    serveConfig(head + QByteArray(64 * 1024 + 1 - head.size(), ' '));
+    auto c = checked();
+    EXPECT_EQ(c->lblPROGRESS->text(), kConnectionError);
+    EXPECT_FALSE(c->lblNO->isVisibleTo(c.get()));
+    EXPECT_TRUE(entries(env.tempFolder()).isEmpty());
 }

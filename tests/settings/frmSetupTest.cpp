@@ -36,6 +36,16 @@ TEST(SettingsForm, reportsSavedOnlyAfterBothValuesWereWrittenAndNamesTheFileOthe
         EXPECT_TRUE(form->lblLDAPUserErr->isVisible());
         EXPECT_EQ(app.readFile("settings/corvane.ini"), before);
     }
+    {
+        // Longer than a read gives back: refused with a message before anything is written.
+        ScriptedMsgBox tooLong{MsgBoxAnswer::OK};
+        fill("g", QString(255, 'p'));
+        ASSERT_EQ(tooLong.calls().size(), 1u);
+        EXPECT_EQ(tooLong.texts()[0], "The User Folder Path is 255 characters long, but a setting can hold at most 254 "
+                                      "characters. Please shorten it; nothing was saved.");
+        EXPECT_EQ(tooLong.calls()[0].icon(), vbExclamation);
+        EXPECT_EQ(app.readFile("settings/corvane.ini"), before);
+    }
     ScriptedMsgBox boxes{MsgBoxAnswer::OK, MsgBoxAnswer::OK};
     fill("g", QString("/p") + QChar(0)); // the group is written, the path is refused
     ASSERT_EQ(boxes.calls().size(), 1u);

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <thread>
 
 namespace {
 
@@ -43,10 +44,8 @@ TEST_F(IniFile, readsTheFirstSectionIgnoringCaseAndCutsAt254)
     EXPECT_EQ(bytes(), QByteArray("[SETTINGS]\nAdmGrp=a=b;c #d\nUserPath=\\\\fs1\\home$\\\n"));
     EXPECT_EQ(read("AdmGrp"), "a=b;c #d");
 
-    const QString v255 = QString(254, 'y') + "Z";
-    ASSERT_TRUE(write("UserPath", v255));
+    put("[SETTINGS]\nUserPath=" + QByteArray(254, 'y') + "Z\n"); // too long, edited by hand
     EXPECT_EQ(read("UserPath"), QString(254, 'y'));
-    EXPECT_TRUE(bytes().contains(v255.toUtf8())); // only the read is cut
 }
 
 TEST_F(IniFile, writingReplacesOnlyItsLineByRenameAndRefusesPlantedLinesAndMissingFolders)
@@ -75,4 +74,65 @@ TEST_F(IniFile, writingReplacesOnlyItsLineByRenameAndRefusesPlantedLinesAndMissi
 
     EXPECT_FALSE(modINI::WriteINI("SETTINGS", "AdmGrp", "g", dir.path() + "/nowhere/corvane.ini"));
     EXPECT_FALSE(modINI::LastWriteError().isEmpty());
+}
+
+// Files as Windows editors and administrators leave them, and names as callers pass them.
+TEST_F(IniFile, readsAndKeepsWhatWindowsEditorsWriteAndTrimsNamesAndRefusesWhatCannotBeReadBack)
+{
+    const QByteArray bom = "\xEF\xBB\xBF";
+    const QString v254(254, 'p'), v255(255, 'p');
+    struct Case {
+        const char* what;
+        QByteArray before;
+        QString admGrpBefore; // what a read of AdmGrp gives before the write
+        QString section, key, value;
+        bool saved;
+        QByteArray after;
+    };
+    const Case cases[] = {
+        {"BOM, new key", bom + "[SETTINGS]\r\nAdmGrp=Staff\r\n", "Staff", "SETTINGS", "UserPath", "/srv/", true,
+         bom + "[SETTINGS]\r\nAdmGrp=Staff\r\nUserPath=/srv/\r\n"},
+        {"BOM, replaced key", bom + "[SETTINGS]\nAdmGrp=Staff\n", "Staff", "SETTINGS", "AdmGrp", "Teachers", true,
+         bom + "[SETTINGS]\nAdmGrp=Teachers\n"},
+        {"lone CR, replaced key", "[SETTINGS]\rAdmGrp=Staff\rUserPath=/old/\r", "Staff", "SETTINGS", "UserPath",
+         "/new/", true, "[SETTINGS]\rAdmGrp=Staff\rUserPath=/new/\r"},
+        {"lone CR, new key", "[SETTINGS]\rAdmGrp=Staff", "Staff", "SETTINGS", "UserPath", "/p/", true,
+         "[SETTINGS]\rAdmGrp=Staff\rUserPath=/p/\r"},
+        {"254 characters", "[SETTINGS]\nAdmGrp=Staff\n", "Staff", "SETTINGS", "UserPath", v254, true,
+         "[SETTINGS]\nAdmGrp=Staff\nUserPath=" + v254.toUtf8() + "\n"},
+        {"255 characters", "[SETTINGS]\nAdmGrp=Staff\n", "Staff", "SETTINGS", "UserPath", v255, false,
+         "[SETTINGS]\nAdmGrp=Staff\n"},
+        {"names with spaces", "[SETTINGS]\nAdmGrp=\n", "", " SETTINGS ", " AdmGrp\t", "Staff", true,
+         "[SETTINGS]\nAdmGrp=Staff\n"},
+    };
+    for (const Case& c : cases) {
+        put(c.before);
+        EXPECT_EQ(read("AdmGrp"), c.admGrpBefore) << c.what;
+        EXPECT_EQ(modINI::WriteINI(c.section, c.key, c.value, path), c.saved) << c.what;
+        EXPECT_EQ(bytes(), c.after) << c.what;
+        if (c.saved)
+            EXPECT_EQ(modINI::ReadINI(c.section, c.key, path), c.value) << c.what;
+        else
+            EXPECT_TRUE(modINI::LastWriteError().contains("254")) << c.what;
+    }
+}
+
+TEST_F(IniFile, twoWritersAtOnceLoseNoKey)
+{
+    constexpr int perWriter = 150;
+    const auto writer = [this](char name, int* saved) {
+        for (int i = 0; i < perWriter; ++i)
+            *saved += modINI::WriteINI("SETTINGS", QString("%1%2").arg(name).arg(i), QString::number(i), path);
+    };
+    int savedA = 0, savedB = 0;
+    std::thread a(writer, 'A', &savedA), b(writer, 'B', &savedB);
+    a.join();
+    b.join();
+    EXPECT_EQ(savedA + savedB, 2 * perWriter);
+    int lost = 0;
+    for (const char name : {'A', 'B'})
+        for (int i = 0; i < perWriter; ++i)
+            lost += read(QString("%1%2").arg(name).arg(i)) != QString::number(i);
+    EXPECT_EQ(lost, 0);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"corvane.ini"});
 }

@@ -1,9 +1,12 @@
 #include "cacls/AccountLookup.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <grp.h>
 #include <pwd.h>
+#include <sys/utsname.h>
 #include <type_traits>
 #include <unistd.h>
 #include <vector>
@@ -44,15 +47,47 @@ template <class Entry, class Fn> LookupStatus lookupEntry(Fn fn, const std::stri
     }
 }
 
-std::vector<std::string> candidates(const std::string& name)
+struct QualifiedName {
+    std::string domain; // empty for a bare name
+    std::string bare;
+};
+
+QualifiedName splitName(const std::string& name)
 {
-    std::vector<std::string> forms{name};
     const auto backslash = name.rfind('\\');
     if (backslash != std::string::npos && backslash + 1 < name.size())
-        forms.push_back(name.substr(backslash + 1));
+        return {name.substr(0, backslash), name.substr(backslash + 1)};
     const auto at = name.find('@');
-    if (backslash == std::string::npos && at != std::string::npos && at > 0)
-        forms.push_back(name.substr(0, at));
+    if (backslash == std::string::npos && at != std::string::npos && at > 0 && at + 1 < name.size())
+        return {name.substr(at + 1), name.substr(0, at)};
+    return {{}, name};
+}
+
+bool sameText(const std::string& a, const std::string& b)
+{
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
+               return std::tolower(x) == std::tolower(y);
+           });
+}
+
+// "." or the host's own name (short or full), as Windows names local accounts.
+bool isThisMachine(const std::string& domain)
+{
+    if (domain == ".")
+        return true;
+    // uname's node name is what gethostname(2) gives; NSS test wrappers leave uname alone.
+    utsname names{};
+    if (uname(&names) != 0)
+        return false;
+    const std::string full = names.nodename;
+    return sameText(domain, full) || sameText(domain, full.substr(0, full.find('.')));
+}
+
+std::vector<std::string> candidates(const QualifiedName& name, const std::string& given)
+{
+    std::vector<std::string> forms{given};
+    if (!name.domain.empty() && isThisMachine(name.domain))
+        forms.push_back(name.bare);
     return forms;
 }
 
@@ -67,7 +102,8 @@ LookupResult lookupAccount(const std::string& name)
 {
     LookupResult result;
     result.account.given = name;
-    for (const std::string& form : candidates(name)) {
+    const QualifiedName qualified = splitName(name);
+    for (const std::string& form : candidates(qualified, name)) {
         id_t id = 0;
         LookupStatus status = lookupEntry<passwd>(getpwnam_r, form, id, result.detail);
         AccountKind kind = AccountKind::User;
@@ -88,6 +124,8 @@ LookupResult lookupAccount(const std::string& name)
         }
     }
     result.status = LookupStatus::Unknown;
+    if (!qualified.domain.empty() && !isThisMachine(qualified.domain))
+        result.domain = qualified.domain;
     return result;
 }
 

@@ -5,7 +5,9 @@
 
 // Resolves an account name through NSS (files, winbind, sssd ...) the way the
 // system tool does on Windows: a user first, then a group. "DOMAIN\name" and
-// "name@realm" are tried as given, then as the bare name.
+// "name@realm" must resolve as given (winbind and sssd know such names); only
+// when the qualifier names this machine ("HOST\name", ".\name") is the bare
+// local name taken. A local "name" never stands in for another domain's account.
 namespace cacls {
 
 enum class AccountKind { User, Group };
@@ -23,6 +25,7 @@ struct LookupResult {
     LookupStatus status = LookupStatus::Unknown;
     Account account;
     std::string detail; // why the lookup itself failed (winbind down, out of memory ...)
+    std::string domain; // an Unknown name's domain when it named one other than this machine
 };
 
 LookupResult lookupAccount(const std::string& name);

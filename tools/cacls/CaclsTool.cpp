@@ -30,6 +30,11 @@ int runLocal(const Request& request, std::ostream& out, std::ostream& err)
             err << "cacls: could not look up account \"" << name << "\": " << found.detail << "\n";
             return ExitFailed;
         }
+        if (found.status == LookupStatus::Unknown && !found.domain.empty()) {
+            err << "cacls: unknown account \"" << name << "\": this system knows no such user or group in the domain \""
+                << found.domain << "\" (a local account of the same name is never used in its place)\n";
+            return ExitFailed;
+        }
         if (found.status == LookupStatus::Unknown) {
             err << "cacls: unknown account \"" << name << "\": no such user or group\n";
             return ExitFailed;
@@ -59,6 +64,10 @@ int runLocal(const Request& request, std::ostream& out, std::ostream& err)
         << " folders and " << report.files << " files (" << report.changed << " changed";
     if (report.linksSkipped > 0)
         out << ", " << report.linksSkipped << (report.linksSkipped == 1 ? " symbolic link" : " symbolic links")
+            << " left alone";
+    if (report.specialsSkipped > 0)
+        out << ", " << report.specialsSkipped
+            << (report.specialsSkipped == 1 ? " device, pipe or socket" : " devices, pipes or sockets")
             << " left alone";
     out << ").\n";
     return ExitOk;

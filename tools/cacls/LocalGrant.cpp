@@ -121,8 +121,12 @@ private:
             ++m_report.linksSkipped;
             return;
         }
-        if (!S_ISDIR(st.st_mode)) {
+        if (S_ISREG(st.st_mode)) {
             apply(fd.get(), st, path);
+            return;
+        }
+        if (!S_ISDIR(st.st_mode)) {
+            ++m_report.specialsSkipped;
             return;
         }
         // Listing needs a readable descriptor; O_NOFOLLOW again in case the name changed meanwhile.
@@ -177,8 +181,13 @@ LocalReport grantLocal(const std::string& folder, const std::vector<AclGrant>& g
         report.failures.push_back(folder + ": is a symbolic link; give the folder it points to");
         return report;
     }
-    if (!S_ISDIR(st.st_mode)) {
+    if (S_ISREG(st.st_mode)) {
         report.stopped = !walker.apply(fd.get(), st, path);
+        return report;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        report.stopped = true;
+        report.failures.push_back(folder + ": is a device, pipe or socket, not a folder or a file");
         return report;
     }
     UniqueFd dirFd(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
