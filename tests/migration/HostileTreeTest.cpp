@@ -398,6 +398,16 @@ QStringList treeState(const TempTree& t, const QString& rel)
     return out;
 }
 
+// Starts the command on a terminal, merges every folder, and returns once the
+// run waits at the question about its one colliding file.
+void holdAtTheLastQuestion(CliOnTerminal& cli, const QStringList& args)
+{
+    ASSERT_TRUE(cli.start(args));
+    ASSERT_TRUE(cli.waitFor("Merge")) << cli.err().toStdString();
+    cli.answer("a\n");
+    ASSERT_TRUE(cli.waitFor("Replace")) << cli.err().toStdString();
+}
+
 } // namespace
 
 TEST(HostileTree, aRunKilledMidwayThenRunAgainLeavesTheTreeOfAnUnbrokenRun)
@@ -406,10 +416,7 @@ TEST(HostileTree, aRunKilledMidwayThenRunAgainLeavesTheTreeOfAnUnbrokenRun)
     makeHomes(t, "D");
     {
         CliOnTerminal cli;
-        ASSERT_TRUE(cli.start({"copy", "--workers", "1", t.path("S"), t.path("D")}));
-        ASSERT_TRUE(cli.waitFor("Merge")) << cli.err().toStdString();
-        cli.answer("a\n"); // merge every folder; the one colliding file is asked about last
-        ASSERT_TRUE(cli.waitFor("Replace")) << cli.err().toStdString();
+        ASSERT_NO_FATAL_FAILURE(holdAtTheLastQuestion(cli, {"copy", "--workers", "1", t.path("S"), t.path("D")}));
         cli.signal(SIGKILL);
         cli.process().waitForFinished(10000);
     }
@@ -433,10 +440,7 @@ TEST(HostileTree, sigtermEndsARunThatWaitsForAnAnswer)
     TempTree t;
     makeHomes(t, "D");
     CliOnTerminal cli;
-    ASSERT_TRUE(cli.start({"move", "--workers", "1", t.path("S"), t.path("D")}));
-    ASSERT_TRUE(cli.waitFor("Merge")) << cli.err().toStdString();
-    cli.answer("a\n");
-    ASSERT_TRUE(cli.waitFor("Replace")) << cli.err().toStdString();
+    ASSERT_NO_FATAL_FAILURE(holdAtTheLastQuestion(cli, {"move", "--workers", "1", t.path("S"), t.path("D")}));
     QElapsedTimer clock;
     clock.start();
     cli.signal(SIGTERM);
