@@ -530,24 +530,23 @@ int openSource(int dirFd, const char* name, int flags)
 
 int listEntries(int dirFd, DirEntries& entries)
 {
-    UniqueFd copy(::dup(dirFd));
-    DIR* dir = copy.valid() ? ::fdopendir(copy.get()) : nullptr;
-    if (!dir)
-        return errno;
-    (void)copy.release();
+    // getdents64 on the folder's own descriptor: no stream to set up per folder.
+    alignas(dirent64) thread_local char buffer[64 * 1024];
     for (;;) {
-        errno = 0; // readdir tells the end from a failure only by errno
-        const dirent* ent = ::readdir(dir);
-        if (!ent)
-            break;
-        const char* n = ent->d_name;
-        if (n[0] == '.' && (n[1] == 0 || (n[1] == '.' && n[2] == 0)))
-            continue;
-        entries.emplace_back(QByteArray(n), ent->d_type);
+        const ssize_t n = ::getdents64(dirFd, buffer, sizeof buffer);
+        if (n < 0)
+            return errno;
+        if (n == 0)
+            return 0;
+        for (ssize_t at = 0; at < n;) {
+            const auto* ent = reinterpret_cast<const dirent64*>(buffer + at);
+            at += ent->d_reclen;
+            const char* name = ent->d_name;
+            if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
+                continue;
+            entries.emplace_back(QByteArray(name), ent->d_type);
+        }
     }
-    const int e = errno;
-    ::closedir(dir);
-    return e;
 }
 
 } // namespace fileop

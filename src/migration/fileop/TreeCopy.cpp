@@ -24,6 +24,7 @@ constexpr int kDefaultWorkers = 8;
 // Files listed but not yet taken by a worker: the walk waits beyond this, so a
 // copy of millions of files holds a bounded queue, not a record of each file.
 constexpr size_t kMaxPendingJobs = 1 << 16;
+constexpr size_t kMaxBatch = 32;
 
 Stamp stampOf(const struct stat& st)
 {
@@ -81,6 +82,7 @@ int TreeCopy::run()
 {
     raiseFileLimit();
     const int count = m_request.workers > 0 ? m_request.workers : kDefaultWorkers;
+    m_workerCount = static_cast<size_t>(count);
     m_fdBudget = fileBudget(count);
     m_progress.counting = true;
     std::vector<std::thread> workers;
@@ -135,7 +137,9 @@ bool TreeCopy::walk()
         return false;
     }
     if (!S_ISDIR(st.st_mode)) {
-        registerTargetFs(top->dst.get());
+        struct stat parent {};
+        if (::fstat(top->dst.get(), &parent) == 0)
+            registerTargetFs(top->dst.get(), ".", identityOf(parent));
         std::lock_guard lock(m_queueMutex);
         FileJob& job = *m_jobs.emplace_back(
             std::make_unique<FileJob>(top, baseName(m_paths.source), st.st_mode & S_IFMT, st.st_size));
@@ -161,10 +165,11 @@ bool TreeCopy::walk()
 DirNode* TreeCopy::addDir(DirNode& parent, const QByteArray& srcName, const QByteArray& dstName, bool top)
 {
     Identity srcId;
+    UniqueFd dir;
     for (;;) {
         UniqueFd holder;
         const int pfd = srcFd(&parent, holder);
-        UniqueFd dir(pfd < 0 ? -1 : openSourceDir(pfd, srcName));
+        dir.reset(pfd < 0 ? -1 : openSourceDir(pfd, srcName));
         struct stat st {};
         if (dir.valid() && ::fstat(dir.get(), &st) == 0) {
             srcId = identityOf(st);
@@ -191,6 +196,7 @@ DirNode* TreeCopy::addDir(DirNode& parent, const QByteArray& srcName, const QByt
         return nullptr;
     }
     int attempt = 0;
+    struct stat dt {}; // the target folder as found, when merged into
     while (!m_engine.isCancelled()) {
         if (attempt > 0)
             name = collisionName(dstName, attempt, true);
@@ -200,7 +206,7 @@ DirNode* TreeCopy::addDir(DirNode& parent, const QByteArray& srcName, const QByt
         }
         int e = errno;
         if (e == EEXIST && attempt == 0) {
-            struct stat t {};
+            struct stat& t = dt;
             const bool isDir = ::fstatat(pfd, name.constData(), &t, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(t.st_mode);
             if (isDir) {
                 const Decision d = m_policy.decideFolder(srcPath(&parent, srcName), dstPath(&parent, name), top);
@@ -227,14 +233,15 @@ DirNode* TreeCopy::addDir(DirNode& parent, const QByteArray& srcName, const QByt
     }
     if (m_engine.isCancelled())
         return nullptr;
-    UniqueFd dst(::openat(pfd, name.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    struct stat dt {};
-    if (!dst.valid() || ::fstat(dst.get(), &dt) != 0) {
-        m_policy.recordFileError(dstPath(&parent, name), QStringLiteral("open"), changedOr(errno));
+    // Its identity from here on: every later open of it must find this folder.
+    const bool found = merged || ::fstatat(pfd, name.constData(), &dt, AT_SYMLINK_NOFOLLOW) == 0;
+    if (!found || !S_ISDIR(dt.st_mode)) {
+        m_policy.recordFileError(dstPath(&parent, name), QStringLiteral("open"), found ? kChangedDuringRun : errno);
         return nullptr;
     }
     m_dstIds.insert(identityOf(dt));
-    registerTargetFs(dst.get());
+    if (m_request.operation == FO_MOVE && !m_targetFs.contains(dt.st_dev))
+        registerTargetFs(pfd, name, identityOf(dt));
 
     // The descriptors are opened again when the folder is listed: a wide tree
     // would otherwise hold two for every folder still waiting its turn.
@@ -246,6 +253,11 @@ DirNode* TreeCopy::addDir(DirNode& parent, const QByteArray& srcName, const QByt
     node->dstId = identityOf(dt);
     node->created = created;
     node->merged = merged;
+    // While descriptors are plenty, the source folder stays open for its listing.
+    if (m_openDirFds < m_fdBudget / 2) {
+        node->src = std::move(dir);
+        m_openDirFds++;
+    }
     return m_dirs.emplace_back(std::move(node)).get();
 }
 
@@ -253,23 +265,27 @@ bool TreeCopy::openDir(DirNode& node)
 {
     UniqueFd sh;
     UniqueFd dh;
-    const int sfd = srcFd(node.parent, sh);
-    if (sfd < 0) {
-        m_policy.recordFileError(srcPath(&node), QStringLiteral("read"), errno);
-        return false;
-    }
-    if (const int e = openChecked(sfd, node, true, O_RDONLY, node.src)) {
-        m_policy.recordFileError(srcPath(&node), QStringLiteral("read"), e);
-        return false;
+    if (!node.src.valid()) {
+        const int sfd = srcFd(node.parent, sh);
+        if (sfd < 0) {
+            m_policy.recordFileError(srcPath(&node), QStringLiteral("read"), errno);
+            return false;
+        }
+        if (const int e = openChecked(sfd, node, true, O_RDONLY, node.src)) {
+            m_policy.recordFileError(srcPath(&node), QStringLiteral("read"), e);
+            return false;
+        }
+        m_openDirFds++;
     }
     const int dfd = dstFd(node.parent, dh);
     const int e = dfd < 0 ? errno : openChecked(dfd, node, false, O_PATH, node.dst);
     if (e != 0) {
         m_policy.recordFileError(dstPath(&node), QStringLiteral("open"), e);
         node.src.reset();
+        m_openDirFds--;
         return false;
     }
-    m_openDirFds += 2;
+    m_openDirFds++;
     return true;
 }
 
@@ -286,10 +302,11 @@ void TreeCopy::closeFinishedDirs(size_t listing)
             m_progress.maybeReport();
             continue;
         }
-        if (oldest.src.valid()) {
-            oldest.src.reset();
-            oldest.dst.reset();
-            m_openDirFds -= 2;
+        for (UniqueFd* fd : {&oldest.src, &oldest.dst}) {
+            if (fd->valid()) {
+                fd->reset();
+                m_openDirFds--;
+            }
         }
         ++m_closeFrom;
     }
@@ -333,13 +350,18 @@ void TreeCopy::listDir(DirNode& node)
     }
     if (!files.empty()) {
         node.holds += static_cast<int>(files.size());
+        bool wasEmpty = false;
         {
             std::lock_guard lock(m_queueMutex);
+            wasEmpty = m_nextJob == m_jobs.size();
             for (const auto& [name, mode] : files)
                 m_jobs.emplace_back(std::make_unique<FileJob>(&node, name, mode, S_ISREG(mode) ? -1 : 0));
         }
         m_progress.filesTotal += static_cast<qint64>(files.size());
-        m_queueCv.notify_all();
+        // Only an empty queue has workers waiting on it; one is woken, and it
+        // wakes the next if it leaves work behind.
+        if (wasEmpty)
+            m_queueCv.notify_one();
         waitForRoomInQueue();
     }
     node.holds--;
@@ -407,23 +429,39 @@ void TreeCopy::countSize(FileJob& job, qint64 size)
         m_progress.bytesTotal += size;
 }
 
+// Each worker takes a few files at a time, a fair share of what waits: one
+// lock per file would have eight workers queue on it in a second pass, where
+// most files take two stats.
 void TreeCopy::workLoop()
 {
+    std::vector<FileJob*> batch;
+    batch.reserve(kMaxBatch);
     for (;;) {
-        FileJob* job = nullptr;
+        batch.clear();
+        bool more = false;
         {
             std::unique_lock lock(m_queueMutex);
             m_queueCv.wait(lock, [this] { return m_nextJob < m_jobs.size() || m_walkDone; });
-            if (m_nextJob < m_jobs.size() && !m_engine.isCancelled())
-                job = m_jobs[m_nextJob++].get();
+            if (!m_engine.isCancelled()) {
+                const size_t waiting = m_jobs.size() - m_nextJob;
+                const size_t take =
+                    std::min<size_t>(waiting, std::clamp<size_t>(waiting / (2 * m_workerCount), 1, kMaxBatch));
+                for (size_t i = 0; i < take; ++i)
+                    batch.push_back(m_jobs[m_nextJob++].get());
+                more = m_nextJob < m_jobs.size();
+            }
         }
-        if (!job)
+        if (more)
+            m_queueCv.notify_one(); // work left for another worker
+        if (batch.empty())
             break;
-        m_currentJob.store(job);
-        if (copyJob(*job))
-            m_progress.filesDone++;
-        job->dir->holds--; // the last use of the folder's descriptors by this worker
-        job->settled.store(true, std::memory_order_release);
+        for (FileJob* job : batch) {
+            m_currentJob.store(job);
+            if (!m_engine.isCancelled() && copyJob(*job))
+                m_progress.filesDone++;
+            job->dir->holds--; // the last use of the folder's descriptors by this worker
+            job->settled.store(true, std::memory_order_release);
+        }
     }
     {
         std::lock_guard lock(m_queueMutex);
@@ -587,18 +625,20 @@ void TreeCopy::finishDirs()
         UniqueFd src;
         UniqueFd dst;
         const int sfd = srcFd(node.parent, sh);
-        int e = sfd < 0 ? errno : openChecked(sfd, node, true, O_RDONLY, src);
-        if (e == 0) {
-            const int dfd = dstFd(node.parent, dh);
-            e = dfd < 0 ? errno : openChecked(dfd, node, false, O_RDONLY, dst);
-        }
+        const int dfd = sfd < 0 ? -1 : dstFd(node.parent, dh);
         struct stat st {};
         struct stat dt {};
-        if (e == 0 && (::fstat(src.get(), &st) != 0 || ::fstat(dst.get(), &dt) != 0))
-            e = errno;
-        // A second pass leaves the folders it finds as they should be alone.
-        if (e == 0 && !node.created && attributesUnchanged(st, dt))
+        // A second pass leaves the folders it finds as they should be alone,
+        // seen from two stats; anything else is opened and checked first.
+        if (!node.created && dfd >= 0 && ::fstatat(sfd, node.srcName.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            ::fstatat(dfd, node.dstName.constData(), &dt, AT_SYMLINK_NOFOLLOW) == 0 && identityOf(st) == node.srcId &&
+            identityOf(dt) == node.dstId && attributesUnchanged(st, dt))
             continue;
+        int e = sfd < 0 || dfd < 0 ? errno : openChecked(sfd, node, true, O_RDONLY, src);
+        if (e == 0)
+            e = openChecked(dfd, node, false, O_RDONLY, dst);
+        if (e == 0 && ::fstat(src.get(), &st) != 0)
+            e = errno;
         if (e == 0)
             e = copyMetadata(src.get(), dst.get(), st);
         if (e != 0)
@@ -668,15 +708,16 @@ int TreeCopy::deleteSources()
     return Success;
 }
 
-void TreeCopy::registerTargetFs(int dstFd)
+// One readable descriptor of each file system a move writes to, for its syncfs
+// (which refuses O_PATH descriptors); folder name in parentFd, if still id.
+void TreeCopy::registerTargetFs(int parentFd, const QByteArray& name, const Identity& id)
 {
-    struct stat st {};
-    if (m_request.operation != FO_MOVE || ::fstat(dstFd, &st) != 0 || m_targetFs.contains(st.st_dev))
+    if (m_request.operation != FO_MOVE || m_targetFs.contains(id.dev))
         return;
-    // syncfs wants a descriptor opened for reading; O_PATH ones are refused.
-    UniqueFd fd(::openat(dstFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd.valid())
-        m_targetFs.emplace(st.st_dev, std::move(fd));
+    UniqueFd fd(::openat(parentFd, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat st {};
+    if (fd.valid() && ::fstat(fd.get(), &st) == 0 && identityOf(st) == id)
+        m_targetFs.emplace(id.dev, std::move(fd));
 }
 
 void TreeCopy::markKeep(DirNode* dir)

@@ -108,7 +108,7 @@ private:
     void countSize(FileJob& job, qint64 size);
     void finishDirs();
     int deleteSources();
-    void registerTargetFs(int dstFd);
+    void registerTargetFs(int parentFd, const QByteArray& name, const Identity& id);
     static void markKeep(DirNode* dir);
 
     QString srcPath(const DirNode* dir, const QByteArray& name = {}) const;
@@ -146,6 +146,7 @@ private:
     size_t m_nextJob = 0;     // index into m_jobs; guarded by m_queueMutex
     bool m_walkDone = false;  // guarded by m_queueMutex
     int m_workersRunning = 0; // guarded by m_queueMutex
+    size_t m_workerCount = 1;
     std::mutex m_queueMutex;
     std::condition_variable m_queueCv;
     std::condition_variable m_workersDoneCv;
