@@ -230,8 +230,8 @@ void frmLDAPUpdate::RecurseOUs(DirectorySession& session, const QString& contain
     DirectoryError err;
     const QList<DirectoryChild> children = EnumerateOUs(session, container, err);
     if (err) {
-        modMain::WriteLog(QStringLiteral("RecurseOUs - Error: %1 - %2").arg(err.code).arg(err.text),
-                          QStringLiteral("error"));
+        showLogFailure(modMain::WriteLog(QStringLiteral("RecurseOUs - Error: %1 - %2").arg(err.code).arg(err.text),
+                                         QStringLiteral("error")));
         MsgBox(QStringLiteral("An error has occured, please check the error log for more detailed information"),
                vbOKOnly | vbCritical, modMain::AppCaption());
         return;
@@ -435,8 +435,8 @@ void frmLDAPUpdate::modUsers(const QString& dn, bool deep, const QString& userCa
     settings.fixPermissions = FixPermissions == 1;
     if (settings.userPath.isEmpty()) {
         ++m_errors;
-        modMain::WriteLog(dn + QStringLiteral(" Update Failed: the User Folder Path setting is empty"),
-                          HomePathUpdate::LogNameNow());
+        showLogFailure(modMain::WriteLog(dn + QStringLiteral(" Update Failed: the User Folder Path setting is empty"),
+                                         HomePathUpdate::LogNameNow()));
         return;
     }
     if (!m_job || m_job->currentPlan().ou != dn || m_job->currentPlan().deep != deep) {
@@ -445,7 +445,8 @@ void frmLDAPUpdate::modUsers(const QString& dn, bool deep, const QString& userCa
         DirectoryError err;
         if (!m_job->plan(dn, deep, settings.userPath, err)) {
             ++m_errors;
-            modMain::WriteLog(dn + QStringLiteral(" Update Failed: ") + err.text, HomePathUpdate::LogNameNow());
+            showLogFailure(
+                modMain::WriteLog(dn + QStringLiteral(" Update Failed: ") + err.text, HomePathUpdate::LogNameNow()));
             return;
         }
     }
@@ -460,6 +461,13 @@ void frmLDAPUpdate::modUsers(const QString& dn, bool deep, const QString& userCa
     m_job->start();
     loop.exec();
     m_errors += m_job->errors();
+    showLogFailure(m_job->logFailure()); // one box for the run, however many lines were lost
+}
+
+void frmLDAPUpdate::showLogFailure(const modMain::LogResult& written)
+{
+    if (!written.ok())
+        MsgBox(written.message(), vbOKOnly);
 }
 
 void frmLDAPUpdate::userDone(int done, int total, const QString& name, const QString& userCaption)

@@ -106,6 +106,8 @@ private:
     void showStep(QGroupBox* step);
     QTreeWidgetItem* addNode(QTreeWidgetItem* parent, const QString& key, const QString& text);
     void modUsers(const QString& dn, bool deep, const QString& userCaption);
+    // The log writer shows nothing itself: a failed line is reported here, once per occasion.
+    static void showLogFailure(const modMain::LogResult& written);
     void userDone(int done, int total, const QString& name, const QString& userCaption);
     std::unique_ptr<DirectorySession> openSession(DirectoryError& err) const;
     HomePathUpdateJob::DirectoryOpener directoryOpener() const;

@@ -104,6 +104,9 @@ void showProgress(HomePathUpdateJob& job)
 
 int summary(const HomePathUpdateJob& job, const char* verb)
 {
+    if (!job.logFailure().ok())
+        std::fprintf(stderr, "corvane-homedirs: the log could not be written: %s\n",
+                     qPrintable(job.logFailure().message()));
     const int total = int(job.currentPlan().accounts.size());
     std::fprintf(
         stderr, "%d of %d accounts %s, %d failures; log: %s\nundo file: %s\n", total - qMin(total, job.errors()), total,
