@@ -278,7 +278,7 @@ TEST_F(Wizard, oneLevelRunUpdatesExactlyTheOusUsersGrantsOverSmbAndLogsEachFailu
         undoRows << "\"CN=User " + sam + "," + ou + "\"," + sam + ",," + path + sam + "\r\n";
     }
     EXPECT_EQ(logLines(), lines);
-    // Named afresh for every line, so a run that crosses midnight goes on in the next day's log.
+    // The day's log name carries day and month without leading zeros.
     EXPECT_EQ(HomePathUpdate::LogName(QDate(2027, 1, 1)) + HomePathUpdate::LogName(QDate(2026, 12, 31)),
               "LDAP_1_1_2027LDAP_31_12_2026");
     EXPECT_EQ(form->lblPROGRESS->text(),
