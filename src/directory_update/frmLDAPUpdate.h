@@ -116,6 +116,6 @@ private:
     bool m_finishing = false; // cmdFinish lets the window close
     bool m_loadingTree = false;
     int m_errors = 0;
-    int m_pageSize = DirectorySession::defaultPageSize;
+    int m_pageSize = DirectorySession::kDefaultPageSize;
     std::unique_ptr<HomePathUpdateJob> m_job; // the plan of step 2, run by Confirm
 };
