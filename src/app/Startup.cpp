@@ -14,14 +14,9 @@ InstanceLock& instanceLock()
 }
 } // namespace
 
-bool InitControlLibrary()
-{
-    return true;
-}
-
 void Main()
 {
-    InitControlLibrary();
+    // Qt's widgets need no control library prepared first: the single-instance check comes first.
     if (instanceLock().tryAcquire(ApplicationFolder()) == InstanceLock::Result::HeldElsewhere) {
         MsgBox(QStringLiteral("Corvane is already running"), vbOKOnly, CaptionWithoutBeta());
         return;

@@ -3,9 +3,6 @@
 // The program's start: the parts of the main module that need the forms.
 namespace modMain {
 
-// Nothing to register with Qt; kept so start-up reads as it always has.
-bool InitControlLibrary();
-
 // Refuses a second running copy (a box, then nothing), otherwise shows the
 // splash and composes AppCaption. Returns at once; the forms keep the program alive.
 void Main();

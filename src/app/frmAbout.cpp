@@ -10,7 +10,6 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
-#include <QScreen>
 #include <QUrl>
 
 using namespace FormKit;
@@ -22,15 +21,6 @@ QLabel* heading(QWidget* parent, const QString& name, const QRect& px, const QSt
     QLabel* l = makeLabel(parent, name, px, caption, 12);
     setHighlightColour(l);
     return l;
-}
-
-// The stand-in fonts run a pixel or two wider than the originals: a caption may
-// reach past its box (labels are transparent) rather than lose its last letter.
-void fitCaption(QLabel* label)
-{
-    const int ink = label->fontMetrics().tightBoundingRect(label->text()).right() + 1;
-    if (ink >= label->width())
-        label->resize(ink + 1, label->height());
 }
 
 QString hostOf(const char* site)
@@ -50,11 +40,6 @@ frmAbout::frmAbout(QWidget* parent)
     setWhiteBackground(this);
     createControls();
     Form_Load();
-}
-
-QString frmAbout::FooterText()
-{
-    return QStringLiteral("\"Corvane is an open-source project of the Brindle community\"");
 }
 
 void frmAbout::createControls()
@@ -92,11 +77,8 @@ void frmAbout::createControls()
     setTabOrder(cmdBrindleProjects, cmdBrindleForums);
     setTabOrder(cmdBrindleForums, cmdUpdate);
 
-    lblFooter = makeLabel(this, QStringLiteral("lblFooter"), twRect(1080, 6120, 5340, 240), FooterText(), 9.75);
-    setGreyText(lblFooter);
-
-    for (QLabel* label : findChildren<QLabel*>())
-        fitCaption(label);
+    lblFooter = makeFooter(this, twRect(1080, 6120, 5340, 240));
+    fitLabels(this);
 
     connect(cmdTarnwellSite, &QPushButton::clicked, this, &frmAbout::cmdTarnwellSite_Click);
     connect(cmdBrindleProjects, &QPushButton::clicked, this, &frmAbout::cmdBrindleProjects_Click);
@@ -106,7 +88,7 @@ void frmAbout::createControls()
 
 void frmAbout::Form_Load()
 {
-    setWindowTitle(modMain::AppCaption());
+    setCaption(this);
 }
 
 void frmAbout::cmdBrindleForums_Click()
@@ -135,8 +117,7 @@ void frmAbout::showEvent(QShowEvent* event)
 {
     if (!m_centred && !parentWidget()) {
         m_centred = true;
-        if (const QScreen* screen = this->screen())
-            move(screen->availableGeometry().center() - rect().center());
+        centreOnScreen(this);
     }
     QWidget::showEvent(event);
 }

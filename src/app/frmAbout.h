@@ -13,9 +13,6 @@ class frmAbout : public QWidget {
 public:
     explicit frmAbout(QWidget* parent = nullptr);
 
-    // The footer line the main menu carries too.
-    static QString FooterText();
-
     QLabel* Image1 = nullptr;
     QLabel* Label1 = nullptr;
     QLabel* lblTitle2 = nullptr;

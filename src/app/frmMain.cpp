@@ -1,10 +1,8 @@
 #include "frmMain.h"
 
 #include "app/AppResources.h"
-#include "app/LabelFit.h"
 #include "app/PictureButton.h"
 #include "app/ToolForms.h"
-#include "app/frmAbout.h"
 #include "common/FormKit.h"
 #include "common/MsgBox.h"
 #include "common/modMain.h"
@@ -15,7 +13,6 @@
 #include <QIcon>
 #include <QLabel>
 #include <QPointer>
-#include <QScreen>
 #include <QSessionManager>
 
 using namespace FormKit;
@@ -80,7 +77,7 @@ frmMain::frmMain()
     setObjectName(QStringLiteral("frmMain"));
     setAttribute(Qt::WA_DeleteOnClose);
     createControls();
-    LabelFit::fitLabels(this);
+    fitLabels(this);
     // Logging off or shutting down closes the menu without the question.
     connect(qApp, &QGuiApplication::commitDataRequest, this, [this] { m_sessionEnding = true; });
     Form_Load();
@@ -114,9 +111,7 @@ void frmMain::createControls()
                                  QStringLiteral(":/images/about.png"), "Click here to find out more.");
     lblAbout = makeLabel(this, QStringLiteral("lblAbout"), twRect(3000, 6600, 2970, 225),
                          "About Corvane - File Migration Tool", 9);
-    lblFooter =
-        makeLabel(this, QStringLiteral("lblFooter"), twRect(1080, 8040, 5340, 240), frmAbout::FooterText(), 9.75);
-    setGreyText(lblFooter);
+    lblFooter = makeFooter(this, twRect(1080, 8040, 5340, 240));
 
     // The tools open with the mouse only.
     for (QWidget* w : findChildren<QWidget*>())
@@ -130,46 +125,39 @@ void frmMain::createControls()
 
 void frmMain::Form_Load()
 {
-    setWindowTitle(modMain::AppCaption());
+    setCaption(this);
 }
 
 void frmMain::imgSettings_Click()
 {
     hide();
-    openTool([] { return new frmSetup; }, QString());
+    openTool([] { return new frmSetup; });
 }
 
 void frmMain::imgMigrate_Click()
 {
     hide();
-    openTool(toolFactories().migrate, QStringLiteral("The file migration"));
+    openTool(toolFactories().migrate);
 }
 
 void frmMain::imgUpdateAD_Click()
 {
     // The wizard loads (and reads the directory) while the menu is still up;
     // the menu hides only once the wizard is ready to show.
-    openTool(toolFactories().ldapUpdate, QStringLiteral("The Active Directory update"), true);
+    openTool(toolFactories().ldapUpdate, true);
 }
 
 void frmMain::imgAbout_Click()
 {
     hide();
-    openTool(toolFactories().about, QStringLiteral("The About box"));
+    openTool(toolFactories().about);
 }
 
-void frmMain::openTool(const std::function<QWidget*()>& factory, const QString& toolName, bool hideAfterLoad)
+void frmMain::openTool(const std::function<QWidget*()>& factory, bool hideAfterLoad)
 {
     const int requestsBefore = g_menuRequests;
-    QPointer<QWidget> tool(factory ? factory() : nullptr);
-    if (!tool) {
-        // Not in this build: the operator must never be left without a window.
-        show();
-        MsgBox(toolName + QStringLiteral(" is not available in this version of Corvane."), vbOKOnly | vbInformation,
-               modMain::AppCaption());
-        return;
-    }
-    if (g_menuRequests != requestsBefore) {
+    QPointer<QWidget> tool(factory());
+    if (!tool || g_menuRequests != requestsBefore) {
         // The tool closed itself while loading and has brought the menu back.
         show();
         return;
@@ -216,8 +204,7 @@ void frmMain::showEvent(QShowEvent* event)
 {
     if (!m_centred) {
         m_centred = true;
-        if (const QScreen* screen = QGuiApplication::primaryScreen())
-            move(screen->availableGeometry().center() - rect().center());
+        centreOnScreen(this);
     }
     QWidget::showEvent(event);
 }

@@ -54,7 +54,7 @@ private:
     void imgMigrate_Click();
     void imgUpdateAD_Click();
     void imgAbout_Click();
-    void openTool(const std::function<QWidget*()>& factory, const QString& toolName, bool hideAfterLoad = false);
+    void openTool(const std::function<QWidget*()>& factory, bool hideAfterLoad = false);
     void unloadOtherForms();
 
     bool m_exiting = false;

@@ -1,14 +1,11 @@
 #include "frmSplash.h"
 
 #include "app/AppResources.h"
-#include "app/LabelFit.h"
 #include "common/FormKit.h"
 #include "common/modMain.h"
 
-#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QScreen>
 #include <QTimer>
 
 using namespace FormKit;
@@ -21,7 +18,7 @@ frmSplash::frmSplash(QWidget* parent)
     setAttribute(Qt::WA_DeleteOnClose);
     createControls();
     Form_Load();
-    LabelFit::fitLabels(this);
+    fitLabels(this);
 }
 
 void frmSplash::createControls()
@@ -80,8 +77,7 @@ void frmSplash::handOver()
 
 void frmSplash::showEvent(QShowEvent* event)
 {
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    centreOnScreen(this);
     QWidget::showEvent(event);
     activateWindow();
     setFocus();

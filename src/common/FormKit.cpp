@@ -1,5 +1,7 @@
 #include "FormKit.h"
 
+#include "modMain.h"
+
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -7,6 +9,7 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 
 namespace FormKit {
 
@@ -111,6 +114,50 @@ std::tuple<QLabel*, QLabel*, QLabel*> makeTitleBlock(QWidget* parent, int left, 
     QLabel* subtitle = makeLabel(parent, QStringLiteral("lblTitle2"), twRect(left + 1200, top + 600, 4515, 225),
                                  QStringLiteral("including fix permissions and fast migration technology."), 9);
     return {logo, title, subtitle};
+}
+
+QString footerText()
+{
+    return QStringLiteral("\"Corvane is an open-source project of the Brindle community\"");
+}
+
+QLabel* makeFooter(QWidget* parent, const QRect& px, const QString& text)
+{
+    QLabel* footer = makeLabel(parent, QStringLiteral("lblFooter"), px, text, 9.75);
+    setGreyText(footer);
+    return footer;
+}
+
+void setCaption(QWidget* form)
+{
+    form->setWindowTitle(modMain::AppCaption());
+}
+
+void centreOnScreen(QWidget* form)
+{
+    if (const QScreen* screen = form->screen())
+        form->move(screen->availableGeometry().center() - form->rect().center());
+}
+
+void fitLabels(QWidget* form)
+{
+    for (QLabel* l : form->findChildren<QLabel*>()) {
+        if (l->text().isEmpty())
+            continue; // pictures
+        QRect g = l->geometry();
+        if (l->wordWrap()) {
+            g.setHeight(qMax(g.height(), l->heightForWidth(g.width())));
+        } else {
+            const int need = l->fontMetrics().horizontalAdvance(l->text()) + 2 * l->margin() + 1;
+            if (need <= g.width())
+                continue;
+            if (l->alignment() & Qt::AlignRight)
+                g.setLeft(g.right() + 1 - need);
+            else
+                g.setWidth(need);
+        }
+        l->setGeometry(g);
+    }
 }
 
 void setHighlightColour(QWidget* w)

@@ -55,6 +55,23 @@ QLabel* makePicture(QWidget* parent, const QString& name, const QRect& px, const
 // unless told otherwise) and lblTitle2.
 std::tuple<QLabel*, QLabel*, QLabel*> makeTitleBlock(QWidget* parent, int left, int top, bool highlightTitle = true);
 
+// The community line under most forms ("lblFooter", grey, 9.75 pt): the main
+// menu's text unless a form has its own credit.
+QString footerText();
+QLabel* makeFooter(QWidget* parent, const QRect& px, const QString& text = footerText());
+
+// The window caption of the program's forms: the application caption.
+void setCaption(QWidget* form);
+
+// Moves a top-level form to the middle of its screen (the primary one until it is shown).
+void centreOnScreen(QWidget* form);
+
+// The stand-in for the forms' font runs a little wider than the original, so a
+// caption can need a few more pixels than its box gives it. This grows every
+// label of a form just enough to show its whole text: one-line labels to the
+// right (right-aligned ones to the left), wrapping labels downwards.
+void fitLabels(QWidget* form);
+
 // Colours the forms use: the system highlight and window-text colours, and footer grey.
 void setHighlightColour(QWidget* w);
 void setGreyText(QWidget* w);

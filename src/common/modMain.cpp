@@ -1,6 +1,5 @@
 #include "modMain.h"
 
-#include "MsgBox.h"
 #include "Version.h"
 
 #include <QCoreApplication>
@@ -106,7 +105,12 @@ QString EscapeControls(const QString& text)
     return out;
 }
 
-bool WriteLog(const QString& message, const QString& logName)
+QString LogResult::message() const
+{
+    return QStringLiteral("Error: %1 - %2").arg(code).arg(text);
+}
+
+LogResult WriteLog(const QString& message, const QString& logName)
 {
     const QByteArray path =
         (ApplicationFolder() + QStringLiteral("/logs/") + logName + QStringLiteral(".txt")).toLocal8Bit();
@@ -133,9 +137,8 @@ bool WriteLog(const QString& message, const QString& logName)
             err = errno;
     }
     if (err == 0)
-        return true;
-    MsgBox(QStringLiteral("Error: %1 - %2").arg(err).arg(QString::fromLocal8Bit(std::strerror(err))), vbOKOnly);
-    return false;
+        return {};
+    return {err, qt_error_string(err)}; // strerror is not thread-safe; the update job logs off the GUI thread
 }
 
 QString DailyLogName(const QString& prefix, const QDate& day)

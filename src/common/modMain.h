@@ -28,9 +28,20 @@ QString ApplicationFolder();
 // Tests point the program at a temporary application folder; empty restores the default.
 void SetApplicationFolder(const QString& folder);
 
+// What one WriteLog call could not do: the system's error code and its
+// description, code 0 when the line was written.
+struct LogResult {
+    int code = 0;
+    QString text;
+    bool ok() const { return code == 0; }
+    // "Error: 2 - No such file or directory": what the operator is shown.
+    QString message() const;
+};
+
 // Appends one quoted, time-stamped line to ApplicationFolder()/logs/<logName>.txt.
-// A failure is shown to the operator ("Error: code - text"); false then.
-bool WriteLog(const QString& message, const QString& logName);
+// It shows nothing: the caller decides whether and how often the operator hears
+// of a failure (a run of many lines wants one box, not one per line).
+[[nodiscard]] LogResult WriteLog(const QString& message, const QString& logName);
 // "<prefix>_<d>_<m>_<yyyy>": one log per day and purpose.
 QString DailyLogName(const QString& prefix, const QDate& day);
 // The bytes WriteLog appends for a message at a given moment: the line format in one place.

@@ -35,10 +35,10 @@ using BervalPtr = std::unique_ptr<berval, BervalFree>;
 using ValuesPtr = std::unique_ptr<berval*, ValuesFree>;
 
 // libldap's own fallback when nothing names a server: not a configuration.
-constexpr const char* unconfiguredUri = "ldap://localhost:389/??base";
+constexpr const char* kUnconfiguredUri = "ldap://localhost:389/??base";
 // An unreachable server must fail, not hang; 90 s as a long query may take.
-constexpr int networkTimeoutSeconds = 10;
-constexpr int operationTimeoutSeconds = 90;
+constexpr int kNetworkTimeoutSeconds = 10;
+constexpr int kOperationTimeoutSeconds = 90;
 
 QString fromBerval(const berval* v)
 {
@@ -130,7 +130,7 @@ QString DirectorySession::configuredUri()
         return {};
     LdapString owned(uri);
     const QString text = QString::fromUtf8(uri);
-    return text == QLatin1String(unconfiguredUri) ? QString() : text;
+    return text == QLatin1String(kUnconfiguredUri) ? QString() : text;
 }
 
 DirectorySession::DirectorySession(std::unique_ptr<Impl> impl)
@@ -158,8 +158,8 @@ std::unique_ptr<DirectorySession> DirectorySession::open(DirectoryError& err)
         return nullptr;
     }
     const int version = LDAP_VERSION3;
-    timeval network{networkTimeoutSeconds, 0};
-    timeval operation{operationTimeoutSeconds, 0};
+    timeval network{kNetworkTimeoutSeconds, 0};
+    timeval operation{kOperationTimeoutSeconds, 0};
     // AD answers subtree searches from the domain root with references to other
     // partitions; chasing them would leave for servers found through DNS.
     if ((rc = ldap_set_option(ld.get(), LDAP_OPT_PROTOCOL_VERSION, &version)) != LDAP_OPT_SUCCESS ||

@@ -65,7 +65,7 @@ public:
     // The account filter the count and the update share: user accounts only.
     // objectCategory=person leaves out computers, objectClass=user leaves out contacts.
     static QString userFilter();
-    static constexpr int defaultPageSize = 1000;
+    static constexpr int kDefaultPageSize = 1000;
 
     // Connects and binds. On failure the session is not open and err says why
     // ("no directory configured" when no URI is configured anywhere).
@@ -78,7 +78,7 @@ public:
     static QString configuredUri();
 
     // Page size of every search of this session (RFC 2696 paged results).
-    void setPageSize(int pageSize) { m_pageSize = pageSize > 0 ? pageSize : defaultPageSize; }
+    void setPageSize(int pageSize) { m_pageSize = pageSize > 0 ? pageSize : kDefaultPageSize; }
     int pageSize() const { return m_pageSize; }
     // Round trips (pages) of the last search, for tests of the paging.
     int lastSearchPages() const { return m_lastPages; }
@@ -107,6 +107,6 @@ private:
     struct Impl;
     explicit DirectorySession(std::unique_ptr<Impl> impl);
     std::unique_ptr<Impl> d;
-    int m_pageSize = defaultPageSize;
+    int m_pageSize = kDefaultPageSize;
     int m_lastPages = 0;
 };

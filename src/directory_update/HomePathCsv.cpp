@@ -12,7 +12,7 @@
 namespace HomePathCsv {
 namespace {
 
-const QString undoHeader = QStringLiteral("dn,sAMAccountName,oldHomeDirectory,newHomeDirectory");
+const QString kUndoHeader = QStringLiteral("dn,sAMAccountName,oldHomeDirectory,newHomeDirectory");
 // An undo file holds one short line per account; anything far larger is not one.
 constexpr qint64 maxUndoFileBytes = 64 * 1024 * 1024;
 
@@ -132,8 +132,8 @@ UndoRead ReadUndoFile(const QString& path)
     QList<Record> records;
     if (!parseRecords(QString::fromUtf8(bytes), records, out.error))
         return out;
-    if (records.isEmpty() || records[0].fields.join(u',') != undoHeader) {
-        out.error = QStringLiteral("line 1: not an undo file (the first line must be \"%1\")").arg(undoHeader);
+    if (records.isEmpty() || records[0].fields.join(u',') != kUndoHeader) {
+        out.error = QStringLiteral("line 1: not an undo file (the first line must be \"%1\")").arg(kUndoHeader);
         return out;
     }
     for (qsizetype n = 1; n < records.size(); ++n) {

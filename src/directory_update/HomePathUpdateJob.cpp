@@ -2,7 +2,6 @@
 
 #include "common/modMain.h"
 
-#include <QCoreApplication>
 #include <QDateTime>
 #include <QSet>
 #include <QThread>
@@ -124,13 +123,11 @@ void HomePathUpdateJob::logLine(const QString& message)
         m_log(message);
         return;
     }
-    // WriteLog reports its own failure with a message box: that belongs to the main thread.
-    QCoreApplication* app = QCoreApplication::instance();
-    if (app && QThread::currentThread() != app->thread())
-        QMetaObject::invokeMethod(
-            app, [message] { modMain::WriteLog(message, LogNameNow()); }, Qt::BlockingQueuedConnection);
-    else
-        modMain::WriteLog(message, LogNameNow());
+    // Written from the job's own thread: WriteLog shows nothing, and the run
+    // keeps only its first failure for the caller to report once.
+    const modMain::LogResult written = modMain::WriteLog(message, LogNameNow());
+    if (!written.ok() && m_logFailure.ok())
+        m_logFailure = written;
 }
 
 int HomePathUpdateJob::run()
@@ -138,6 +135,7 @@ int HomePathUpdateJob::run()
     m_running = true;
     m_errors = 0;
     m_undoFile.clear();
+    m_logFailure = {};
     const auto log = [this](const QString& line) {
         logLine(line);
     };

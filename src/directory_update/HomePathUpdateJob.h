@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/modMain.h"
 #include "directory_update/Directory.h"
 #include "directory_update/HomePathUpdate.h"
 
@@ -52,7 +53,7 @@ public:
     // Settings are read when the run starts; the new paths follow the user path.
     void setSettings(const HomePathUpdate::Settings& settings);
     void setWriteMode(HomePathUpdate::WriteMode mode) { m_mode = mode; }
-    // Log lines go here (default: the day's LDAP log, written on the program's main thread).
+    // Log lines go here (default: the day's LDAP log).
     void setLog(std::function<void(const QString&)> log) { m_log = std::move(log); }
 
     // Runs the plan on the calling thread; returns the number of failures
@@ -64,6 +65,8 @@ public:
     // Undo file of the last run ("" when it could not be made).
     QString undoFileName() const { return m_undoFile; }
     int errors() const { return m_errors; }
+    // The first line of the last run that the default log could not write (ok() when all were).
+    modMain::LogResult logFailure() const { return m_logFailure; }
 
 signals:
     // After each account: done of total, and the name the progress shows.
@@ -83,6 +86,7 @@ private:
     std::function<void(const QString&)> m_log;
     std::atomic<bool> m_running{false};
     int m_errors = 0;
+    modMain::LogResult m_logFailure;
     QString m_undoFile;
     QThread* m_thread = nullptr;
 };

@@ -21,8 +21,8 @@
 using namespace FormKit;
 
 namespace {
-constexpr int keyRole = Qt::UserRole;    // the node's key: "root" or the OU's DN
-constexpr int dnRole = Qt::UserRole + 1; // the DN the node stands for
+constexpr int kKeyRole = Qt::UserRole;    // the node's key: "root" or the OU's DN
+constexpr int kDnRole = Qt::UserRole + 1; // the DN the node stands for
 } // namespace
 
 frmLDAPUpdate::frmLDAPUpdate(QWidget* parent)
@@ -123,9 +123,8 @@ void frmLDAPUpdate::createControls()
         makeButton(Picture4, QStringLiteral("cmdFinish"), twRect(60, 60, 1695, 375), QStringLiteral("Finish >>"));
     cmdFinish->setEnabled(false);
 
-    lblFooter = makeLabel(this, QStringLiteral("lblFooter"), twRect(960, 8280, 5340, 240),
-                          QStringLiteral("\"Corvane is an open-source project of the Brindle community\""), 9.75);
-    setGreyText(lblFooter);
+    lblFooter = makeFooter(this, twRect(960, 8280, 5340, 240));
+    fitLabels(this);
 
     connect(chkSubTree, &QCheckBox::clicked, this, &frmLDAPUpdate::chkSubTree_Click);
     connect(chkFixPerms, &QCheckBox::clicked, this, &frmLDAPUpdate::chkFixPerms_Click);
@@ -152,7 +151,7 @@ void frmLDAPUpdate::Form_Load()
     showStep(frmeStep1);
     IncludeSubtree = 1;
     FixPermissions = 1;
-    setWindowTitle(modMain::AppCaption());
+    setCaption(this);
     lblHomePath2->setText(DirectorySettings::Read(QStringLiteral("UserPath")));
     LoadOUTree();
 }
@@ -179,8 +178,8 @@ QTreeWidgetItem* frmLDAPUpdate::addNode(QTreeWidgetItem* parent, const QString& 
 {
     auto* node = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(TreeView1);
     node->setText(0, text);
-    node->setData(0, keyRole, key);
-    node->setData(0, dnRole, key == QLatin1String("root") ? text : key);
+    node->setData(0, kKeyRole, key);
+    node->setData(0, kDnRole, key == QLatin1String("root") ? text : key);
     node->setFlags(node->flags() | Qt::ItemIsUserCheckable);
     node->setCheckState(0, Qt::Unchecked);
     return node;
@@ -189,7 +188,7 @@ QTreeWidgetItem* frmLDAPUpdate::addNode(QTreeWidgetItem* parent, const QString& 
 QTreeWidgetItem* frmLDAPUpdate::nodeByKey(const QString& key) const
 {
     for (QTreeWidgetItemIterator it(TreeView1); *it; ++it)
-        if ((*it)->data(0, keyRole).toString() == key)
+        if ((*it)->data(0, kKeyRole).toString() == key)
             return *it;
     return nullptr;
 }
@@ -230,8 +229,8 @@ void frmLDAPUpdate::RecurseOUs(DirectorySession& session, const QString& contain
     DirectoryError err;
     const QList<DirectoryChild> children = EnumerateOUs(session, container, err);
     if (err) {
-        modMain::WriteLog(QStringLiteral("RecurseOUs - Error: %1 - %2").arg(err.code).arg(err.text),
-                          QStringLiteral("error"));
+        showLogFailure(modMain::WriteLog(QStringLiteral("RecurseOUs - Error: %1 - %2").arg(err.code).arg(err.text),
+                                         QStringLiteral("error")));
         MsgBox(QStringLiteral("An error has occured, please check the error log for more detailed information"),
                vbOKOnly | vbCritical, modMain::AppCaption());
         return;
@@ -267,7 +266,7 @@ void frmLDAPUpdate::TreeView1_NodeCheck(QTreeWidgetItem* node)
     } else if (CheckedNode == node) {
         CheckedNode = nullptr;
     }
-    SelectedOU = node->data(0, dnRole).toString();
+    SelectedOU = node->data(0, kDnRole).toString();
 }
 
 void frmLDAPUpdate::cmdCheckOU_Click()
@@ -435,8 +434,8 @@ void frmLDAPUpdate::modUsers(const QString& dn, bool deep, const QString& userCa
     settings.fixPermissions = FixPermissions == 1;
     if (settings.userPath.isEmpty()) {
         ++m_errors;
-        modMain::WriteLog(dn + QStringLiteral(" Update Failed: the User Folder Path setting is empty"),
-                          HomePathUpdate::LogNameNow());
+        showLogFailure(modMain::WriteLog(dn + QStringLiteral(" Update Failed: the User Folder Path setting is empty"),
+                                         HomePathUpdate::LogNameNow()));
         return;
     }
     if (!m_job || m_job->currentPlan().ou != dn || m_job->currentPlan().deep != deep) {
@@ -445,7 +444,8 @@ void frmLDAPUpdate::modUsers(const QString& dn, bool deep, const QString& userCa
         DirectoryError err;
         if (!m_job->plan(dn, deep, settings.userPath, err)) {
             ++m_errors;
-            modMain::WriteLog(dn + QStringLiteral(" Update Failed: ") + err.text, HomePathUpdate::LogNameNow());
+            showLogFailure(
+                modMain::WriteLog(dn + QStringLiteral(" Update Failed: ") + err.text, HomePathUpdate::LogNameNow()));
             return;
         }
     }
@@ -460,6 +460,13 @@ void frmLDAPUpdate::modUsers(const QString& dn, bool deep, const QString& userCa
     m_job->start();
     loop.exec();
     m_errors += m_job->errors();
+    showLogFailure(m_job->logFailure()); // one box for the run, however many lines were lost
+}
+
+void frmLDAPUpdate::showLogFailure(const modMain::LogResult& written)
+{
+    if (!written.ok())
+        MsgBox(written.message(), vbOKOnly);
 }
 
 void frmLDAPUpdate::userDone(int done, int total, const QString& name, const QString& userCaption)

@@ -106,6 +106,8 @@ private:
     void showStep(QGroupBox* step);
     QTreeWidgetItem* addNode(QTreeWidgetItem* parent, const QString& key, const QString& text);
     void modUsers(const QString& dn, bool deep, const QString& userCaption);
+    // The log writer shows nothing itself: a failed line is reported here, once per occasion.
+    static void showLogFailure(const modMain::LogResult& written);
     void userDone(int done, int total, const QString& name, const QString& userCaption);
     std::unique_ptr<DirectorySession> openSession(DirectoryError& err) const;
     HomePathUpdateJob::DirectoryOpener directoryOpener() const;
@@ -114,6 +116,6 @@ private:
     bool m_finishing = false; // cmdFinish lets the window close
     bool m_loadingTree = false;
     int m_errors = 0;
-    int m_pageSize = DirectorySession::defaultPageSize;
+    int m_pageSize = DirectorySession::kDefaultPageSize;
     std::unique_ptr<HomePathUpdateJob> m_job; // the plan of step 2, run by Confirm
 };

@@ -23,7 +23,7 @@ frmPreview::frmPreview(const HomePathPlan& plan, QWidget* parent)
     , m_plan(plan)
 {
     setObjectName(QStringLiteral("frmPreview"));
-    setWindowTitle(modMain::AppCaption());
+    FormKit::setCaption(this);
     setFont(formFont(8.25));
     setFixedSize(tw(14400), tw(7200));
     setWhiteBackground(this);

@@ -1,5 +1,6 @@
 #include "FileOpProgressDialog.h"
 
+#include "common/ByteSize.h"
 #include "common/FormKit.h"
 #include "common/modMain.h"
 
@@ -51,25 +52,16 @@ void FileOpProgressDialog::setProgress(const Progress& p)
     lblRate->setText(rateText(p));
 }
 
-QString FileOpProgressDialog::sizeText(qint64 bytes)
-{
-    if (bytes < 1000 * 1000)
-        return QStringLiteral("%1 KB").arg(double(bytes) / 1000.0, 0, 'f', 1);
-    if (bytes < 1000LL * 1000 * 1000)
-        return QStringLiteral("%1 MB").arg(double(bytes) / 1e6, 0, 'f', 1);
-    return QStringLiteral("%1 GB").arg(double(bytes) / 1e9, 0, 'f', 2);
-}
-
 QString FileOpProgressDialog::countsText(const Progress& p)
 {
     if (p.filesTotal == 0)
         return tr("Counting files...");
-    QString text =
-        p.counting ? tr("%1 of %2 files found so far, %3 copied")
-                         .arg(QLocale().toString(p.filesDone), QLocale().toString(p.filesTotal), sizeText(p.bytesDone))
-                   : tr("%1 of %2 files, %3 of %4")
-                         .arg(QLocale().toString(p.filesDone), QLocale().toString(p.filesTotal), sizeText(p.bytesDone),
-                              sizeText(p.bytesTotal));
+    QString text = p.counting ? tr("%1 of %2 files found so far, %3 copied")
+                                    .arg(QLocale().toString(p.filesDone), QLocale().toString(p.filesTotal),
+                                         ByteSize::text(p.bytesDone))
+                              : tr("%1 of %2 files, %3 of %4")
+                                    .arg(QLocale().toString(p.filesDone), QLocale().toString(p.filesTotal),
+                                         ByteSize::text(p.bytesDone), ByteSize::text(p.bytesTotal));
     // A second pass: say how much of it needed no copying.
     if (p.filesUpToDate > 0)
         text += tr(" (%1 already up to date)").arg(QLocale().toString(p.filesUpToDate));
@@ -85,7 +77,7 @@ QString FileOpProgressDialog::rateText(const Progress& p)
     const QString remaining = left >= 3600 ? tr("%1 h %2 min").arg(left / 3600).arg((left % 3600) / 60)
                               : left >= 60 ? tr("%1 min %2 s").arg(left / 60).arg(left % 60)
                                            : tr("%1 s").arg(left);
-    return tr("%1/s, about %2 left").arg(sizeText(static_cast<qint64>(rate)), remaining);
+    return tr("%1/s, about %2 left").arg(ByteSize::text(static_cast<qint64>(rate)), remaining);
 }
 
 void FileOpProgressDialog::reject()

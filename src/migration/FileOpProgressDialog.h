@@ -20,7 +20,6 @@ public:
 
     static QString countsText(const fileop::Progress& p);
     static QString rateText(const fileop::Progress& p);
-    static QString sizeText(qint64 bytes);
 
     QLabel* lblAction;
     QLabel* lblCurrent;

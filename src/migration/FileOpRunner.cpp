@@ -92,15 +92,17 @@ FileOpRunner::Outcome FileOpRunner::Run(QWidget* owner, const Request& request)
     outcome.upToDate = engine.lastProgress().filesUpToDate;
     const QString log = LogNameNow();
     outcome.logPath = modMain::ApplicationFolder() + QStringLiteral("/logs/") + log + QStringLiteral(".txt");
-    if (modMain::WriteLog(QStringLiteral("%1 %2 to %3: result %4, %5 files already up to date")
+    modMain::LogResult written =
+        modMain::WriteLog(QStringLiteral("%1 %2 to %3: result %4, %5 files already up to date")
                               .arg(request.operation == FO_MOVE ? QStringLiteral("Move") : QStringLiteral("Copy"),
                                    request.source, request.destination)
                               .arg(result)
                               .arg(outcome.upToDate),
-                          log))
-        for (const QString& line : outcome.failures)
-            if (!modMain::WriteLog(QStringLiteral("  ") + line, log))
-                break;
+                          log);
+    for (qsizetype i = 0; written.ok() && i < outcome.failures.size(); ++i)
+        written = modMain::WriteLog(QStringLiteral("  ") + outcome.failures[i], log);
+    if (!written.ok())
+        MsgBox(written.message(), vbOKOnly);
     return outcome;
 }
 

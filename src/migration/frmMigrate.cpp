@@ -10,12 +10,10 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScreen>
 #include <QStyleOptionButton>
 #include <QStylePainter>
 
@@ -61,8 +59,7 @@ void frmMigrate::createControls()
     setFixedSize(tw(7395), tw(8655));
     setFont(formFont(8.25));
     setWhiteBackground(this);
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    centreOnScreen(this);
 
     std::tie(Image1, Label1, lblTitle2) = makeTitleBlock(this, 240, 240);
     lblStep1 = makeLabel(this, QStringLiteral("lblStep1"), twRect(240, 1440, 4155, 195),
@@ -86,17 +83,9 @@ void frmMigrate::createControls()
     Option1[2] = makeOptionButton(Picture2, QStringLiteral("Option1(2)"), twRect(120, 2040, 2895, 375), QString());
     Option1[1] = makeOptionButton(Picture2, QStringLiteral("Option1(1)"), twRect(3840, 2040, 2895, 375), QString());
     Command2 = makeButton(this, QStringLiteral("Command2"), twRect(240, 7560, 1695, 375), QString());
-    lblFooter = makeLabel(this, QStringLiteral("lblFooter"), twRect(960, 8280, 5340, 240),
-                          QStringLiteral("Part of the \"Brindle Community Tools\" project, made by Tarnwell"), 9.75);
-    setGreyText(lblFooter);
-
-    // The substitute font runs wider than the one the layout was drawn for:
-    // a caption that would be cut grows to the right, inside the form.
-    for (QLabel* l : {Label1, lblTitle2, lblStep1, lblStep2, Label3, lblFooter}) {
-        const int need = l->fontMetrics().horizontalAdvance(l->text()) + 2;
-        if (need > l->width())
-            l->resize(std::min(need, width() - l->x() - tw(120)), l->height());
-    }
+    lblFooter = makeFooter(this, twRect(960, 8280, 5340, 240),
+                           QStringLiteral("Part of the \"Brindle Community Tools\" project, made by Tarnwell"));
+    fitLabels(this);
     for (QLineEdit* box : {Text1, Text2}) {
         QPalette p = box->palette();
         p.setColor(QPalette::Base, QColor(0xE0, 0xE0, 0xE0));
@@ -125,7 +114,7 @@ void frmMigrate::Form_Load()
 {
     Option1[2]->setChecked(true);
     Option1_Click(2);
-    setWindowTitle(modMain::AppCaption());
+    setCaption(this);
     Command1[0]->setText(QStringLiteral("Select Source"));
     Command1[1]->setText(QStringLiteral("Select Target"));
     Command2->setText(QStringLiteral("Migrate Files"));

@@ -172,9 +172,13 @@ TEST_F(ShellTest, secondCopyIsRefusedAKilledCopyDoesNotBlockAndTheSplashHandsOve
 TEST_F(MainMenu, pictureButtonsShowTheHandOnHoverAndOpenToolsThatBringTheMenuBack)
 {
     modMain::SetApplicationFolder(QStringLiteral(CORVANE_APP_DIR));
-    for (PictureButton* button : {menu->imgSettings, menu->imgMigrate, menu->imgUpdateAD, menu->imgAbout}) {
+    const std::pair<PictureButton*, QString> tips[] = {{menu->imgSettings, "Click here to update settings."},
+                                                       {menu->imgMigrate, "Click here to migrate files."},
+                                                       {menu->imgUpdateAD, "Click here to update Active Directory"},
+                                                       {menu->imgAbout, "Click here to find out more."}};
+    for (const auto& [button, tip] : tips) {
         SCOPED_TRACE(button->objectName().toStdString());
-        EXPECT_FALSE(button->toolTip().isEmpty());
+        EXPECT_EQ(button->toolTip(), tip);
         const QCursor cursor = hoverCursor(button);
         ASSERT_EQ(cursor.shape(), Qt::BitmapCursor);
         EXPECT_EQ(cursor.hotSpot(), QPoint(12, 1));

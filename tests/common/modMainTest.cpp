@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <vector>
 
 // A name from a user's tree or the directory ends up in a log line: whatever it
@@ -45,31 +47,33 @@ TEST(WriteLog, appendsQuotedTimestampedCrLfLinesAfterEarlierContent)
     QFile f(app.logFile("error"));
     ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write("earlier\r\n") > 0);
     f.close();
-    modMain::WriteLog("first", "error");
-    modMain::WriteLog("second", "error");
+    EXPECT_TRUE(modMain::WriteLog("first", "error").ok());
+    EXPECT_TRUE(modMain::WriteLog("second", "error").ok());
     const QString stamp = "\"\\d\\d/\\d\\d/\\d{4} \\d\\d:\\d\\d:\\d\\d : ";
     const QRegularExpression appended("^earlier\r\n" + stamp + "first\"\r\n" + stamp + "second\"\r\n$");
     const QByteArray data = app.readFile("logs/error.txt");
     EXPECT_TRUE(appended.match(QString::fromUtf8(data)).hasMatch()) << data.constData();
 }
 
-TEST(WriteLog, failuresShowTheErrorBoxAndCreateNothing)
+// The log writer is logic: it tells its caller what went wrong and shows nothing.
+TEST(WriteLog, failuresAreReturnedWithoutABoxAndCreateNothing)
 {
+    ScriptedMsgBox boxes; // any box fails the test
     {
         TempAppFolder app(false); // no logs folder
-        ScriptedMsgBox boxes{MsgBoxAnswer::OK};
-        modMain::WriteLog("lost", "error");
-        ASSERT_EQ(boxes.calls().size(), 1u);
-        EXPECT_EQ(boxes.calls()[0].text, QString("Error: 2 - ") + QString::fromLocal8Bit(strerror(2)));
-        EXPECT_EQ(boxes.calls()[0].title, "Corvane");
+        const modMain::LogResult lost = modMain::WriteLog("lost", "error");
+        EXPECT_FALSE(lost.ok());
+        EXPECT_EQ(lost.code, ENOENT);
+        EXPECT_EQ(lost.message(), QString("Error: 2 - ") + QString::fromLocal8Bit(strerror(ENOENT)));
         EXPECT_FALSE(QFile::exists(app.path() + "/logs"));
     }
     TempAppFolder app;
     ASSERT_TRUE(QDir(app.path() + "/logs").mkdir("error.txt")); // cannot be opened for appending, even by root
-    ScriptedMsgBox boxes{MsgBoxAnswer::OK};
-    modMain::WriteLog("x", "error");
-    ASSERT_EQ(boxes.calls().size(), 1u);
-    EXPECT_TRUE(boxes.calls()[0].text.startsWith("Error: 21 - "));
+    const modMain::LogResult folder = modMain::WriteLog("x", "error");
+    EXPECT_EQ(folder.code, EISDIR);
+    EXPECT_TRUE(folder.message().startsWith("Error: 21 - ")) << folder.message().toStdString();
+    EXPECT_TRUE(modMain::WriteLog("y", "other").ok());
+    EXPECT_TRUE(boxes.calls().empty());
 }
 
 TEST(ShellWait, passesEachArgumentWholeWaitsForTheEndAndKeepsTheWindowsServed)

@@ -2,6 +2,7 @@
 // which order, and what a failure on the way does to the rest of the run.
 #include "FakeDirectory.h"
 #include "LdapTool.h"
+#include "ScriptedMsgBox.h"
 #include "TempAppFolder.h"
 #include "directory_update/HomeFolderCheck.h"
 #include "directory_update/HomePathUpdateJob.h"
@@ -11,6 +12,9 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
 
 using namespace HomePathUpdate;
 
@@ -130,6 +134,30 @@ TEST_F(Job, aRefusedWriteOrAnUnreadableChildIsLoggedAndTheRunGoesOn)
     EXPECT_EQ(toolCalls(), QStringList({"/srv/homes/s2 s2:F", "/srv/homes/s2 Admins:F", "/srv/homes/g1 g1:F",
                                         "/srv/homes/g1 Admins:F"}));
     EXPECT_EQ(dir.home(dn("CN=b1,OU=Bad,OU=S")), "");
+}
+
+// The default log with its folder gone: every account is still written, the job
+// shows nothing, and it keeps the first failure for its caller to show once.
+TEST_F(Job, aLogThatCannotBeWrittenIsKeptForTheCallerAndTheRunGoesOn)
+{
+    dir.user(dn("CN=s1,OU=S"), "s1");
+    dir.user(dn("CN=s2,OU=S"), "s2");
+    ASSERT_TRUE(QDir(app.path() + "/logs").removeRecursively());
+    job.setLog({});
+    ScriptedMsgBox boxes; // a box from the job fails the test
+    plan();
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(dir.writes.size(), 2);
+    EXPECT_EQ(job.logFailure().code, ENOENT);
+    EXPECT_EQ(job.logFailure().message(), "Error: 2 - " + QString::fromLocal8Bit(strerror(ENOENT)));
+    EXPECT_TRUE(boxes.calls().empty());
+
+    ASSERT_TRUE(QDir(app.path()).mkdir("logs")); // the next run starts clean
+    dir.user(dn("CN=s3,OU=S"), "s3");
+    plan();
+    run();
+    EXPECT_TRUE(job.logFailure().ok()) << job.logFailure().message().toStdString();
+    EXPECT_TRUE(app.readFile("logs/" + LogNameNow() + ".txt").contains("s3 Updated Home Path"));
 }
 
 // Names that are not a plain folder name never become a path: each is logged by

@@ -23,6 +23,9 @@
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
+
 namespace {
 
 // A wizard against the fixture's domain, in a temporary application folder
@@ -275,7 +278,7 @@ TEST_F(Wizard, oneLevelRunUpdatesExactlyTheOusUsersGrantsOverSmbAndLogsEachFailu
         undoRows << "\"CN=User " + sam + "," + ou + "\"," + sam + ",," + path + sam + "\r\n";
     }
     EXPECT_EQ(logLines(), lines);
-    // Named afresh for every line, so a run that crosses midnight goes on in the next day's log.
+    // The day's log name carries day and month without leading zeros.
     EXPECT_EQ(HomePathUpdate::LogName(QDate(2027, 1, 1)) + HomePathUpdate::LogName(QDate(2026, 12, 31)),
               "LDAP_1_1_2027LDAP_31_12_2026");
     EXPECT_EQ(form->lblPROGRESS->text(),
@@ -298,6 +301,28 @@ TEST_F(Wizard, oneLevelRunUpdatesExactlyTheOusUsersGrantsOverSmbAndLogsEachFailu
     EXPECT_FALSE(form->close()) << "only Finish leads on";
     form->cmdFinish->click();
     EXPECT_EQ(menuShown, 1);
+}
+
+// The log writer shows nothing itself; the wizard tells the operator once per
+// run, not once per account, that the log could not be written.
+TEST_F(Wizard, aRunWithTheLogsFolderMissingShowsOneErrorBoxAndStillUpdatesEveryone)
+{
+    writeSettings("School Admins", "/srv/homes/");
+    const QString ou = makeOu("NoLogs");
+    const QString n1 = makeUser(ou, "n.1"), n3 = makeUser(ou, "n.3");
+    makeUser(ou, "n.2");
+    ASSERT_TRUE(QDir(app.path() + "/logs").removeRecursively());
+
+    ScriptedMsgBox boxes{MsgBoxAnswer::Yes, MsgBoxAnswer::OK};
+    openWizard();
+    form->chkFixPerms->click();
+    checkOu(ou);
+    form->cmdGo->click();
+    ASSERT_EQ(boxes.calls().size(), 2u) << boxes.texts().join(" | ").toStdString();
+    EXPECT_EQ(boxes.calls()[1].text, "Error: 2 - " + QString::fromLocal8Bit(strerror(ENOENT)));
+    EXPECT_EQ(boxes.calls()[1].title, "Corvane");
+    EXPECT_EQ(QStringList({home(n1), home(n3)}), QStringList({"/srv/homes/n.1", "/srv/homes/n.3"}));
+    EXPECT_FALSE(QFile::exists(app.path() + "/logs")) << "the logs folder is never created";
 }
 
 TEST_F(Wizard, anEmptyUserPathWritesNothingAndADeepRunGoesParentFirstThenEachChildDepthFirst)

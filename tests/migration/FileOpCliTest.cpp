@@ -2,7 +2,9 @@
 // and questions answered No when standard input is not a terminal.
 #include "EngineTestSupport.h"
 
+#include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -38,15 +40,30 @@ CliRun runCli(const QStringList& args, QStringList prefix = {}, bool namedTemp =
 
 } // namespace
 
-TEST(FileOpCli, helpExplainsTheCommandAndBadUsageTouchesNothing)
+// The help must not drift from the parser: every option it lists is accepted.
+TEST(FileOpCli, everyOptionTheHelpListsIsAcceptedAndBadUsageTouchesNothing)
 {
     QString help;
-    EXPECT_EQ(runCli({"--help"}, {}, false, &help).exitCode, 0);
-    for (const char* word : {"copy|move", "--silent", "--no-confirm-mkdir", "--yes-to-all", "--rename-on-collision",
-                             "result: N", "not a terminal"})
-        EXPECT_TRUE(help.contains(QLatin1String(word))) << word;
+    const CliRun helpRun = runCli({"--help"}, {}, false, &help);
+    EXPECT_EQ(helpRun.exitCode, 0);
+    EXPECT_TRUE(helpRun.err.isEmpty()) << helpRun.err.toStdString();
     TempTree t;
     t.write("S/a.txt", "alpha");
+    const QRegularExpression listed("^  (--[a-z-]+)( N)? ", QRegularExpression::MultilineOption);
+    int options = 0;
+    for (auto m = listed.globalMatch(help); m.hasNext();) {
+        const auto option = m.next();
+        if (option.captured(1) == "--help")
+            continue;
+        QStringList args{"copy", "--silent", "--no-confirm-mkdir", option.captured(1)};
+        if (!option.captured(2).isEmpty())
+            args << "2";
+        const QString target = t.path("O" + QString::number(++options));
+        const CliRun r = runCli(args + QStringList{t.path("S"), target});
+        EXPECT_EQ(r.exitCode, 0) << option.captured(1).toStdString() << ": " << r.err.toStdString();
+        EXPECT_TRUE(QFile::exists(target + "/a.txt")) << option.captured(1).toStdString();
+    }
+    EXPECT_GE(options, 5) << help.toStdString();
     EXPECT_EQ(runCli({"copy", t.path("S")}).exitCode, 1);
     EXPECT_EQ(runCli({"copy", "--bogus", t.path("S"), t.path("D")}).exitCode, 1);
     EXPECT_FALSE(t.exists("D"));

@@ -293,3 +293,57 @@ TEST(EngineMetadata, copyKeepsModeTimesXattrsAclsLinksHolesAndOwners)
     EXPECT_EQ(t.read("D/sparse.img").left(6), QByteArray("start\0", 6));
     EXPECT_TRUE(!root || statOf(t, "D/docs/b.txt").st_uid == 65534u) << "owners kept when running as root";
 }
+
+namespace {
+// Records each error question and answers it through a hook (on the worker thread).
+class ErrorAnswers : public FileOpQuestions {
+public:
+    std::function<ErrorAnswer(const FileError&)> onError;
+    std::vector<FileError> asked;
+
+    ReplaceAnswer askReplace(const Conflict&) override { return ReplaceAnswer::YesToAll; }
+    bool askCreateFolder(const QString&) override { return true; }
+    ErrorAnswer askError(const FileError& e) override
+    {
+        asked.push_back(e);
+        return onError(e);
+    }
+};
+} // namespace
+
+// A file stands where the copy needs the folder docs: the engine asks, and each
+// answer is obeyed. Retry after the operator moved the file finishes the copy;
+// Skip leaves that folder out and the rest in; Cancel stops with Cancelled.
+TEST(EngineErrors, retrySkipAndCancelAtAnErrorQuestionAreEachObeyed)
+{
+    for (const ErrorAnswer answer : {ErrorAnswer::Retry, ErrorAnswer::Skip, ErrorAnswer::Cancel}) {
+        SCOPED_TRACE(int(answer));
+        TempTree t;
+        makeSource(t);
+        t.write("D/S/docs", "a file in the way");
+        ErrorAnswers q;
+        q.onError = [&](const FileError&) {
+            if (answer != ErrorAnswer::Retry || q.asked.size() > 1)
+                return answer == ErrorAnswer::Retry ? ErrorAnswer::Cancel : answer;
+            QFile::remove(t.path("D/S/docs")); // the operator clears the way, then retries
+            return ErrorAnswer::Retry;
+        };
+        const int result = run(FO_COPY, t, "D", 0, &q);
+        ASSERT_EQ(q.asked.size(), 1u);
+        EXPECT_EQ(q.asked[0].path, t.path("D/S/docs"));
+        EXPECT_NE(q.asked[0].error, 0);
+        if (answer == ErrorAnswer::Retry) {
+            EXPECT_EQ(result, Success);
+            EXPECT_EQ(t.files("D/S"), kSourceFiles);
+        } else if (answer == ErrorAnswer::Skip) {
+            EXPECT_NE(result, Success) << "a skipped item is not a success";
+            EXPECT_EQ(t.read("D/S/a.txt"), "alpha");
+            EXPECT_EQ(t.read("D/S/docs"), "a file in the way") << "the file in the way is left as it was";
+            EXPECT_FALSE(t.exists("D/S/docs/b.txt"));
+        } else {
+            EXPECT_EQ(result, Cancelled);
+            EXPECT_EQ(t.read("D/S/docs"), "a file in the way");
+        }
+        EXPECT_EQ(t.files("S"), kSourceFiles) << "a copy never touches its source";
+    }
+}

@@ -17,6 +17,20 @@
 
 using namespace fileop;
 
+namespace {
+// Every one-line caption shows whole, inside the window.
+void expectCaptionsFit(const QWidget* window)
+{
+    for (const QLabel* l : window->findChildren<QLabel*>()) {
+        if (l->text().isEmpty() || l->wordWrap())
+            continue;
+        SCOPED_TRACE(l->objectName().toStdString());
+        EXPECT_LE(l->fontMetrics().horizontalAdvance(l->text()), l->width());
+        EXPECT_TRUE(window->rect().contains(QRect(l->mapTo(window, QPoint(0, 0)), l->size())));
+    }
+}
+} // namespace
+
 TEST(MigrationScreenshots, theFormAndItsDialogsRenderWithEverythingVisible)
 {
     modMain::ComposeAppCaption();
@@ -26,7 +40,8 @@ TEST(MigrationScreenshots, theFormAndItsDialogsRenderWithEverythingVisible)
     form->Text1->setText(QStringLiteral("/srv/old-server/home"));
     form->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(form));
-    EXPECT_EQ(renderWindow(form, QStringLiteral("frmMigrate")).size(), form->size());
+    renderWindow(form, QStringLiteral("frmMigrate"));
+    expectCaptionsFit(form);
     form->close();
     modMain::SetMainMenuHandler({});
 
@@ -36,7 +51,7 @@ TEST(MigrationScreenshots, theFormAndItsDialogsRenderWithEverythingVisible)
     progress.setProgress(p);
     progress.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&progress));
-    EXPECT_EQ(renderWindow(&progress, QStringLiteral("FileOpProgressDialog")).size(), progress.size());
+    renderWindow(&progress, QStringLiteral("FileOpProgressDialog"));
     EXPECT_LE(progress.lblCurrent->fontMetrics().horizontalAdvance(progress.lblCurrent->text()),
               progress.lblCurrent->width())
         << "a long current path is elided to fit";
@@ -52,7 +67,7 @@ TEST(MigrationScreenshots, theFormAndItsDialogsRenderWithEverythingVisible)
                            {"cmdYes", "cmdYesToAll", "cmdNo", "cmdCancel"});
     d.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&d));
-    EXPECT_EQ(renderWindow(&d, QStringLiteral("FileOpQuestionDialog")).size(), d.size());
+    renderWindow(&d, QStringLiteral("FileOpQuestionDialog"));
     EXPECT_TRUE(d.rect().contains(d.findChild<QPushButton*>("cmdCancel")->geometry())) << "the last button fits";
     EXPECT_TRUE(d.findChild<QLabel*>("lblQuestion")->text().contains("Aufsatz 003.docx"));
 }

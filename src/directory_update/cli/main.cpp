@@ -67,13 +67,13 @@ Exit status: 0 every account succeeded; 1 at least one failed (see the log);
 path, unreadable or malformed undo file, no confirmation).
 )";
 
-constexpr int exitFailed = 1;
-constexpr int exitRefused = 2;
+constexpr int kExitFailed = 1;
+constexpr int kExitRefused = 2;
 
 int refuse(const QString& message)
 {
     std::fprintf(stderr, "corvane-homedirs: %s\n", qPrintable(message));
-    return exitRefused;
+    return kExitRefused;
 }
 
 std::unique_ptr<DirectoryAccess> openDirectory(DirectoryError& err)
@@ -104,13 +104,16 @@ void showProgress(HomePathUpdateJob& job)
 
 int summary(const HomePathUpdateJob& job, const char* verb)
 {
+    if (!job.logFailure().ok())
+        std::fprintf(stderr, "corvane-homedirs: the log could not be written: %s\n",
+                     qPrintable(job.logFailure().message()));
     const int total = int(job.currentPlan().accounts.size());
     std::fprintf(
         stderr, "%d of %d accounts %s, %d failures; log: %s\nundo file: %s\n", total - qMin(total, job.errors()), total,
         verb, job.errors(),
         qPrintable(modMain::ApplicationFolder() + QStringLiteral("/logs/") + LogNameNow() + QStringLiteral(".txt")),
         job.undoFileName().isEmpty() ? "(could not be written)" : qPrintable(job.undoFileName()));
-    return job.errors() == 0 ? 0 : exitFailed;
+    return job.errors() == 0 ? 0 : kExitFailed;
 }
 
 int undo(const QString& file, bool force)
@@ -194,7 +197,7 @@ int main(int argc, char** argv)
         for (const PlannedAccount& a : plan.accounts)
             out << HomePathCsv::Line(HomePathCsv::PlanFields(a));
         out.flush();
-        return plan.failures.isEmpty() ? 0 : exitFailed;
+        return plan.failures.isEmpty() ? 0 : kExitFailed;
     }
     if (!parser.isSet(yes) && !confirmed(QStringLiteral("Update the home folder path of %1 accounts below %2?")
                                              .arg(plan.accounts.size())

@@ -3,6 +3,7 @@
 // line on standard error is always "result: N" once the engine has run.
 #include "TerminalQuestions.h"
 
+#include "common/ByteSize.h"
 #include "common/modMain.h"
 #include "migration/fileop/FileOperationEngine.h"
 
@@ -69,15 +70,6 @@ extern "C" void onInterrupt(int)
 {
     if (g_engine)
         g_engine->cancel(); // an atomic store: safe in a signal handler
-}
-
-QString humanBytes(qint64 bytes)
-{
-    if (bytes < 1024 * 1024)
-        return QStringLiteral("%1 KiB").arg(bytes / 1024.0, 0, 'f', 1);
-    if (bytes < 1024LL * 1024 * 1024)
-        return QStringLiteral("%1 MiB").arg(bytes / (1024.0 * 1024), 0, 'f', 1);
-    return QStringLiteral("%1 GiB").arg(bytes / (1024.0 * 1024 * 1024), 0, 'f', 2);
 }
 
 int usageError(const char* message)
@@ -151,8 +143,8 @@ int main(int argc, char** argv)
                                            .arg(p.filesDone)
                                            .arg(p.filesTotal)
                                            .arg(p.counting ? QStringLiteral("+") : QString())
-                                           .arg(humanBytes(p.bytesDone), humanBytes(p.bytesTotal),
-                                                humanBytes(static_cast<qint64>(p.bytesDone / seconds))));
+                                           .arg(ByteSize::text(p.bytesDone), ByteSize::text(p.bytesTotal),
+                                                ByteSize::text(static_cast<qint64>(p.bytesDone / seconds))));
             },
             Qt::DirectConnection);
     }
