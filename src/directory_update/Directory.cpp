@@ -1,5 +1,7 @@
 #include "Directory.h"
 
+#include "common/PosixHandles.h"
+
 #include <ldap.h>
 #include <sasl/sasl.h>
 
@@ -7,13 +9,7 @@
 
 namespace {
 
-template <auto FreeFn> struct CFree {
-    template <class T> void operator()(T* p) const noexcept
-    {
-        if (p)
-            FreeFn(p);
-    }
-};
+using posix::CFree;
 struct LdapUnbind {
     void operator()(LDAP* p) const noexcept { ldap_unbind_ext_s(p, nullptr, nullptr); }
 };

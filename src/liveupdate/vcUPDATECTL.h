@@ -32,16 +32,9 @@ public:
     // in a shared temporary folder another user could have planted a link there.
     QString ConfigFilePath() const { return TempFolder + QStringLiteral("_vclu.txt"); }
 
-    // Read-only views of the wizard's state, for the host and for checks.
-    int wizardStep() const { return WizardStep; }
+    // Where the copy and the download go, for the host and for checks.
     QString tempFolder() const { return TempFolder; }
     QString desktopFolder() const { return DesktopFolder; }
-    QString localVersion() const { return LocalVersion; }
-    QString updateName() const { return UpdateName; }
-    QString webVersion() const { return WebVersion; }
-    QString downloadURL() const { return DownloadURL; }
-    QString updateFileName() const { return UpdateFileName; }
-    QString downloadedFile() const { return DownloadedFile; }
 
     // The downloader's notifications (public so that a host could feed its own).
     void downloadProgress(qint64 bytesRead, qint64 total, const QString& tag);

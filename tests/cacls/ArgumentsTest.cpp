@@ -1,4 +1,5 @@
 #include "cacls/CommandLine.h"
+#include "cacls/SmbGrant.h"
 #include "cacls/UncPath.h"
 
 #include <gtest/gtest.h>
@@ -33,4 +34,39 @@ TEST(CaclsCommandLine, takesTheFirstArgumentAsTheFolderEachAccountOnceAndRefuses
     for (const char* text : {R"(\\fs01\)", R"(\\\fs01\homes$\x)", R"(\\fs01\homes$\a\..\b)", "\\\\fs01\\h$\\a\nb"})
         EXPECT_FALSE(parseUncPath(text).path) << text;
     EXPECT_FALSE(isUncPath("//fs01/homes$")); // a local path on Linux
+}
+
+// What smbcacls printed, read back as the one cause the operator can act on.
+// No domain controller needed: each row is smbcacls's own output for a case
+// met against the test domain.
+TEST(SmbFailure, eachSmbcaclsFailureGetsItsOwnMessage)
+{
+    const cacls::UncPath path{"files", "homes$", "j.doe"};
+    const std::string folder = "\\\\files\\homes$\\j.doe";
+    struct Row {
+        std::string err;
+        int exitCode;
+        std::string starts;
+    };
+    for (const Row& row : std::vector<Row>{
+             {"failed to convert 'SCHOOL\\nosuch' to SID", 1, "unknown account \"SCHOOL\\nosuch\""},
+             {"Kerberos auth with 'x@SCHOOL' (SCHOOL\\x) to access '10.0.0.5' not possible", 1,
+              "Kerberos cannot be used with the server \"files\""},
+             {"cli_full_connection failed! (NT_STATUS_INVALID_PARAMETER)", 1, "no valid Kerberos ticket"},
+             {"Ticket expired", 1, "no valid Kerberos ticket"},
+             {"tree connect failed: NT_STATUS_BAD_NETWORK_NAME", 1, "share not found: \\\\files\\homes$"},
+             {"Failed to open j.doe: NT_STATUS_OBJECT_NAME_NOT_FOUND", 1, "folder not found: " + folder},
+             {"Failed to open j.doe: NT_STATUS_ACCESS_DENIED", 1, "access denied on " + folder},
+             {"cli_full_connection failed! (NT_STATUS_CONNECTION_REFUSED)", 1, "cannot reach the server \"files\""},
+             {"smbcacls: unknown option '--propagate-inheritance'", 1, "this smbcacls lacks an option"},
+             {"something else entirely", 3, "smbcacls failed with exit status 3 on " + folder},
+             {"", -1, "smbcacls was killed on " + folder}}) {
+        cacls::ChildResult run;
+        run.started = true;
+        run.exitCode = row.exitCode;
+        run.err = row.err;
+        const std::string text = cacls::explainSmbcaclsFailure(run, path, folder);
+        EXPECT_EQ(text.rfind(row.starts, 0), 0u) << row.err << " -> " << text;
+        EXPECT_NE(text.find("[smbcacls: " + row.err), std::string::npos) << "the tool's own words are kept: " << text;
+    }
 }

@@ -1,5 +1,7 @@
 #include "cacls/LocalGrant.h"
 
+#include "common/PosixHandles.h"
+
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
@@ -10,42 +12,7 @@
 namespace cacls {
 namespace {
 
-class UniqueFd {
-public:
-    explicit UniqueFd(int fd = -1)
-        : m_fd(fd)
-    {}
-    UniqueFd(UniqueFd&& other) noexcept
-        : m_fd(other.release())
-    {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept
-    {
-        if (this != &other) {
-            reset();
-            m_fd = other.release();
-        }
-        return *this;
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    ~UniqueFd() { reset(); }
-    int get() const { return m_fd; }
-    int release()
-    {
-        const int fd = m_fd;
-        m_fd = -1;
-        return fd;
-    }
-    void reset()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = -1;
-    }
-
-private:
-    int m_fd;
-};
+using posix::UniqueFd;
 
 struct DirCloser {
     void operator()(DIR* d) const noexcept { closedir(d); }

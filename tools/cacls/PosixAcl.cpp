@@ -1,5 +1,7 @@
 #include "cacls/PosixAcl.h"
 
+#include "common/PosixHandles.h"
+
 #include <acl/libacl.h>
 #include <cerrno>
 #include <memory>
@@ -10,16 +12,8 @@
 namespace cacls {
 namespace {
 
-template <auto FreeFn> struct CFree {
-    template <class T> void operator()(T* p) const noexcept { FreeFn(p); }
-};
-using AclPtr = std::unique_ptr<std::remove_pointer_t<acl_t>, CFree<acl_free>>;
-using QualifierPtr = std::unique_ptr<void, CFree<acl_free>>;
-
-struct Failure {
-    int error;
-    const char* step;
-};
+using AclPtr = std::unique_ptr<std::remove_pointer_t<acl_t>, posix::CFree<acl_free>>;
+using QualifierPtr = std::unique_ptr<void, posix::CFree<acl_free>>;
 
 // Adds the wanted permissions to the entry of this user or group, creating it if missing.
 // acl_create_entry may move the list, hence the release/reset dance.
