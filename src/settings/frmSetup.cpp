@@ -3,6 +3,7 @@
 #include "common/FormKit.h"
 #include "common/MsgBox.h"
 #include "common/modMain.h"
+#include "settings/AppSettings.h"
 #include "settings/modINI.h"
 
 #include <QCloseEvent>
@@ -16,10 +17,6 @@
 using namespace FormKit;
 
 namespace {
-const QString kSection = QStringLiteral("SETTINGS");
-const QString kAdmGrp = QStringLiteral("AdmGrp");
-const QString kUserPath = QStringLiteral("UserPath");
-
 // The stand-in for the form font runs a little wider than the original: grow a
 // one-line label just enough to show its whole caption.
 void fitToText(QLabel* l)
@@ -45,11 +42,6 @@ frmSetup::frmSetup(QWidget* parent)
     setAttribute(Qt::WA_DeleteOnClose);
     createControls();
     Form_Load();
-}
-
-QString frmSetup::SettingsFile()
-{
-    return modINI::SettingsFile();
 }
 
 void frmSetup::createControls()
@@ -99,8 +91,9 @@ void frmSetup::createControls()
 void frmSetup::Form_Load()
 {
     setWindowTitle(modMain::CaptionWithoutBeta() + QStringLiteral(" BETA"));
-    txtUsername->setText(modINI::ReadINI(kSection, kAdmGrp, SettingsFile()));
-    txtPassword->setText(modINI::ReadINI(kSection, kUserPath, SettingsFile()));
+    const AppSettings stored = AppSettings::load();
+    txtUsername->setText(stored.adminGroup);
+    txtPassword->setText(stored.userPath);
 }
 
 void frmSetup::cmdLDAPConnect_Click()
@@ -128,14 +121,14 @@ void frmSetup::cmdLDAPConnect_Click()
             return;
         }
     }
-    const QString file = SettingsFile();
+    const QString file = AppSettings::file();
     // A failed write is told, not covered by "Settings Saved": the directory update
     // would otherwise run later with settings the operator believes were stored.
-    if (!modINI::WriteINI(kSection, kAdmGrp, txtUsername->text(), file) ||
-        !modINI::WriteINI(kSection, kUserPath, txtPassword->text(), file)) {
+    QString why;
+    if (!AppSettings{txtUsername->text(), txtPassword->text()}.save(file, &why)) {
         MsgBox(QStringLiteral("The settings could not be saved to %1\n\n%2\n\nCheck that the settings folder "
                               "exists beside the program and that you may write to it.")
-                   .arg(file, modINI::LastWriteError()),
+                   .arg(file, why),
                vbOKOnly | vbCritical, windowTitle());
         return;
     }
