@@ -8,24 +8,13 @@
 
 #include <QCloseEvent>
 #include <QGroupBox>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScreen>
 
 using namespace FormKit;
 
 namespace {
-// The stand-in for the form font runs a little wider than the original: grow a
-// one-line label just enough to show its whole caption.
-void fitToText(QLabel* l)
-{
-    const int need = l->fontMetrics().horizontalAdvance(l->text()) + 1;
-    if (need > l->width())
-        l->resize(need, l->height());
-}
-
 void setErrorColour(QWidget* w)
 {
     QPalette p = w->palette();
@@ -69,12 +58,8 @@ void frmSetup::createControls()
     lblLDAPPassErr->hide();
 
     cmdLDAPConnect = makeButton(this, QStringLiteral("cmdLDAPConnect"), twRect(3840, 3000, 1455, 375), "Save");
-    lblFooter = makeLabel(this, QStringLiteral("lblFooter"), twRect(120, 3840, 5340, 240),
-                          "\"Corvane - an open-source project of the Brindle community\"", 9.75);
-    setGreyText(lblFooter);
-
-    for (QLabel* l : findChildren<QLabel*>())
-        fitToText(l);
+    lblFooter = makeFooter(this, twRect(120, 3840, 5340, 240));
+    fitLabels(this);
 
     // Only the two boxes and Save take the keyboard, in this order.
     for (QWidget* w : findChildren<QWidget*>())
@@ -90,7 +75,7 @@ void frmSetup::createControls()
 
 void frmSetup::Form_Load()
 {
-    setWindowTitle(modMain::CaptionWithoutBeta() + QStringLiteral(" BETA"));
+    setBuiltCaption(this);
     const AppSettings stored = AppSettings::load();
     txtUsername->setText(stored.adminGroup);
     txtPassword->setText(stored.userPath);
@@ -147,8 +132,7 @@ void frmSetup::showEvent(QShowEvent* event)
 {
     if (!m_centred) {
         m_centred = true;
-        if (const QScreen* screen = QGuiApplication::primaryScreen())
-            move(screen->availableGeometry().center() - rect().center());
+        centreOnScreen(this);
     }
     QWidget::showEvent(event);
 }

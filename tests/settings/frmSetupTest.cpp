@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -30,6 +31,12 @@ TEST(SettingsForm, reportsSavedOnlyAfterBothValuesWereWrittenAndNamesTheFileOthe
         QTest::mouseClick(form->cmdLDAPConnect, Qt::LeftButton);
     };
     EXPECT_EQ(form->txtPassword->text(), "/old/");
+    // Built from the version on load, even before the program composed its caption (as here).
+    EXPECT_EQ(form->windowTitle(), "Corvane - File Migration Tool v1.0 BETA");
+    // Centred to within the window frame's border (the frame is placed from the client area's size).
+    const QPoint offCentre = form->geometry().center() - form->screen()->availableGeometry().center();
+    const int border = form->frameGeometry().width() - form->width();
+    EXPECT_LE(offCentre.manhattanLength(), border) << offCentre.x() << "," << offCentre.y();
     {
         ScriptedMsgBox none; // an empty box shows its label, never a message box, and saves nothing
         fill("", "/p");
