@@ -4,7 +4,6 @@
 #include "TempAppFolder.h"
 #include "common/modMain.h"
 
-#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
@@ -18,9 +17,7 @@ TEST(SettingsForm, reportsSavedOnlyAfterBothValuesWereWrittenAndNamesTheFileOthe
 {
     TempAppFolder app;
     const QByteArray before = "[SETTINGS]\nadmgrp=old\nUserPath=/old/\n";
-    QFile ini(app.iniFile());
-    ASSERT_TRUE(ini.open(QIODevice::WriteOnly) && ini.write(before) > 0);
-    ini.close();
+    ASSERT_TRUE(app.writeFile("settings/corvane.ini", before));
     int menuShown = 0;
     modMain::SetMainMenuHandler([&] { ++menuShown; });
     QPointer<frmSetup> form = new frmSetup;
