@@ -133,6 +133,11 @@ void setCaption(QWidget* form)
     form->setWindowTitle(modMain::AppCaption());
 }
 
+void setBuiltCaption(QWidget* form)
+{
+    form->setWindowTitle(modMain::BuildAppCaption());
+}
+
 void centreOnScreen(QWidget* form)
 {
     if (const QScreen* screen = form->screen())

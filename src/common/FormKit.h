@@ -62,6 +62,9 @@ QLabel* makeFooter(QWidget* parent, const QRect& px, const QString& text = foote
 
 // The window caption of the program's forms: the application caption.
 void setCaption(QWidget* form);
+// The same text built afresh from the program version, for the form that builds
+// its own caption on load instead of reading the application caption.
+void setBuiltCaption(QWidget* form);
 
 // Moves a top-level form to the middle of its screen (the primary one until it is shown).
 void centreOnScreen(QWidget* form);

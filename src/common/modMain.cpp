@@ -49,9 +49,14 @@ QString AppCaption()
     return g_appCaption;
 }
 
+QString BuildAppCaption()
+{
+    return CaptionWithoutBeta() + QStringLiteral(" BETA");
+}
+
 void ComposeAppCaption()
 {
-    g_appCaption = CaptionWithoutBeta() + QStringLiteral(" BETA");
+    g_appCaption = BuildAppCaption();
 }
 
 QString ApplicationFolder()

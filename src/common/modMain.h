@@ -20,6 +20,8 @@ QString ProgramTitle();
 // Empty until ComposeAppCaption() ran, as at start-up before the splash is shown.
 QString AppCaption();
 void ComposeAppCaption();
+// "Corvane - File Migration Tool v1.0 BETA", built afresh: the text ComposeAppCaption() stores.
+QString BuildAppCaption();
 // "Corvane - File Migration Tool v1.0": the caption without " BETA".
 QString CaptionWithoutBeta();
 

@@ -3,8 +3,8 @@
 #include "common/FormKit.h"
 #include "common/MsgBox.h"
 #include "common/modMain.h"
-#include "directory_update/DirectorySettings.h"
 #include "directory_update/frmPreview.h"
+#include "settings/AppSettings.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -152,7 +152,7 @@ void frmLDAPUpdate::Form_Load()
     IncludeSubtree = 1;
     FixPermissions = 1;
     setCaption(this);
-    lblHomePath2->setText(DirectorySettings::Read(QStringLiteral("UserPath")));
+    lblHomePath2->setText(AppSettings::load().userPath);
     LoadOUTree();
 }
 
@@ -302,7 +302,7 @@ void frmLDAPUpdate::GetMembers()
     // The plan is the count: the accounts shown here are the ones Confirm writes.
     auto job = std::make_unique<HomePathUpdateJob>(directoryOpener());
     DirectoryError err;
-    if (!job->plan(SelectedOU, subtree, DirectorySettings::Read(QStringLiteral("UserPath")), err)) {
+    if (!job->plan(SelectedOU, subtree, AppSettings::load().userPath, err)) {
         // A count that failed is not "no users": say so, and offer only Back.
         m_job.reset();
         lblStep2MemberCount->setFont(formFont(8.25, true));
@@ -334,7 +334,7 @@ void frmLDAPUpdate::cmdPreview_Click()
         return;
     // The new paths as Confirm would write them now: the setting is read afresh.
     HomePathPlan plan = m_job->currentPlan();
-    const QString userPath = DirectorySettings::Read(QStringLiteral("UserPath"));
+    const QString userPath = AppSettings::load().userPath;
     for (HomePathUpdate::PlannedAccount& a : plan.accounts)
         a = HomePathUpdate::PlanAccount(a.dn, a.sam, a.currentHome, userPath);
     frmPreview preview(plan, this);
@@ -345,7 +345,7 @@ void frmLDAPUpdate::cmdBack_Click()
 {
     SelectedOU.clear();
     UserCount = 0;
-    lblHomePath2->setText(DirectorySettings::Read(QStringLiteral("UserPath")));
+    lblHomePath2->setText(AppSettings::load().userPath);
     CheckedNode = nullptr;
     frmeStep2->hide();
     frmeStep3->hide();
@@ -360,7 +360,7 @@ void frmLDAPUpdate::cmdBack_Click()
 void frmLDAPUpdate::cmdGo_Click()
 {
     // Nothing may be written with an empty user path: every home would become the logon name alone.
-    if (DirectorySettings::Read(QStringLiteral("UserPath")).isEmpty()) {
+    if (AppSettings::load().userPath.isEmpty()) {
         MsgBox(QStringLiteral("The User Folder Path setting is empty. Enter it in the settings before updating "
                               "users."),
                vbOKOnly | vbExclamation, modMain::AppCaption());
@@ -429,8 +429,9 @@ void frmLDAPUpdate::ModUsersDeep(const QString& dn)
 void frmLDAPUpdate::modUsers(const QString& dn, bool deep, const QString& userCaption)
 {
     HomePathUpdate::Settings settings;
-    settings.admGrp = DirectorySettings::Read(QStringLiteral("AdmGrp"));
-    settings.userPath = DirectorySettings::Read(QStringLiteral("UserPath"));
+    const AppSettings stored = AppSettings::load();
+    settings.admGrp = stored.adminGroup;
+    settings.userPath = stored.userPath;
     settings.fixPermissions = FixPermissions == 1;
     if (settings.userPath.isEmpty()) {
         ++m_errors;

@@ -3,32 +3,18 @@
 #include "common/FormKit.h"
 #include "common/MsgBox.h"
 #include "common/modMain.h"
+#include "settings/AppSettings.h"
 #include "settings/modINI.h"
 
 #include <QCloseEvent>
 #include <QGroupBox>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScreen>
 
 using namespace FormKit;
 
 namespace {
-const QString kSection = QStringLiteral("SETTINGS");
-const QString kAdmGrp = QStringLiteral("AdmGrp");
-const QString kUserPath = QStringLiteral("UserPath");
-
-// The stand-in for the form font runs a little wider than the original: grow a
-// one-line label just enough to show its whole caption.
-void fitToText(QLabel* l)
-{
-    const int need = l->fontMetrics().horizontalAdvance(l->text()) + 1;
-    if (need > l->width())
-        l->resize(need, l->height());
-}
-
 void setErrorColour(QWidget* w)
 {
     QPalette p = w->palette();
@@ -45,11 +31,6 @@ frmSetup::frmSetup(QWidget* parent)
     setAttribute(Qt::WA_DeleteOnClose);
     createControls();
     Form_Load();
-}
-
-QString frmSetup::SettingsFile()
-{
-    return modINI::SettingsFile();
 }
 
 void frmSetup::createControls()
@@ -77,12 +58,8 @@ void frmSetup::createControls()
     lblLDAPPassErr->hide();
 
     cmdLDAPConnect = makeButton(this, QStringLiteral("cmdLDAPConnect"), twRect(3840, 3000, 1455, 375), "Save");
-    lblFooter = makeLabel(this, QStringLiteral("lblFooter"), twRect(120, 3840, 5340, 240),
-                          "\"Corvane - an open-source project of the Brindle community\"", 9.75);
-    setGreyText(lblFooter);
-
-    for (QLabel* l : findChildren<QLabel*>())
-        fitToText(l);
+    lblFooter = makeFooter(this, twRect(120, 3840, 5340, 240));
+    fitLabels(this);
 
     // Only the two boxes and Save take the keyboard, in this order.
     for (QWidget* w : findChildren<QWidget*>())
@@ -98,9 +75,10 @@ void frmSetup::createControls()
 
 void frmSetup::Form_Load()
 {
-    setWindowTitle(modMain::CaptionWithoutBeta() + QStringLiteral(" BETA"));
-    txtUsername->setText(modINI::ReadINI(kSection, kAdmGrp, SettingsFile()));
-    txtPassword->setText(modINI::ReadINI(kSection, kUserPath, SettingsFile()));
+    setBuiltCaption(this);
+    const AppSettings stored = AppSettings::load();
+    txtUsername->setText(stored.adminGroup);
+    txtPassword->setText(stored.userPath);
 }
 
 void frmSetup::cmdLDAPConnect_Click()
@@ -128,14 +106,14 @@ void frmSetup::cmdLDAPConnect_Click()
             return;
         }
     }
-    const QString file = SettingsFile();
+    const QString file = AppSettings::file();
     // A failed write is told, not covered by "Settings Saved": the directory update
     // would otherwise run later with settings the operator believes were stored.
-    if (!modINI::WriteINI(kSection, kAdmGrp, txtUsername->text(), file) ||
-        !modINI::WriteINI(kSection, kUserPath, txtPassword->text(), file)) {
+    QString why;
+    if (!AppSettings{txtUsername->text(), txtPassword->text()}.save(file, &why)) {
         MsgBox(QStringLiteral("The settings could not be saved to %1\n\n%2\n\nCheck that the settings folder "
                               "exists beside the program and that you may write to it.")
-                   .arg(file, modINI::LastWriteError()),
+                   .arg(file, why),
                vbOKOnly | vbCritical, windowTitle());
         return;
     }
@@ -154,8 +132,7 @@ void frmSetup::showEvent(QShowEvent* event)
 {
     if (!m_centred) {
         m_centred = true;
-        if (const QScreen* screen = QGuiApplication::primaryScreen())
-            move(screen->availableGeometry().center() - rect().center());
+        centreOnScreen(this);
     }
     QWidget::showEvent(event);
 }

@@ -15,9 +15,6 @@ class frmSetup final : public QWidget {
 public:
     explicit frmSetup(QWidget* parent = nullptr);
 
-    // ApplicationFolder() + "/settings/corvane.ini", built afresh on each use.
-    static QString SettingsFile();
-
     QLabel* lblStep1 = nullptr;
     QGroupBox* frmeAuth = nullptr;
     QLabel* lblUsername = nullptr;

@@ -239,16 +239,24 @@ private:
     bool openFile()
     {
         m_created = false;
-        m_fd = ::open(m_path.constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+        // O_NONBLOCK: a FIFO in the file's place must not hold the open.
+        m_fd = ::open(m_path.constData(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (m_fd < 0 && errno == ENOENT) {
             // The first save creates the file; O_EXCL, so a file made meanwhile is not taken for ours.
-            m_fd = ::open(m_path.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+            m_fd = ::open(m_path.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
             m_created = m_fd >= 0;
             if (m_fd < 0 && errno == EEXIST)
                 return openFile();
         }
-        if (m_fd >= 0)
-            return true;
+        if (m_fd >= 0) {
+            // Reading a FIFO or a device would wait or never end, and the rename would replace it.
+            struct stat st {};
+            if (::fstat(m_fd, &st) == 0 && S_ISREG(st.st_mode))
+                return true;
+            closeFd();
+            m_error = QStringLiteral("The settings file is not a regular file.");
+            return false;
+        }
         const int error = errno;
         m_error = error == EACCES && QFileInfo::exists(QFile::decodeName(m_path))
                       ? QStringLiteral("The file is read-only.")
@@ -269,14 +277,33 @@ private:
     QString m_error;
 };
 
+// The content of file, following links; false when it is missing or not a regular
+// file. Opened without waiting: a FIFO in its place would hold the read until
+// someone wrote to it.
+bool readRegularFile(const QString& file, QByteArray* data)
+{
+    const int fd = ::open(QFile::encodeName(file).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    QFile f;
+    const bool ok =
+        ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && f.open(fd, QIODevice::ReadOnly, QFileDevice::DontCloseHandle);
+    if (ok)
+        *data = f.readAll();
+    f.close();
+    ::close(fd);
+    return ok;
+}
+
 } // namespace
 
 QString ReadINI(const QString& section, const QString& key, const QString& file)
 {
-    QFile f(file);
-    if (!f.open(QIODevice::ReadOnly))
+    QByteArray data;
+    if (!readRegularFile(file, &data))
         return QString();
-    const Content content = parse(f.readAll());
+    const Content content = parse(data);
     // Names are trimmed as the Windows rules trim them: " AdmGrp " is AdmGrp.
     const Location loc = locate(content.lines, section.trimmed(), key.trimmed());
     if (loc.keyLine < 0)

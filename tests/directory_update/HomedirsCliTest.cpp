@@ -119,7 +119,8 @@ TEST_F(HomedirsCli, refusesWithoutTerminalUnknownOuEmptyPathOrAMalformedUndoLine
     EXPECT_TRUE(r.err.contains("cannot read OU=NoSuch," + dc.baseDn + ": No such object")) << r.err.toStdString();
     r = cli({"plan", "--ou", ou, "--user-path", ""});
     EXPECT_EQ(r.exitCode, 2);
-    EXPECT_TRUE(r.err.contains("the user path is empty")) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("the user path is empty: set UserPath in " + app.iniFile() + " or give --user-path"))
+        << r.err.toStdString(); // the option wins over the file's path
     EXPECT_TRUE(r.out.isEmpty());
 
     // The third line is bad: the first good one must not be restored either.

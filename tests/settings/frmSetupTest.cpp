@@ -4,11 +4,11 @@
 #include "TempAppFolder.h"
 #include "common/modMain.h"
 
-#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -17,9 +17,7 @@ TEST(SettingsForm, reportsSavedOnlyAfterBothValuesWereWrittenAndNamesTheFileOthe
 {
     TempAppFolder app;
     const QByteArray before = "[SETTINGS]\nadmgrp=old\nUserPath=/old/\n";
-    QFile ini(app.iniFile());
-    ASSERT_TRUE(ini.open(QIODevice::WriteOnly) && ini.write(before) > 0);
-    ini.close();
+    ASSERT_TRUE(app.writeFile("settings/corvane.ini", before));
     int menuShown = 0;
     modMain::SetMainMenuHandler([&] { ++menuShown; });
     QPointer<frmSetup> form = new frmSetup;
@@ -30,6 +28,12 @@ TEST(SettingsForm, reportsSavedOnlyAfterBothValuesWereWrittenAndNamesTheFileOthe
         QTest::mouseClick(form->cmdLDAPConnect, Qt::LeftButton);
     };
     EXPECT_EQ(form->txtPassword->text(), "/old/");
+    // Built from the version on load, even before the program composed its caption (as here).
+    EXPECT_EQ(form->windowTitle(), "Corvane - File Migration Tool v1.0 BETA");
+    // Centred to within the window frame's border (the frame is placed from the client area's size).
+    const QPoint offCentre = form->geometry().center() - form->screen()->availableGeometry().center();
+    const int border = form->frameGeometry().width() - form->width();
+    EXPECT_LE(offCentre.manhattanLength(), border) << offCentre.x() << "," << offCentre.y();
     {
         ScriptedMsgBox none; // an empty box shows its label, never a message box, and saves nothing
         fill("", "/p");

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -135,4 +136,22 @@ TEST_F(IniFile, twoWritersAtOnceLoseNoKey)
             lost += read(QString("%1%2").arg(name).arg(i)) != QString::number(i);
     EXPECT_EQ(lost, 0);
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"corvane.ini"});
+}
+
+// Someone who can write the settings folder puts a FIFO or a folder where the file
+// belongs: a read must not wait for a writer that never comes, nor a save replace it.
+TEST_F(IniFile, aFifoOrFolderInPlaceOfTheFileReadsAsEmptyAndIsNotReplaced)
+{
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    EXPECT_EQ(read("AdmGrp"), "");
+    EXPECT_FALSE(write("AdmGrp", "g"));
+    EXPECT_TRUE(modINI::LastWriteError().contains("not a regular file")) << modINI::LastWriteError().toStdString();
+    struct stat st {};
+    ASSERT_EQ(::lstat(QFile::encodeName(path).constData(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+
+    ASSERT_TRUE(QFile::remove(path) && QDir(dir.path()).mkdir("corvane.ini"));
+    EXPECT_EQ(read("AdmGrp"), "");
+    EXPECT_FALSE(write("AdmGrp", "g"));
+    EXPECT_TRUE(QFileInfo(path).isDir());
 }

@@ -26,3 +26,9 @@ QByteArray TempAppFolder::readFile(const QString& relative) const
     QFile f(path() + "/" + relative);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
+
+bool TempAppFolder::writeFile(const QString& relative, const QByteArray& data) const
+{
+    QFile f(path() + "/" + relative);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size() && f.flush();
+}

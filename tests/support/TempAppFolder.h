@@ -13,6 +13,8 @@ public:
     QString logFile(const QString& logName) const { return path() + "/logs/" + logName + ".txt"; }
     QString iniFile() const { return path() + "/settings/corvane.ini"; }
     QByteArray readFile(const QString& relative) const;
+    // Replaces the file's content; false when it could not be written whole.
+    bool writeFile(const QString& relative, const QByteArray& data) const;
 
 private:
     QTemporaryDir m_dir;

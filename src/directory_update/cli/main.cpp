@@ -3,9 +3,9 @@
 // Exit status 0 when every account succeeded, 1 when one failed, 2 when
 // nothing was written because the request was refused.
 #include "common/modMain.h"
-#include "directory_update/DirectorySettings.h"
 #include "directory_update/HomePathCsv.h"
 #include "directory_update/HomePathUpdateJob.h"
+#include "settings/AppSettings.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -54,8 +54,8 @@ Options:
   --yes                 do not ask; required when standard input is not a
                         terminal (without it, run refuses)
   --force               undo: restore also accounts changed since the run
-  --user-path PATH      instead of the setting "UserPath" of settings/corvane.ini
-  --admin-group NAME    instead of the setting "AdmGrp"
+  --user-path PATH      instead of the setting "%1" of settings/corvane.ini
+  --admin-group NAME    instead of the setting "%2"
   --help                this text
 
 The directory comes from the OpenLDAP client configuration (ldap.conf,
@@ -66,6 +66,12 @@ Exit status: 0 every account succeeded; 1 at least one failed (see the log);
 2 refused before anything was written (bad usage, unknown OU, empty user
 path, unreadable or malformed undo file, no confirmation).
 )";
+
+// The usage with the setting names the file uses.
+QString usage()
+{
+    return QString::fromUtf8(kUsage).arg(AppSettings::kUserPathKey, AppSettings::kAdminGroupKey);
+}
 
 constexpr int kExitFailed = 1;
 constexpr int kExitRefused = 2;
@@ -151,7 +157,7 @@ int main(int argc, char** argv)
     if (!parser.parse(app.arguments()))
         return refuse(parser.errorText() + QStringLiteral("\nTry 'corvane-homedirs --help'."));
     if (parser.isSet(help)) {
-        std::fputs(kUsage, stdout);
+        std::fputs(qPrintable(usage()), stdout);
         return 0;
     }
     QStringList args = parser.positionalArguments();
@@ -168,15 +174,14 @@ int main(int argc, char** argv)
     if (parser.value(ou).isEmpty())
         return refuse(QStringLiteral("--ou DN is required"));
 
+    const AppSettings stored = AppSettings::load();
     Settings settings;
-    settings.userPath =
-        parser.isSet(userPath) ? parser.value(userPath) : DirectorySettings::Read(QStringLiteral("UserPath"));
-    settings.admGrp =
-        parser.isSet(adminGroup) ? parser.value(adminGroup) : DirectorySettings::Read(QStringLiteral("AdmGrp"));
+    settings.userPath = parser.isSet(userPath) ? parser.value(userPath) : stored.userPath;
+    settings.admGrp = parser.isSet(adminGroup) ? parser.value(adminGroup) : stored.adminGroup;
     settings.fixPermissions = !parser.isSet(noFix);
     if (settings.userPath.isEmpty())
-        return refuse(QStringLiteral("the user path is empty: set UserPath in ") + modMain::ApplicationFolder() +
-                      QStringLiteral("/settings/corvane.ini or give --user-path"));
+        return refuse(QStringLiteral("the user path is empty: set %1 in %2 or give --user-path")
+                          .arg(AppSettings::kUserPathKey, AppSettings::file()));
     const bool run = command == QLatin1String("run");
     // Asking is for a person at a terminal; a script must say --yes.
     if (run && !parser.isSet(yes) && ::isatty(STDIN_FILENO) != 1)

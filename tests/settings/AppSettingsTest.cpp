@@ -1,0 +1,66 @@
+#include "settings/AppSettings.h"
+#include "TempAppFolder.h"
+
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+
+// The settings live in settings/corvane.ini of the application folder, in the
+// format other programs and administrators edit by hand.
+TEST(AppSettings, roundTripsThroughTheProgramsFileWithTheKeysOtherProgramsRead)
+{
+    TempAppFolder app;
+    EXPECT_EQ(AppSettings::file(), app.iniFile());
+    const AppSettings missing = AppSettings::load(); // no file yet
+    EXPECT_EQ(missing.adminGroup, "");
+    EXPECT_EQ(missing.userPath, "");
+
+    const AppSettings saved{"Domain Admins", "\\\\fs1\\home$\\"};
+    QString why = "untouched";
+    ASSERT_TRUE(saved.save(&why));
+    EXPECT_EQ(why, "untouched");
+    EXPECT_EQ(app.readFile("settings/corvane.ini"),
+              QByteArray("[SETTINGS]\nAdmGrp=Domain Admins\nUserPath=\\\\fs1\\home$\\\n"));
+    const AppSettings loaded = AppSettings::load();
+    EXPECT_EQ(loaded.adminGroup, saved.adminGroup);
+    EXPECT_EQ(loaded.userPath, saved.userPath);
+
+    // A file edited by hand: other case, blanks, a byte-order mark; a save changes only the two values.
+    ASSERT_TRUE(app.writeFile("settings/corvane.ini",
+                              "\xEF\xBB\xBF[settings]\r\n admgrp = Staff \r\nOther=1\r\nUSERPATH=\"/srv/home/\"\r\n"));
+    const AppSettings edited = AppSettings::load();
+    EXPECT_EQ(edited.adminGroup, "Staff");
+    EXPECT_EQ(edited.userPath, "/srv/home/");
+    ASSERT_TRUE((AppSettings{"Teachers", "/srv/h"}.save()));
+    EXPECT_EQ(app.readFile("settings/corvane.ini"),
+              QByteArray("\xEF\xBB\xBF[settings]\r\nadmgrp=Teachers\r\nOther=1\r\nUSERPATH=/srv/h\r\n"));
+}
+
+TEST(AppSettings, aRefusedSaveWritesNeitherValueAndSaysWhy)
+{
+    TempAppFolder app;
+    const QByteArray before = "[SETTINGS]\nAdmGrp=old\nUserPath=/old/\n";
+    ASSERT_TRUE(app.writeFile("settings/corvane.ini", before));
+
+    // The path cannot be read back whole: the group, which could, is not written either.
+    QString why;
+    EXPECT_FALSE((AppSettings{"new", QString(255, 'p')}.save(&why)));
+    EXPECT_EQ(why, "The value of UserPath is 255 characters long; a setting can hold at most 254.");
+    EXPECT_EQ(app.readFile("settings/corvane.ini"), before);
+    why.clear();
+    EXPECT_FALSE((AppSettings{QString(300, 'g'), "/new/"}.save(&why)));
+    EXPECT_TRUE(why.startsWith("The value of AdmGrp is 300 characters long")) << why.toStdString();
+    EXPECT_EQ(app.readFile("settings/corvane.ini"), before);
+    EXPECT_TRUE((AppSettings{QString(254, 'g'), QString(254, 'p')}.save()));
+
+    // The store's own refusals pass up too.
+    why.clear();
+    EXPECT_FALSE((AppSettings{"g\nUserPath=/planted/", "/p/"}.save(&why)));
+    EXPECT_FALSE(why.isEmpty());
+    const QString nowhere = app.path() + "/nowhere/corvane.ini";
+    why.clear();
+    EXPECT_FALSE((AppSettings{"g", "/p/"}.save(nowhere, &why)));
+    EXPECT_FALSE(why.isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(nowhere));
+    EXPECT_EQ(AppSettings::load(nowhere).userPath, "");
+}
