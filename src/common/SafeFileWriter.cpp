@@ -2,7 +2,7 @@
 
 #include <QSaveFile>
 
-bool WriteFileAtomically(const QString& path, const QByteArray& content, QString* error)
+bool writeFileAtomically(const QString& path, const QByteArray& content, QString* error)
 {
     QSaveFile file(path);
     // Never fall back to writing in place: that is what would lose the old file.

@@ -8,4 +8,4 @@
 // failed write never destroys an existing file of that name. Used for the
 // settings file and for downloads.
 // False with the reason when the file could not be written; the target is then untouched.
-bool WriteFileAtomically(const QString& path, const QByteArray& content, QString* error = nullptr);
+bool writeFileAtomically(const QString& path, const QByteArray& content, QString* error = nullptr);

@@ -94,7 +94,7 @@ Listing listSmbFolder(const QString& share, const QString& parent)
 
 } // namespace
 
-QList<Result> Check(const QStringList& paths)
+QList<Result> check(const QStringList& paths)
 {
     QList<Result> out;
     QHash<QString, Listing> listings; // one per parent folder

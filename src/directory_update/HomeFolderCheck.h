@@ -17,6 +17,6 @@ struct Result {
     QString text; // "yes", "missing", "not a folder: ...", "not checked: ..."
 };
 
-QList<Result> Check(const QStringList& paths);
+QList<Result> check(const QStringList& paths);
 
 } // namespace HomeFolderCheck

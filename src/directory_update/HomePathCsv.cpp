@@ -87,7 +87,7 @@ bool parseRecords(const QString& text, QList<Record>& records, QString& error)
 
 } // namespace
 
-QString Line(const QStringList& fields)
+QString line(const QStringList& fields)
 {
     static const QRegularExpression special(QStringLiteral("[\",\r\n]"));
     QStringList out;
@@ -96,18 +96,18 @@ QString Line(const QStringList& fields)
     return out.join(u',') + QStringLiteral("\r\n");
 }
 
-QString PlanHeader()
+QString planHeader()
 {
     return QStringLiteral("dn,sAMAccountName,currentHomeDirectory,newHomeDirectory,unchanged,problem");
 }
 
-QStringList PlanFields(const HomePathUpdate::PlannedAccount& a)
+QStringList planFields(const HomePathUpdate::PlannedAccount& a)
 {
     const bool unchanged = a.problem.isEmpty() && a.currentHome == a.newHome;
     return {a.dn, a.sam, a.currentHome, a.newHome, unchanged ? QStringLiteral("yes") : QStringLiteral("no"), a.problem};
 }
 
-UndoRead ReadUndoFile(const QString& path)
+UndoRead readUndoFile(const QString& path)
 {
     UndoRead out;
     // Opened without blocking and then checked: a FIFO or a device put in the

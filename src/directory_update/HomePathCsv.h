@@ -10,10 +10,10 @@
 namespace HomePathCsv {
 
 // One record: fields quoted only when they hold a quote, comma or line break; CR LF.
-QString Line(const QStringList& fields);
+QString line(const QStringList& fields);
 // "dn,sAMAccountName,currentHomeDirectory,newHomeDirectory,unchanged,problem"
-QString PlanHeader();
-QStringList PlanFields(const HomePathUpdate::PlannedAccount& account);
+QString planHeader();
+QStringList planFields(const HomePathUpdate::PlannedAccount& account);
 
 struct UndoRead {
     HomePathPlan plan; // each account: currentHome = what the run wrote, newHome = the value to restore
@@ -21,6 +21,6 @@ struct UndoRead {
 };
 // Reads a whole undo file before anything is done with it: one bad line and
 // none of it is used.
-UndoRead ReadUndoFile(const QString& path);
+UndoRead readUndoFile(const QString& path);
 
 } // namespace HomePathCsv

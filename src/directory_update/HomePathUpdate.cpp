@@ -8,17 +8,17 @@
 
 namespace HomePathUpdate {
 
-QString LogName(const QDate& day)
+QString logName(const QDate& day)
 {
     return modMain::DailyLogName(QStringLiteral("LDAP"), day);
 }
 
-QString LogNameNow()
+QString logNameNow()
 {
-    return LogName(QDate::currentDate());
+    return logName(QDate::currentDate());
 }
 
-QString ToolPath()
+QString toolPath()
 {
     return modMain::ApplicationFolder() + QStringLiteral("/resources/cacls");
 }
@@ -54,7 +54,7 @@ bool UndoFile::append(const QString& dn, const QString& sam, const QString& oldH
     return m_file.write(line.toUtf8()) >= 0 && m_file.flush();
 }
 
-QStringList UserAttributes()
+QStringList userAttributes()
 {
     return {QStringLiteral("sAMAccountName"), QStringLiteral("homeDirectory")};
 }
@@ -63,7 +63,7 @@ QStringList UserAttributes()
 static QString toolMessage(const modMain::ShellResult& r)
 {
     if (!r.started)
-        return QStringLiteral("could not start ") + ToolPath();
+        return QStringLiteral("could not start ") + toolPath();
     QString text = r.output.simplified();
     if (r.crashed)
         return QStringLiteral("the tool crashed") + (text.isEmpty() ? QString() : QStringLiteral(": ") + text);
@@ -77,35 +77,35 @@ static bool runTool(const QString& folder, const QString& account, QStringList& 
     // An argument vector: blanks, quotes and ";" in the path or the group name
     // reach the tool as part of one argument each.
     const modMain::ShellResult r = modMain::ShellWaitFor(
-        ToolPath(), {folder, QStringLiteral("/e"), QStringLiteral("/g"), account + QStringLiteral(":F")}, 0);
+        toolPath(), {folder, QStringLiteral("/e"), QStringLiteral("/g"), account + QStringLiteral(":F")}, 0);
     if (r.started && !r.crashed && r.exitCode == 0)
         return true;
     messages << toolMessage(r);
     return false;
 }
 
-QString UnsafeAccountName(const QString& sam)
+QString unsafeAccountName(const QString& sam)
 {
     if (sam.isEmpty())
         return QStringLiteral("the account has no sAMAccountName");
     if (sam == QLatin1String(".") || sam == QLatin1String(".."))
         return QStringLiteral("the account name \"%1\" would name a folder above the home folders").arg(sam);
     if (sam.contains(u'/') || sam.contains(u'\\'))
-        return QStringLiteral("the account name \"%1\" holds a path separator").arg(Printable(sam));
+        return QStringLiteral("the account name \"%1\" holds a path separator").arg(printable(sam));
     for (const QChar c : sam)
         if (c.unicode() < 0x20 || c.unicode() == 0x7f || c.category() == QChar::Other_Control)
-            return QStringLiteral("the account name \"%1\" holds a control character").arg(Printable(sam));
+            return QStringLiteral("the account name \"%1\" holds a control character").arg(printable(sam));
     return {};
 }
 
-QString Printable(const QString& text)
+QString printable(const QString& text)
 {
     return modMain::EscapeControls(text);
 }
 
-PlannedAccount PlanAccount(const QString& dn, const QString& sam, const QString& currentHome, const QString& userPath)
+PlannedAccount planAccount(const QString& dn, const QString& sam, const QString& currentHome, const QString& userPath)
 {
-    PlannedAccount a{dn, sam, currentHome, QString(), UnsafeAccountName(sam)};
+    PlannedAccount a{dn, sam, currentHome, QString(), unsafeAccountName(sam)};
     if (a.problem.isEmpty())
         a.newHome = userPath + sam;
     return a;
@@ -114,7 +114,7 @@ PlannedAccount PlanAccount(const QString& dn, const QString& sam, const QString&
 // The name a log line gives an account: its logon name when it has a sound one.
 static QString logNameOf(const PlannedAccount& a)
 {
-    return UnsafeAccountName(a.sam).isEmpty() ? a.sam : Printable(a.dn);
+    return unsafeAccountName(a.sam).isEmpty() ? a.sam : printable(a.dn);
 }
 
 static QString readHome(DirectoryAccess& directory, const QString& dn)
@@ -143,11 +143,11 @@ static bool writeHome(DirectoryAccess& directory, const PlannedAccount& a, Write
         return false;
     // Say what it holds now, so the operator can decide.
     err.text = QStringLiteral("changed since (now \"%1\", expected \"%2\")")
-                   .arg(Printable(readHome(directory, a.dn)), Printable(a.currentHome));
+                   .arg(printable(readHome(directory, a.dn)), printable(a.currentHome));
     return false;
 }
 
-UserOutcome UpdateUser(DirectoryAccess& directory, const PlannedAccount& account, const Settings& settings,
+UserOutcome updateUser(DirectoryAccess& directory, const PlannedAccount& account, const Settings& settings,
                        UndoFile* undo, WriteMode mode, const std::function<void(const QString&)>& log)
 {
     UserOutcome out;
@@ -156,21 +156,21 @@ UserOutcome UpdateUser(DirectoryAccess& directory, const PlannedAccount& account
     const QString name = logNameOf(account);
     // A restore writes back what the directory held; only an update builds a path from the name.
     if (!restore && !account.problem.isEmpty()) {
-        log(Printable(account.dn) + QStringLiteral(" Update Failed: ") + account.problem);
+        log(printable(account.dn) + QStringLiteral(" Update Failed: ") + account.problem);
         return out;
     }
     DirectoryError err;
     QString before;
     if (!writeHome(directory, account, mode, before, err)) {
         log(name + (restore ? QStringLiteral(" Restore Failed: ") : QStringLiteral(" Update Failed: ")) +
-            Printable(err.text));
+            printable(err.text));
         return out;
     }
     out.updated = true;
     if (undo)
         undo->append(account.dn, account.sam, before, account.newHome);
     if (restore) {
-        log(name + QStringLiteral(" Restored Home Path \"%1\"").arg(Printable(account.newHome)));
+        log(name + QStringLiteral(" Restored Home Path \"%1\"").arg(printable(account.newHome)));
         return out;
     }
     log(name + QStringLiteral(" Updated Home Path"));
@@ -183,7 +183,7 @@ UserOutcome UpdateUser(DirectoryAccess& directory, const PlannedAccount& account
     if (out.permissionsOk)
         log(name + QStringLiteral(" Fixed Home Drive Permissions"));
     else
-        log(name + QStringLiteral(" Fix Home Drive Permissions Failed: ") + Printable(messages.join("; ")));
+        log(name + QStringLiteral(" Fix Home Drive Permissions Failed: ") + printable(messages.join("; ")));
     return out;
 }
 

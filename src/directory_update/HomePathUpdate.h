@@ -16,10 +16,10 @@ namespace HomePathUpdate {
 
 // "LDAP_<d>_<m>_<yyyy>": the day's log, worked out again for every line so
 // that lines written after midnight go to the next day's log.
-QString LogName(const QDate& day);
-QString LogNameNow();
+QString logName(const QDate& day);
+QString logNameNow();
 // The permission tool beside the program.
-QString ToolPath();
+QString toolPath();
 
 // Records every change of a run, so an administrator can see and restore it:
 // logs/LDAP_undo_<yyyymmdd>_<hhmmss>.csv with dn, sAMAccountName, old and new
@@ -54,12 +54,12 @@ struct PlannedAccount {
 // Why a logon name must not become part of a path, or "" when it may: an empty
 // name, "." or "..", a separator or a control character would make the update
 // write another folder's path and grant on it.
-QString UnsafeAccountName(const QString& sam);
+QString unsafeAccountName(const QString& sam);
 // A value read from the directory, with control characters escaped as the logs
 // escape them, for log lines, the preview and the terminal.
-QString Printable(const QString& text);
+QString printable(const QString& text);
 // The account with its new path worked out from the user path, or refused.
-PlannedAccount PlanAccount(const QString& dn, const QString& sam, const QString& currentHome, const QString& userPath);
+PlannedAccount planAccount(const QString& dn, const QString& sam, const QString& currentHome, const QString& userPath);
 
 struct UserOutcome {
     QString sam;
@@ -75,10 +75,10 @@ enum class WriteMode {
 };
 
 // Attributes the plan must fetch for each account.
-QStringList UserAttributes();
+QStringList userAttributes();
 // Writes one planned account, logs it, records it for undo and fixes its
 // permissions; log writes go through log (the day's LDAP log by default).
-UserOutcome UpdateUser(DirectoryAccess& directory, const PlannedAccount& account, const Settings& settings,
+UserOutcome updateUser(DirectoryAccess& directory, const PlannedAccount& account, const Settings& settings,
                        UndoFile* undo, WriteMode mode, const std::function<void(const QString&)>& log);
 
 } // namespace HomePathUpdate

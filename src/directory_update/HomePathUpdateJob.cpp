@@ -30,7 +30,7 @@ QString keyOf(const QString& dn)
 
 PlannedAccount accountOf(const DirectoryEntry& e, const QString& userPath)
 {
-    return PlanAccount(e.dn, e.value(QStringLiteral("sAMAccountName")), e.value(QStringLiteral("homeDirectory")),
+    return planAccount(e.dn, e.value(QStringLiteral("sAMAccountName")), e.value(QStringLiteral("homeDirectory")),
                        userPath);
 }
 
@@ -60,7 +60,7 @@ bool HomePathUpdateJob::plan(const QString& ou, bool deep, const QString& userPa
     QList<DirectoryEntry> found;
     if (!directory->search(
             ou, deep ? DirectoryScope::Subtree : DirectoryScope::OneLevel, DirectorySession::userFilter(),
-            UserAttributes(), [&found](const DirectoryEntry& e) { return found.append(e), true; }, err))
+            userAttributes(), [&found](const DirectoryEntry& e) { return found.append(e), true; }, err))
         return false;
     if (!deep) {
         for (const DirectoryEntry& e : found)
@@ -82,7 +82,7 @@ void HomePathUpdateJob::visit(DirectoryAccess& directory, const QString& contain
 {
     DirectoryError err;
     if (!directory.search(
-            container, DirectoryScope::OneLevel, DirectorySession::userFilter(), UserAttributes(),
+            container, DirectoryScope::OneLevel, DirectorySession::userFilter(), userAttributes(),
             [&](const DirectoryEntry& e) { return m_plan.accounts.append(accountOf(e, userPath)), true; }, err)) {
         m_plan.failures.append({container, err.text});
         return;
@@ -114,7 +114,7 @@ void HomePathUpdateJob::setSettings(const Settings& settings)
     if (m_mode != WriteMode::Update)
         return;
     for (PlannedAccount& a : m_plan.accounts)
-        a = PlanAccount(a.dn, a.sam, a.currentHome, settings.userPath);
+        a = planAccount(a.dn, a.sam, a.currentHome, settings.userPath);
 }
 
 void HomePathUpdateJob::logLine(const QString& message)
@@ -125,7 +125,7 @@ void HomePathUpdateJob::logLine(const QString& message)
     }
     // Written from the job's own thread: WriteLog shows nothing, and the run
     // keeps only its first failure for the caller to report once.
-    const modMain::LogResult written = modMain::WriteLog(message, LogNameNow());
+    const modMain::LogResult written = modMain::WriteLog(message, logNameNow());
     if (!written.ok() && m_logFailure.ok())
         m_logFailure = written;
 }
@@ -145,14 +145,14 @@ int HomePathUpdateJob::run()
     std::unique_ptr<DirectoryAccess> directory = noUserPath ? nullptr : m_opener(err);
     if (noUserPath) {
         // Every home would become the bare logon name: write nothing.
-        logLine(Printable(m_plan.ou) + QStringLiteral(" Update Failed: the User Folder Path setting is empty"));
+        logLine(printable(m_plan.ou) + QStringLiteral(" Update Failed: the User Folder Path setting is empty"));
         m_errors = qMax(1, total);
     } else if (!directory) {
-        logLine(Printable(m_plan.ou) + QStringLiteral(" Update Failed: ") + Printable(err.text));
+        logLine(printable(m_plan.ou) + QStringLiteral(" Update Failed: ") + printable(err.text));
         m_errors = qMax(1, total);
     } else {
         for (const PlanFailure& f : m_plan.failures) {
-            logLine(Printable(f.dn) + QStringLiteral(" Update Failed: ") + Printable(f.text));
+            logLine(printable(f.dn) + QStringLiteral(" Update Failed: ") + printable(f.text));
             ++m_errors;
         }
         UndoFile undo(QDateTime::currentDateTime());
@@ -160,9 +160,9 @@ int HomePathUpdateJob::run()
             m_undoFile = undo.fileName();
         for (int i = 0; i < total; ++i) {
             const PlannedAccount& a = m_plan.accounts[i];
-            if (UpdateUser(*directory, a, m_settings, &undo, m_mode, log).failed())
+            if (updateUser(*directory, a, m_settings, &undo, m_mode, log).failed())
                 ++m_errors;
-            emit progress(i + 1, total, UnsafeAccountName(a.sam).isEmpty() ? a.sam : Printable(a.dn));
+            emit progress(i + 1, total, unsafeAccountName(a.sam).isEmpty() ? a.sam : printable(a.dn));
         }
         if (m_mode == WriteMode::Update)
             reportLateAccounts(*directory);
@@ -190,7 +190,7 @@ void HomePathUpdateJob::reportLateAccounts(DirectoryAccess& directory)
         m_plan.ou, m_plan.deep ? DirectoryScope::Subtree : DirectoryScope::OneLevel, DirectorySession::userFilter(), {},
         [&](const DirectoryEntry& e) {
             if (!planned.contains(keyOf(e.dn)) && !belowFailure(e.dn))
-                logLine(Printable(e.dn) + QStringLiteral(" Not Updated: added after the plan was taken"));
+                logLine(printable(e.dn) + QStringLiteral(" Not Updated: added after the plan was taken"));
             return true;
         },
         err);

@@ -336,7 +336,7 @@ void frmLDAPUpdate::cmdPreview_Click()
     HomePathPlan plan = m_job->currentPlan();
     const QString userPath = AppSettings::load().userPath;
     for (HomePathUpdate::PlannedAccount& a : plan.accounts)
-        a = HomePathUpdate::PlanAccount(a.dn, a.sam, a.currentHome, userPath);
+        a = HomePathUpdate::planAccount(a.dn, a.sam, a.currentHome, userPath);
     frmPreview preview(plan, this);
     preview.exec();
 }
@@ -383,7 +383,7 @@ void frmLDAPUpdate::cmdGo_Click()
     lblPROGRESS->setText(m_errors == 0 ? QStringLiteral("Updates complete.")
                                        : QStringLiteral("Updates complete with %1 errors - see the log %2.txt.")
                                              .arg(m_errors)
-                                             .arg(HomePathUpdate::LogNameNow()));
+                                             .arg(HomePathUpdate::logNameNow()));
     unsetCursor();
     cmdFinish->setEnabled(true);
 }
@@ -436,7 +436,7 @@ void frmLDAPUpdate::modUsers(const QString& dn, bool deep, const QString& userCa
     if (settings.userPath.isEmpty()) {
         ++m_errors;
         showLogFailure(modMain::WriteLog(dn + QStringLiteral(" Update Failed: the User Folder Path setting is empty"),
-                                         HomePathUpdate::LogNameNow()));
+                                         HomePathUpdate::logNameNow()));
         return;
     }
     if (!m_job || m_job->currentPlan().ou != dn || m_job->currentPlan().deep != deep) {
@@ -446,7 +446,7 @@ void frmLDAPUpdate::modUsers(const QString& dn, bool deep, const QString& userCa
         if (!m_job->plan(dn, deep, settings.userPath, err)) {
             ++m_errors;
             showLogFailure(
-                modMain::WriteLog(dn + QStringLiteral(" Update Failed: ") + err.text, HomePathUpdate::LogNameNow()));
+                modMain::WriteLog(dn + QStringLiteral(" Update Failed: ") + err.text, HomePathUpdate::logNameNow()));
             return;
         }
     }

@@ -62,15 +62,15 @@ void frmPreview::fill()
     QStringList paths;
     for (const HomePathUpdate::PlannedAccount& a : m_plan.accounts)
         paths << a.newHome;
-    m_folders = HomeFolderCheck::Check(paths);
+    m_folders = HomeFolderCheck::check(paths);
     grdPlan->setRowCount(int(m_plan.accounts.size()));
     int unchanged = 0, missing = 0, refused = 0, notChecked = 0;
     for (int row = 0; row < grdPlan->rowCount(); ++row) {
-        const QStringList f = HomePathCsv::PlanFields(m_plan.accounts[row]);
+        const QStringList f = HomePathCsv::planFields(m_plan.accounts[row]);
         const bool isRefused = !f[5].isEmpty();
         const QString folder = isRefused ? QStringLiteral("refused: ") + f[5] : m_folders[row].text;
         QStringList cells(columnCount);
-        cells[colAccount] = HomePathUpdate::Printable(f[1]);
+        cells[colAccount] = HomePathUpdate::printable(f[1]);
         cells[colNew] = f[3];
         cells[colFolder] = folder;
         cells[colUnchanged] = f[4] == QLatin1String("yes") ? QStringLiteral("Yes") : QStringLiteral("No");
@@ -97,9 +97,9 @@ void frmPreview::fill()
 
 QString frmPreview::csv() const
 {
-    QString out = HomePathCsv::Line(HomePathCsv::PlanHeader().split(u',') << QStringLiteral("folderExists"));
+    QString out = HomePathCsv::line(HomePathCsv::planHeader().split(u',') << QStringLiteral("folderExists"));
     for (qsizetype row = 0; row < m_plan.accounts.size(); ++row)
-        out += HomePathCsv::Line(HomePathCsv::PlanFields(m_plan.accounts[row]) << m_folders[row].text);
+        out += HomePathCsv::line(HomePathCsv::planFields(m_plan.accounts[row]) << m_folders[row].text);
     return out;
 }
 
@@ -111,7 +111,7 @@ void frmPreview::cmdSave_Click()
     if (path.isEmpty())
         return;
     QString error;
-    if (!WriteFileAtomically(path, csv().toUtf8(), &error))
+    if (!writeFileAtomically(path, csv().toUtf8(), &error))
         MsgBox(QStringLiteral("The list could not be saved: ") + error, vbOKOnly | vbExclamation,
                modMain::AppCaption());
 }

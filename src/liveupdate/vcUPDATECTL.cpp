@@ -208,7 +208,7 @@ void vcUPDATECTL::downloadComplete(qint64 total, const QByteArray& body, const Q
         QDir().mkpath(DesktopFolder);
     }
     // A file that could not be written is not a completed download.
-    const bool saved = tag == ConfigFilePath() ? SaveConfigFile(body) : WriteFileAtomically(tag, body);
+    const bool saved = tag == ConfigFilePath() ? SaveConfigFile(body) : writeFileAtomically(tag, body);
     if (!saved) {
         ErrorMessage();
         return;

@@ -60,7 +60,7 @@ private:
 
 } // namespace
 
-FileOpRunner::Outcome FileOpRunner::Run(QWidget* owner, const Request& request)
+FileOpRunner::Outcome FileOpRunner::run(QWidget* owner, const Request& request)
 {
     FileOperationEngine engine;
     DialogQuestions questions(owner);
@@ -90,7 +90,7 @@ FileOpRunner::Outcome FileOpRunner::Run(QWidget* owner, const Request& request)
     outcome.result = result;
     outcome.failures = engine.failures();
     outcome.upToDate = engine.lastProgress().filesUpToDate;
-    const QString log = LogNameNow();
+    const QString log = logNameNow();
     outcome.logPath = modMain::ApplicationFolder() + QStringLiteral("/logs/") + log + QStringLiteral(".txt");
     modMain::LogResult written =
         modMain::WriteLog(QStringLiteral("%1 %2 to %3: result %4, %5 files already up to date")
@@ -106,7 +106,7 @@ FileOpRunner::Outcome FileOpRunner::Run(QWidget* owner, const Request& request)
     return outcome;
 }
 
-QString FileOpRunner::FailureDetails(const Outcome& outcome, int limit)
+QString FileOpRunner::failureDetails(const Outcome& outcome, int limit)
 {
     QStringList lines;
     for (const QString& line : outcome.failures.mid(0, limit))
@@ -117,7 +117,7 @@ QString FileOpRunner::FailureDetails(const Outcome& outcome, int limit)
     return lines.join(u'\n');
 }
 
-QString FileOpRunner::LogNameNow()
+QString FileOpRunner::logNameNow()
 {
     return modMain::DailyLogName(QStringLiteral("Migration"), QDate::currentDate());
 }

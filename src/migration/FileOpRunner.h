@@ -20,13 +20,13 @@ struct Outcome {
 // engine's result. The caller is blocked in a nested event loop meanwhile, so
 // it sees a synchronous call while the windows keep being served. The outcome
 // and every item skipped or failed go to the day's migration log.
-Outcome Run(QWidget* owner, const fileop::Request& request);
+Outcome run(QWidget* owner, const fileop::Request& request);
 
 // What the "failed" box shows behind its details button: at most limit of the
 // items not copied, then "... and N more", then the log that holds them all.
-QString FailureDetails(const Outcome& outcome, int limit = 200);
+QString failureDetails(const Outcome& outcome, int limit = 200);
 
 // logs/Migration_<d>_<m>_<yyyy>.txt, one per day like the directory update's.
-QString LogNameNow();
+QString logNameNow();
 
 } // namespace FileOpRunner

@@ -200,11 +200,11 @@ void frmMigrate::PerformShellAction(QString source, QString destination)
     request.source = source;
     request.destination = destination;
     request.flags = GetShellFlags();
-    const FileOpRunner::Outcome outcome = FileOpRunner::Run(this, request);
+    const FileOpRunner::Outcome outcome = FileOpRunner::run(this, request);
     // The box keeps its words; what was not copied, and why, is behind its details.
     if (outcome.result != 0)
         MsgBox(QStringLiteral("File Migration Failed."), vbOKOnly | vbCritical, modMain::AppCaption(),
-               outcome.failures.isEmpty() ? QString() : FileOpRunner::FailureDetails(outcome));
+               outcome.failures.isEmpty() ? QString() : FileOpRunner::failureDetails(outcome));
     else
         MsgBox(QStringLiteral("File Migration Completed."), vbOKOnly, modMain::AppCaption());
 }

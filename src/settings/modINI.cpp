@@ -373,7 +373,7 @@ bool WriteINI(const QString& section, const QString& key, const QString& value, 
     }
 
     QString why;
-    if (WriteFileAtomically(target, serialise(content), &why))
+    if (writeFileAtomically(target, serialise(content), &why))
         return true;
     lock.removeIfCreated();
     return fail(why);

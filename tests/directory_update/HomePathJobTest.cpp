@@ -157,7 +157,7 @@ TEST_F(Job, aLogThatCannotBeWrittenIsKeptForTheCallerAndTheRunGoesOn)
     plan();
     run();
     EXPECT_TRUE(job.logFailure().ok()) << job.logFailure().message().toStdString();
-    EXPECT_TRUE(app.readFile("logs/" + LogNameNow() + ".txt").contains("s3 Updated Home Path"));
+    EXPECT_TRUE(app.readFile("logs/" + logNameNow() + ".txt").contains("s3 Updated Home Path"));
 }
 
 // Names that are not a plain folder name never become a path: each is logged by
@@ -215,7 +215,7 @@ TEST(HomeFolderCheck, tellsALocalFolderFromAMissingOneALinkOrAFile)
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.close();
     QStringList texts;
-    for (const auto& r : HomeFolderCheck::Check({dir.path() + "/here", dir.path() + "/gone", dir.path() + "/link",
+    for (const auto& r : HomeFolderCheck::check({dir.path() + "/here", dir.path() + "/gone", dir.path() + "/link",
                                                  dir.path() + "/file", "relative/x", "\\\\server-only"}))
         texts << r.text;
     EXPECT_EQ(texts,

@@ -80,7 +80,7 @@ protected:
         EXPECT_EQ(made.size(), 1);
         return app.path() + "/logs/" + made.value(0);
     }
-    QString logText() const { return QString::fromUtf8(app.readFile("logs/" + HomePathUpdate::LogNameNow() + ".txt")); }
+    QString logText() const { return QString::fromUtf8(app.readFile("logs/" + HomePathUpdate::logNameNow() + ".txt")); }
 
     SambaDc dc = SambaDc::load();
     TempAppFolder app;

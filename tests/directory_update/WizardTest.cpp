@@ -79,7 +79,7 @@ protected:
     // smbcacls's own words, which vary, are cut off.
     QStringList logLines() const
     {
-        QStringList out = QString::fromUtf8(app.readFile("logs/" + HomePathUpdate::LogNameNow() + ".txt"))
+        QStringList out = QString::fromUtf8(app.readFile("logs/" + HomePathUpdate::logNameNow() + ".txt"))
                               .split("\r\n", Qt::SkipEmptyParts);
         for (QString& line : out)
             line = line.section(" : ", 1).chopped(1).section(" [smbcacls:", 0, 0);
@@ -279,10 +279,10 @@ TEST_F(Wizard, oneLevelRunUpdatesExactlyTheOusUsersGrantsOverSmbAndLogsEachFailu
     }
     EXPECT_EQ(logLines(), lines);
     // The day's log name carries day and month without leading zeros.
-    EXPECT_EQ(HomePathUpdate::LogName(QDate(2027, 1, 1)) + HomePathUpdate::LogName(QDate(2026, 12, 31)),
+    EXPECT_EQ(HomePathUpdate::logName(QDate(2027, 1, 1)) + HomePathUpdate::logName(QDate(2026, 12, 31)),
               "LDAP_1_1_2027LDAP_31_12_2026");
     EXPECT_EQ(form->lblPROGRESS->text(),
-              "Updates complete with 2 errors - see the log " + HomePathUpdate::LogNameNow() + ".txt.");
+              "Updates complete with 2 errors - see the log " + HomePathUpdate::logNameNow() + ".txt.");
     const QStringList undo = QDir(app.path() + "/logs").entryList({"LDAP_undo_*.csv"});
     ASSERT_EQ(undo.size(), 1);
     EXPECT_EQ(QString::fromUtf8(app.readFile("logs/" + undo[0])),

@@ -31,7 +31,7 @@ TEST(SafeFileWriter, replacesWholeFilesAndAFailedWriteKeepsTheOldOne)
     QTemporaryDir dir;
     const QString path = dir.path() + "/setup.exe";
     const QByteArray old("old\r\n\0x", 7);
-    ASSERT_TRUE(WriteFileAtomically(path, "first") && WriteFileAtomically(path, old));
+    ASSERT_TRUE(writeFileAtomically(path, "first") && writeFileAtomically(path, old));
 
     // A file-size limit makes the write fail even for root.
     std::signal(SIGXFSZ, SIG_IGN);
@@ -40,7 +40,7 @@ TEST(SafeFileWriter, replacesWholeFilesAndAFailedWriteKeepsTheOldOne)
     const rlimit small{4096, saved.rlim_max};
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
     QString error;
-    const bool ok = WriteFileAtomically(path, QByteArray(64 * 1024, 'n'), &error);
+    const bool ok = writeFileAtomically(path, QByteArray(64 * 1024, 'n'), &error);
     setrlimit(RLIMIT_FSIZE, &saved);
     EXPECT_FALSE(ok || error.isEmpty());
     EXPECT_EQ(readAll(path), old);

@@ -116,7 +116,7 @@ TEST_F(UpdateWizard, failuresAndAbandonedDownloadsShowTheConnectionErrorAndSaveN
     EXPECT_TRUE(entries(env.tempFolder()).isEmpty()) << "an error page was saved";
 
     const QString own = env.desktopFolder() + "setup.exe";
-    ASSERT_TRUE(WriteFileAtomically(own, "the operator's own file"));
+    ASSERT_TRUE(writeFileAtomically(own, "the operator's own file"));
     EXPECT_EQ(download(server.url("/files/setup.exe"))->lblPROGRESSUPDATE->text(), kConnectionError); // 404
     EXPECT_EQ(readAll(own), "the operator's own file");
     ASSERT_TRUE(QFile::remove(own));
@@ -154,7 +154,7 @@ TEST_F(UpdateWizard, theConfigurationCopyIsPrivateAndNeverWrittenThroughAPlanted
 {
     // Another user's link in the shared temporary folder, to a file of ours and to a name not yet taken.
     const QString planted = env.tempFolder() + "_vclu.txt", victim = env.root() + "/victim.txt";
-    ASSERT_TRUE(WriteFileAtomically(victim, "precious"));
+    ASSERT_TRUE(writeFileAtomically(victim, "precious"));
     serveConfig("Tool\r\n1.0.122\r\nhttp://h/setup.exe\r\n");
     for (const QString& target : {victim, env.root() + "/created-by-us.txt"}) {
         QFile::remove(planted);

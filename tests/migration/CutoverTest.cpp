@@ -155,12 +155,12 @@ TEST(FailureDetails, listTheItemsNotCopiedUpToALimitThenNameTheLog)
     for (int i = 0; i < 203; ++i)
         outcome.failures << QStringLiteral("Cannot read /h/u%1/f: Permission denied").arg(i);
     outcome.failures << QStringLiteral("/h/x\r\ny: kept, not replaced");
-    const QStringList lines = FileOpRunner::FailureDetails(outcome).split(u'\n');
+    const QStringList lines = FileOpRunner::failureDetails(outcome).split(u'\n');
     ASSERT_EQ(lines.size(), 202);
     EXPECT_EQ(lines[0], "Cannot read /h/u0/f: Permission denied");
     EXPECT_EQ(lines[199], "Cannot read /h/u199/f: Permission denied");
     EXPECT_EQ(lines[200], "... and 4 more");
     EXPECT_EQ(lines[201], "The migration log /opt/corvane/logs/Migration_6_12_2026.txt lists every item.");
-    EXPECT_EQ(FileOpRunner::FailureDetails(outcome, 300).split(u'\n')[203], "/h/x\\r\\ny: kept, not replaced")
+    EXPECT_EQ(FileOpRunner::failureDetails(outcome, 300).split(u'\n')[203], "/h/x\\r\\ny: kept, not replaced")
         << "a name cannot break the list into false lines";
 }

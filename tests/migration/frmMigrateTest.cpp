@@ -66,7 +66,7 @@ TEST(MigrateForm, fromTheCheckThroughConfirmationQuestionsAndOutcomeToClosing)
                                        form->Check1[1],  form->Check1[2],   form->Check1[3],  form->Option1[2],
                                        form->Option1[1], form->Command1[0], form->Command1[1]};
     auto migrationLog = [&] {
-        return QString::fromUtf8(app.readFile("logs/" + FileOpRunner::LogNameNow() + ".txt"));
+        return QString::fromUtf8(app.readFile("logs/" + FileOpRunner::logNameNow() + ".txt"));
     };
     TempTree t;
     t.write("S/a.txt", "alpha");
@@ -169,7 +169,7 @@ TEST(MigrateForm, fromTheCheckThroughConfirmationQuestionsAndOutcomeToClosing)
     EXPECT_EQ(t.read("D/S/b.txt") + t.read("S/b.txt"), "bravobravo") << "a copy, not a move";
     EXPECT_EQ(boxes.calls.back().text, "File Migration Failed.") << "a kept file is not a complete migration";
     EXPECT_EQ(boxes.calls.back().details, t.path("D/S/a.txt") + ": kept, not replaced\nThe migration log " +
-                                              app.path() + "/logs/" + FileOpRunner::LogNameNow() + ".txt" +
+                                              app.path() + "/logs/" + FileOpRunner::logNameNow() + ".txt" +
                                               " lists every item.")
         << "the box's details say what was not copied and where the rest is";
     EXPECT_TRUE(migrationLog().contains(QStringLiteral("result 1223")));

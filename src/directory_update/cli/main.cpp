@@ -102,7 +102,7 @@ void showProgress(HomePathUpdateJob& job)
     if (::isatty(STDERR_FILENO) != 1)
         return;
     QObject::connect(&job, &HomePathUpdateJob::progress, &job, [](int done, int total, const QString& name) {
-        std::fprintf(stderr, "\r\033[K%d/%d %s", done, total, qPrintable(Printable(name)));
+        std::fprintf(stderr, "\r\033[K%d/%d %s", done, total, qPrintable(printable(name)));
         if (done == total)
             std::fputc('\n', stderr);
     });
@@ -117,14 +117,14 @@ int summary(const HomePathUpdateJob& job, const char* verb)
     std::fprintf(
         stderr, "%d of %d accounts %s, %d failures; log: %s\nundo file: %s\n", total - qMin(total, job.errors()), total,
         verb, job.errors(),
-        qPrintable(modMain::ApplicationFolder() + QStringLiteral("/logs/") + LogNameNow() + QStringLiteral(".txt")),
+        qPrintable(modMain::ApplicationFolder() + QStringLiteral("/logs/") + logNameNow() + QStringLiteral(".txt")),
         job.undoFileName().isEmpty() ? "(could not be written)" : qPrintable(job.undoFileName()));
     return job.errors() == 0 ? 0 : kExitFailed;
 }
 
 int undo(const QString& file, bool force)
 {
-    const HomePathCsv::UndoRead read = HomePathCsv::ReadUndoFile(file);
+    const HomePathCsv::UndoRead read = HomePathCsv::readUndoFile(file);
     if (!read.error.isEmpty())
         return refuse(file + QStringLiteral(": ") + read.error + QStringLiteral("; nothing was written"));
     HomePathUpdateJob job(openDirectory);
@@ -194,19 +194,19 @@ int main(int argc, char** argv)
     job.setSettings(settings);
     const HomePathPlan& plan = job.currentPlan();
     for (const PlanFailure& f : plan.failures)
-        std::fprintf(stderr, "corvane-homedirs: cannot read %s: %s\n", qPrintable(Printable(f.dn)),
-                     qPrintable(Printable(f.text)));
+        std::fprintf(stderr, "corvane-homedirs: cannot read %s: %s\n", qPrintable(printable(f.dn)),
+                     qPrintable(printable(f.text)));
     if (!run) {
         QTextStream out(stdout);
-        out << HomePathCsv::Line(HomePathCsv::PlanHeader().split(u','));
+        out << HomePathCsv::line(HomePathCsv::planHeader().split(u','));
         for (const PlannedAccount& a : plan.accounts)
-            out << HomePathCsv::Line(HomePathCsv::PlanFields(a));
+            out << HomePathCsv::line(HomePathCsv::planFields(a));
         out.flush();
         return plan.failures.isEmpty() ? 0 : kExitFailed;
     }
     if (!parser.isSet(yes) && !confirmed(QStringLiteral("Update the home folder path of %1 accounts below %2?")
                                              .arg(plan.accounts.size())
-                                             .arg(Printable(plan.ou))))
+                                             .arg(printable(plan.ou))))
         return refuse(QStringLiteral("not confirmed; nothing was written"));
     showProgress(job);
     job.run();
