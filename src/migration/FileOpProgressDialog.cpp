@@ -49,23 +49,22 @@ void FileOpProgressDialog::setProgress(const Progress& p)
     else if (!p.counting && p.filesTotal > 0)
         ProgressBar1->setValue(static_cast<int>(1000.0 * double(p.filesDone) / double(p.filesTotal)));
     lblCounts->setText(countsText(p));
-    lblRate->setText(rateText(p));
+    // A second pass says how much of it needed no copying, on the shorter line.
+    lblRate->setText(p.filesUpToDate > 0
+                         ? tr("%1 (%2 already up to date)").arg(rateText(p), QLocale().toString(p.filesUpToDate))
+                         : rateText(p));
 }
 
 QString FileOpProgressDialog::countsText(const Progress& p)
 {
     if (p.filesTotal == 0)
         return tr("Counting files...");
-    QString text = p.counting ? tr("%1 of %2 files found so far, %3 copied")
-                                    .arg(QLocale().toString(p.filesDone), QLocale().toString(p.filesTotal),
-                                         ByteSize::text(p.bytesDone))
-                              : tr("%1 of %2 files, %3 of %4")
-                                    .arg(QLocale().toString(p.filesDone), QLocale().toString(p.filesTotal),
-                                         ByteSize::text(p.bytesDone), ByteSize::text(p.bytesTotal));
-    // A second pass: say how much of it needed no copying.
-    if (p.filesUpToDate > 0)
-        text += tr(" (%1 already up to date)").arg(QLocale().toString(p.filesUpToDate));
-    return text;
+    if (p.counting)
+        return tr("%1 of %2 files found so far, %3 copied")
+            .arg(QLocale().toString(p.filesDone), QLocale().toString(p.filesTotal), ByteSize::text(p.bytesDone));
+    return tr("%1 of %2 files, %3 of %4")
+        .arg(QLocale().toString(p.filesDone), QLocale().toString(p.filesTotal), ByteSize::text(p.bytesDone),
+             ByteSize::text(p.bytesTotal));
 }
 
 QString FileOpProgressDialog::rateText(const Progress& p)

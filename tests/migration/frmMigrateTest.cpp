@@ -197,5 +197,5 @@ TEST(FileOpProgressDialogTest, whileCountingShowsNoShareOrEstimateAndThenBoth)
     EXPECT_EQ(d.ProgressBar1->value(), 36);
     p.filesUpToDate = 1200;
     d.setProgress(p);
-    EXPECT_EQ(d.lblCounts->text(), "1,234 of 30,278 files, 120.5 MB of 3.27 GB (1,200 already up to date)");
+    EXPECT_EQ(d.lblRate->text(), "12.1 MB/s, about 4 min 21 s left (1,200 already up to date)");
 }
