@@ -62,8 +62,9 @@ int createMissingParents(ResolvedPaths& paths, RunPolicy& policy)
     QByteArray path = nearestExisting(parentOf(paths.target), &missing);
     UniqueFd fd(::open(path.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (!fd.valid()) {
-        policy.recordFileError(QString::fromLocal8Bit(path), QStringLiteral("open"), errno);
-        return resultForErrno(errno);
+        const int e = errno; // before the path is built, which may touch errno
+        policy.recordFileError(QString::fromLocal8Bit(path), QStringLiteral("open"), e);
+        return resultForErrno(e);
     }
     for (const QByteArray& name : missing) {
         path = joinPath(path, name);

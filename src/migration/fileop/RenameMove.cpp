@@ -123,7 +123,8 @@ bool RenameMove::renameToFreeName(int sfd, const QByteArray& sname, int dfd, con
         if (::renameat2(sfd, sname.constData(), dfd, candidate.constData(), RENAME_NOREPLACE) == 0)
             return true;
         if (errno != EEXIST && errno != ENOTEMPTY) {
-            m_policy.recordFileError(QString::fromLocal8Bit(candidate), QStringLiteral("rename"), errno);
+            const int e = errno; // before the path is built, which may touch errno
+            m_policy.recordFileError(QString::fromLocal8Bit(candidate), QStringLiteral("rename"), e);
             return false;
         }
     }

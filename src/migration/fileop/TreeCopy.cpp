@@ -122,7 +122,8 @@ bool TreeCopy::walk()
     root->dst.reset(::dup(m_paths.dstParent.get()));
     root->merged = true;
     if (!root->src.valid() || !root->dst.valid()) {
-        m_policy.recordFileError(QString::fromLocal8Bit(m_paths.target), QStringLiteral("open"), errno);
+        const int e = errno; // before the path is built, which may touch errno
+        m_policy.recordFileError(QString::fromLocal8Bit(m_paths.target), QStringLiteral("open"), e);
         return false;
     }
     DirNode* top = m_dirs.emplace_back(std::move(root)).get();
@@ -192,7 +193,8 @@ DirNode* TreeCopy::addDir(DirNode& parent, const QByteArray& srcName, const QByt
     UniqueFd holder;
     const int pfd = dstFd(&parent, holder);
     if (pfd < 0) {
-        m_policy.recordFileError(dstPath(&parent), QStringLiteral("open"), errno);
+        const int e = errno; // before the path is built, which may touch errno
+        m_policy.recordFileError(dstPath(&parent), QStringLiteral("open"), e);
         return nullptr;
     }
     int attempt = 0;
@@ -236,7 +238,8 @@ DirNode* TreeCopy::addDir(DirNode& parent, const QByteArray& srcName, const QByt
     // Its identity from here on: every later open of it must find this folder.
     const bool found = merged || ::fstatat(pfd, name.constData(), &dt, AT_SYMLINK_NOFOLLOW) == 0;
     if (!found || !S_ISDIR(dt.st_mode)) {
-        m_policy.recordFileError(dstPath(&parent, name), QStringLiteral("open"), found ? kChangedDuringRun : errno);
+        const int e = found ? kChangedDuringRun : errno; // before the path is built, which may touch errno
+        m_policy.recordFileError(dstPath(&parent, name), QStringLiteral("open"), e);
         return nullptr;
     }
     m_dstIds.insert(identityOf(dt));
@@ -268,7 +271,8 @@ bool TreeCopy::openDir(DirNode& node)
     if (!node.src.valid()) {
         const int sfd = srcFd(node.parent, sh);
         if (sfd < 0) {
-            m_policy.recordFileError(srcPath(&node), QStringLiteral("read"), errno);
+            const int e = errno; // before the path is built, which may touch errno
+            m_policy.recordFileError(srcPath(&node), QStringLiteral("read"), e);
             return false;
         }
         if (const int e = openChecked(sfd, node, true, O_RDONLY, node.src)) {
@@ -336,7 +340,8 @@ void TreeCopy::listDir(DirNode& node)
         if (type == DT_UNKNOWN) {
             struct stat st {};
             if (::fstatat(node.src.get(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-                m_policy.recordFileError(srcPath(&node, name), QStringLiteral("read"), errno);
+                const int e = errno; // before the path is built, which may touch errno
+                m_policy.recordFileError(srcPath(&node, name), QStringLiteral("read"), e);
                 markKeep(&node);
                 continue;
             }
@@ -700,8 +705,9 @@ int TreeCopy::deleteSources()
         UniqueFd holder;
         const int pfd = srcFd(node.parent, holder);
         if (pfd < 0 || ::unlinkat(pfd, node.srcName.constData(), AT_REMOVEDIR) != 0) {
-            m_policy.recordFileError(srcPath(&node), QStringLiteral("delete"),
-                                     errno == ENOTEMPTY || errno == EEXIST ? kChangedDuringRun : errno);
+            // Read before the path is built, which may touch errno.
+            const int e = errno == ENOTEMPTY || errno == EEXIST ? kChangedDuringRun : errno;
+            m_policy.recordFileError(srcPath(&node), QStringLiteral("delete"), e);
             markKeep(node.parent);
         }
     }
