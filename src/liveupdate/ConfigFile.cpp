@@ -1,5 +1,7 @@
 #include "ConfigFile.h"
 
+#include <algorithm>
+
 #include "Version.h"
 
 namespace liveupdate {
@@ -29,7 +31,8 @@ QStringList SplitConfigLines(const QByteArray& content)
 
 ConfigFile ParseConfigFile(const QByteArray& content)
 {
-    const QStringList lines = SplitConfigLines(content);
+    // An editor on the maker's side may start the file with a UTF-8 byte-order mark.
+    const QStringList lines = SplitConfigLines(content.startsWith("\xEF\xBB\xBF") ? content.mid(3) : content);
     ConfigFile config;
     if (lines.size() > 0)
         config.updateName = lines[0];
@@ -52,8 +55,10 @@ bool IsSafeFileName(const QString& name)
 {
     if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
         return false;
-    // A NUL would end the name early in the file system: what is written would not be what is shown.
-    return !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\')) && !name.contains(QChar(0));
+    // A NUL would end the name early in the file system, a line break or an escape
+    // would make the name shown differ from the file written.
+    return !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\')) &&
+           std::none_of(name.cbegin(), name.cend(), [](QChar c) { return c.category() == QChar::Other_Control; });
 }
 
 } // namespace liveupdate

@@ -1,6 +1,7 @@
 #include "LiveUpdateTestKit.h"
 #include "common/SafeFileWriter.h"
 #include "liveupdate/ByteCounts.h"
+#include "liveupdate/ConfigFile.h"
 
 #include <QLocale>
 
@@ -45,4 +46,17 @@ TEST(SafeFileWriter, replacesWholeFilesAndAFailedWriteKeepsTheOldOne)
     EXPECT_FALSE(ok || error.isEmpty());
     EXPECT_EQ(readAll(path), old);
     EXPECT_EQ(entries(dir.path()), QStringList({"setup.exe"})); // no temporary file left behind
+}
+
+// Lines from the network: a byte-order mark does not become part of the name
+// shown, and a file name that would differ from what the operator is shown
+// (a line break, an escape, a separator) is refused.
+TEST(ConfigFile, aByteOrderMarkIsDroppedAndNamesWithControlsOrSeparatorsAreRefused)
+{
+    const ConfigFile c = ParseConfigFile("\xEF\xBB\xBFTool 1.1\r\n1.1.0\r\nhttp://h/a/setup.exe\r\n");
+    EXPECT_EQ(c.updateName, "Tool 1.1");
+    EXPECT_EQ(FileNameFromUrl(c.downloadURL), "setup.exe");
+    EXPECT_TRUE(IsSafeFileName("setup 1.1.exe"));
+    for (const char* bad : {"", ".", "..", "a/b", "a\\b", "set\nup.exe", "setup\x1b[2J.exe", "setup.exe\r"})
+        EXPECT_FALSE(IsSafeFileName(QString::fromUtf8(bad))) << bad;
 }

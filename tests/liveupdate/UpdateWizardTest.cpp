@@ -4,6 +4,8 @@
 #include "liveupdate/frmUpdate.h"
 #include "liveupdate/vcUPDATECTL.h"
 
+#include <sys/stat.h>
+
 #include <QFileInfo>
 #include <QLabel>
 #include <QLocale>
@@ -13,6 +15,8 @@
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -166,6 +170,22 @@ TEST_F(UpdateWizard, theConfigurationCopyIsPrivateAndNeverWrittenThroughAPlanted
     }
     EXPECT_EQ(readAll(victim), "precious");
     EXPECT_FALSE(QFileInfo::exists(env.root() + "/created-by-us.txt"));
+
+    // The download's name comes from the server: a link or a FIFO standing there
+    // on the desktop is replaced by the file, never written through or opened.
+    const QString onDesktop = env.desktopFolder() + "setup.exe";
+    server.setRoute("/files/setup.exe", {200, pattern(200000)});
+    for (const bool fifo : {false, true}) {
+        QDir().mkpath(env.desktopFolder());
+        QFile::remove(onDesktop);
+        ASSERT_TRUE(fifo ? ::mkfifo(QFile::encodeName(onDesktop).constData(), 0644) == 0
+                         : QFile::link(victim, onDesktop));
+        EXPECT_EQ(download(server.url("/files/setup.exe"))->lblPROGRESSUPDATE->text(),
+                  "Download of 200.00 KB complete.");
+        EXPECT_FALSE(QFileInfo(onDesktop).isSymLink());
+        EXPECT_EQ(QFileInfo(onDesktop).size(), 200000) << fifo;
+    }
+    EXPECT_EQ(readAll(victim), "precious");
 }
 
 TEST_F(UpdateWizard, aConfigurationFileOverItsCapIsAConnectionError)
