@@ -44,14 +44,7 @@ protected:
         return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2,
                 QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
     }
-    QString makeOu(const QString& name, const QString& parent = {})
-    {
-        const QString ou = "OU=" + name + "," + (parent.isEmpty() ? dc.baseDn : parent);
-        if (parent.isEmpty())
-            made << ou;
-        EXPECT_TRUE(ldapModify("dn: " + ou + "\nchangetype: add\nobjectClass: organizationalUnit\n"));
-        return ou;
-    }
+    QString makeOu(const QString& name, const QString& parent = {}) { return addOu(dc.baseDn, made, name, parent); }
     static QString makeUser(const QString& parent, const QString& sam, const QString& home = {})
     {
         const QString dn = "CN=" + sam + "," + parent;

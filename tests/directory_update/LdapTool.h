@@ -2,6 +2,7 @@
 
 #include <QProcess>
 #include <QStringList>
+#include <gtest/gtest.h>
 
 #include <ostream>
 
@@ -45,4 +46,15 @@ inline bool ldapModify(const QString& ldif)
     int rc = -1;
     ldapTool("ldapmodify", {}, ldif.toUtf8(), &rc);
     return rc == 0;
+}
+
+// A fresh OU below parent, or below base when none is given; such a top OU goes
+// to made, for the test to remove with everything below it at the end.
+inline QString addOu(const QString& base, QStringList& made, const QString& name, const QString& parent = {})
+{
+    const QString ou = "OU=" + name + "," + (parent.isEmpty() ? base : parent);
+    if (parent.isEmpty())
+        made << ou;
+    EXPECT_TRUE(ldapModify("dn: " + ou + "\nchangetype: add\nobjectClass: organizationalUnit\n"));
+    return ou;
 }

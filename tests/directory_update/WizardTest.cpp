@@ -58,15 +58,7 @@ protected:
         form = new frmLDAPUpdate;
         form->show();
     }
-    // A fresh OU below parent (the domain root by default, and then removed after the test).
-    QString makeOu(const QString& name, const QString& parent = {})
-    {
-        const QString ou = "OU=" + name + "," + (parent.isEmpty() ? dc.baseDn : parent);
-        if (parent.isEmpty())
-            made << ou;
-        EXPECT_TRUE(ldapModify("dn: " + ou + "\nchangetype: add\nobjectClass: organizationalUnit\n"));
-        return ou;
-    }
+    QString makeOu(const QString& name, const QString& parent = {}) { return addOu(dc.baseDn, made, name, parent); }
     // Without a password the account is created disabled, which is all the update needs.
     static QString makeUser(const QString& ou, const QString& sam)
     {
@@ -325,38 +317,20 @@ TEST_F(Wizard, aRunWithTheLogsFolderMissingShowsOneErrorBoxAndStillUpdatesEveryo
     EXPECT_FALSE(QFile::exists(app.path() + "/logs")) << "the logs folder is never created";
 }
 
-TEST_F(Wizard, anEmptyUserPathWritesNothingAndADeepRunGoesParentFirstThenEachChildDepthFirst)
+// The job's rules (order, empty path) are tested without a server; here only
+// that the wizard refuses an empty path before asking to confirm.
+TEST_F(Wizard, anEmptyUserPathIsRefusedBeforeTheConfirmationAndWritesNothing)
 {
     writeSettings("School Admins", "");
-    const QString ou = makeOu("RunDeep");
+    const QString ou = makeOu("RunEmpty");
     const QString d0 = makeUser(ou, "d.0");
-    const QString a = makeOu("A", ou);
-    makeUser(a, "a.1");
-    const QString aa1 = makeUser(makeOu("AA", a), "aa.1");
-    makeUser(makeOu("B", ou), "b.1");
-
-    ScriptedMsgBox boxes{MsgBoxAnswer::OK, MsgBoxAnswer::Yes};
+    ScriptedMsgBox boxes{MsgBoxAnswer::OK};
     openWizard();
-    form->chkFixPerms->click();
     checkOu(ou);
     form->cmdGo->click();
     ASSERT_EQ(boxes.calls().size(), 1u) << "no confirmation: there is nothing sound to confirm";
     EXPECT_TRUE(boxes.texts()[0].contains("User Folder Path")) << boxes.texts()[0].toStdString();
     EXPECT_EQ(home(d0), "");
-
-    writeSettings("School Admins", "/srv/homes/");
-    form->cmdBack->click();
-    checkOu(ou);
-    form->cmdGo->click();
-    QStringList order = ldapValues(ou, "one", DirectorySession::userFilter(), "sAMAccountName");
-    for (const QString& child : ldapValues(ou, "one", "(objectClass=organizationalUnit)"))
-        order << (child == a ? QStringList{"a.1", "aa.1"} : QStringList{"b.1"});
-    QStringList lines;
-    for (const QString& sam : order)
-        lines << sam + " Updated Home Path"; // and no permission fix: it was unticked
-    EXPECT_EQ(logLines(), lines);
-    EXPECT_EQ(home(aa1), "/srv/homes/aa.1");
-    EXPECT_EQ(form->lblPROGRESS->text(), "Updates complete.");
 }
 
 // Step 2 counted the users of CN= containers below the OU and the run then left

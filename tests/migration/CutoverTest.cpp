@@ -6,11 +6,10 @@
 #include "migration/fileop/FileCopy.h"
 #include "migration/fileop/FileOperationEngine.h"
 
-#include <sys/mount.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstring>
 
 using namespace fileop;
 
@@ -119,32 +118,6 @@ TEST(HardLinks, namesOfOneInodeStayOneInodeAndALinkFromOutsideIsCopiedAsAFile)
         EXPECT_EQ(t.read("D/S/b/two.txt"), "shared");
         EXPECT_EQ(last.filesUpToDate, pass == 0 ? 0 : 4) << pass;
     }
-}
-
-TEST(HardLinks, aMoveAcrossFileSystemsCancelledPartWayLosesNoName)
-{
-    TempTree t;
-    QDir().mkpath(t.path("mnt"));
-    if (::mount("corvane-test", t.bytes("mnt").constData(), "tmpfs", 0, "size=32m") != 0)
-        GTEST_SKIP() << "cannot mount a tmpfs here (" << std::strerror(errno) << ")";
-    QStringList names;
-    for (int i = 0; i < 12; ++i) {
-        const QString first = QStringLiteral("S/d%1/f%1").arg(i);
-        t.write(first, QByteArray(4096, char('a' + i)));
-        QDir().mkpath(t.path(QStringLiteral("S/e%1").arg(i)));
-        ASSERT_EQ(::link(t.bytes(first).constData(), t.bytes(QStringLiteral("S/e%1/g%1").arg(i)).constData()), 0);
-        names << first.mid(2) << QStringLiteral("e%1/g%1").arg(i);
-    }
-    names.sort();
-    // Merge into an earlier copy, where one name collides: cancelled there, after
-    // the other copies were made and while later names wait to be linked.
-    t.write("mnt/D/S/e11/g11", "collides");
-    ScriptedQuestions q;
-    q.replaceAnswers = {ReplaceAnswer::YesToAll, ReplaceAnswer::Cancel};
-    FileOperationEngine engine;
-    EXPECT_EQ(engine.run(Request{FO_MOVE, t.path("S"), t.path("mnt/D"), 0, 2}, &q), Cancelled);
-    EXPECT_EQ(t.files("S"), names) << "a cancelled move deletes no name";
-    ::umount2(t.bytes("mnt").constData(), MNT_DETACH);
 }
 
 TEST(FailureDetails, listTheItemsNotCopiedUpToALimitThenNameTheLog)
