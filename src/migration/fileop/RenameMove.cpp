@@ -61,7 +61,7 @@ void RenameMove::moveEntry(int sfd, const QByteArray& sname, int dfd, const QByt
         if (sdir && tdir)
             d = m_policy.decideFolder(spath, dpath, top);
         else if (!sdir && !tdir)
-            d = m_policy.decideFile(spath, dpath);
+            d = m_policy.decideFile([&] { return spath; }, [&] { return dpath; });
         else if (top && (m_flags & FOF_RENAMEONCOLLISION))
             d = Decision::Rename;
         else {

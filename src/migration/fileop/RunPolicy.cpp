@@ -14,12 +14,12 @@ RunPolicy::RunPolicy(FileOperationEngine& engine, int flags, FileOpQuestions* qu
     , m_mergeAll(flags & FOF_NOCONFIRMATION)
 {}
 
-Decision RunPolicy::decideFile(const QString& source, const QString& target)
+Decision RunPolicy::decideFile(const Path& source, const Path& target)
 {
     // Renaming wins over replacing: it never destroys anything.
     if (m_flags & FOF_RENAMEONCOLLISION)
         return Decision::Rename;
-    return askOperator({Conflict::Kind::File, source, target}, m_replaceAll, Decision::Replace);
+    return askOperator(Conflict::Kind::File, source, target, m_replaceAll, Decision::Replace);
 }
 
 Decision RunPolicy::decideFolder(const QString& source, const QString& target, bool top)
@@ -27,10 +27,12 @@ Decision RunPolicy::decideFolder(const QString& source, const QString& target, b
     // Only the top folder gets a new name; inside it everything is new anyway.
     if (top && (m_flags & FOF_RENAMEONCOLLISION))
         return Decision::Rename;
-    return askOperator({Conflict::Kind::Folder, source, target}, m_mergeAll, Decision::Merge);
+    return askOperator(
+        Conflict::Kind::Folder, [&] { return source; }, [&] { return target; }, m_mergeAll, Decision::Merge);
 }
 
-Decision RunPolicy::askOperator(const Conflict& conflict, std::atomic<bool>& yesToAll, Decision yes)
+Decision RunPolicy::askOperator(Conflict::Kind kind, const Path& source, const Path& target,
+                                std::atomic<bool>& yesToAll, Decision yes)
 {
     if (yesToAll.load())
         return yes;
@@ -38,6 +40,7 @@ Decision RunPolicy::askOperator(const Conflict& conflict, std::atomic<bool>& yes
     std::lock_guard lock(m_askMutex);
     if (yesToAll)
         return yes;
+    const Conflict conflict{kind, source(), target()};
     if (m_engine.isCancelled())
         return Decision::Skip;
     if (!m_questions) {

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 
 namespace fileop {
@@ -21,7 +22,10 @@ class RunPolicy {
 public:
     RunPolicy(FileOperationEngine& engine, int flags, FileOpQuestions* questions, RunProgress& progress);
 
-    Decision decideFile(const QString& source, const QString& target);
+    // The paths are built only when a question is asked: once "to all" was
+    // answered, a second pass decides thousands of files without them.
+    using Path = std::function<QString()>;
+    Decision decideFile(const Path& source, const Path& target);
     Decision decideFolder(const QString& source, const QString& target, bool top);
     ErrorAnswer onError(const QString& path, const QString& action, int error);
     // Success when the missing destination may be made, else the result to end with.
@@ -38,7 +42,8 @@ public:
     int result() const;
 
 private:
-    Decision askOperator(const Conflict& conflict, std::atomic<bool>& yesToAll, Decision yes);
+    Decision askOperator(Conflict::Kind kind, const Path& source, const Path& target, std::atomic<bool>& yesToAll,
+                         Decision yes);
 
     FileOperationEngine& m_engine;
     const int m_flags;

@@ -516,7 +516,7 @@ bool TreeCopy::copyJob(FileJob& job, const LinkSource* link)
         if (decision == Decision::New && job.dir->merged) {
             targetSeen = ::fstatat(dfd, job.dstName.constData(), &target, AT_SYMLINK_NOFOLLOW) == 0;
             if (targetSeen) {
-                decision = m_policy.decideFile(source(), dstPath(job.dir, job.dstName));
+                decision = m_policy.decideFile(source, [&] { return dstPath(job.dir, job.dstName); });
                 if (decision == Decision::Skip)
                     return true;
             }
@@ -562,7 +562,7 @@ bool TreeCopy::copyJob(FileJob& job, const LinkSource* link)
             return true;
         }
         if (out.error == EEXIST && decision == Decision::New) {
-            decision = m_policy.decideFile(source(), dstPath(job.dir, job.dstName));
+            decision = m_policy.decideFile(source, [&] { return dstPath(job.dir, job.dstName); });
             if (decision == Decision::Skip)
                 return true;
             continue;
@@ -658,6 +658,8 @@ void TreeCopy::finishDirs()
 int TreeCopy::deleteSources()
 {
     for (const auto& [dev, fd] : m_targetFs) {
+        if (!fd.valid())
+            return m_policy.result(); // that file system cannot be flushed: reported, nothing deleted
         if (::syncfs(fd.get()) != 0) {
             const int e = errno;
             m_policy.recordFileError(QString::fromLocal8Bit(m_paths.target), QStringLiteral("flush"), e);
@@ -722,8 +724,15 @@ void TreeCopy::registerTargetFs(int parentFd, const QByteArray& name, const Iden
         return;
     UniqueFd fd(::openat(parentFd, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     struct stat st {};
-    if (fd.valid() && ::fstat(fd.get(), &st) == 0 && identityOf(st) == id)
-        m_targetFs.emplace(id.dev, std::move(fd));
+    const bool same = fd.valid() && ::fstat(fd.get(), &st) == 0 && identityOf(st) == id;
+    if (!same) {
+        // Without a way to flush this file system no source may be deleted: an
+        // empty entry tells the deletions so.
+        const int e = fd.valid() ? kChangedDuringRun : errno;
+        m_policy.recordFileError(QString::fromLocal8Bit(m_paths.target), QStringLiteral("flush"), e);
+        fd.reset();
+    }
+    m_targetFs.emplace(id.dev, std::move(fd));
 }
 
 void TreeCopy::markKeep(DirNode* dir)
