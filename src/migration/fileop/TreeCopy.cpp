@@ -25,6 +25,7 @@ constexpr int kDefaultWorkers = 8;
 // copy of millions of files holds a bounded queue, not a record of each file.
 constexpr size_t kMaxPendingJobs = 1 << 16;
 constexpr size_t kMaxBatch = 32;
+constexpr size_t kMaxListers = 8;
 
 Stamp stampOf(const struct stat& st)
 {
@@ -152,13 +153,81 @@ bool TreeCopy::walk()
     }
     if (!addDir(*top, baseName(m_paths.source), baseName(m_paths.target), true))
         return false;
-    // The vector grows while it is walked; the nodes themselves never move.
-    for (size_t i = 1; i < m_dirs.size() && !m_engine.isCancelled(); ++i) {
-        closeFinishedDirs(i);
-        listDir(*m_dirs[i]);
-        m_progress.maybeReport();
+    // On a cold cache each folder waits for the disk: several listed at once
+    // keep it busy, where one walker would leave it idle between reads.
+    const size_t listers = std::min(m_workerCount, kMaxListers);
+    std::vector<std::thread> threads;
+    threads.reserve(listers);
+    {
+        std::lock_guard lock(m_dirsMutex);
+        m_listersRunning = static_cast<int>(listers);
     }
+    for (size_t i = 0; i < listers; ++i)
+        threads.emplace_back([this] { listLoop(); });
+    {
+        std::unique_lock lock(m_dirsMutex);
+        while (m_listersRunning > 0) {
+            m_walkDoneCv.wait_for(lock, std::chrono::milliseconds(RunProgress::kIntervalMs));
+            lock.unlock();
+            m_progress.maybeReport();
+            lock.lock();
+        }
+    }
+    for (std::thread& t : threads)
+        t.join();
+    if (!m_engine.isCancelled())
+        checkNoSourceIsTarget();
     return !m_engine.isCancelled();
+}
+
+// One lister: takes the next folder not yet listed, in the order found, until
+// none is left and no other lister can add more.
+void TreeCopy::listLoop()
+{
+    for (;;) {
+        DirNode* node = nullptr;
+        size_t index = 0;
+        {
+            std::unique_lock lock(m_dirsMutex);
+            // The timeout notices a cancel, which does not signal this wait.
+            while (m_nextToList == m_dirs.size() && m_listing > 0 && !m_engine.isCancelled())
+                m_dirsCv.wait_for(lock, std::chrono::milliseconds(20));
+            if (m_nextToList == m_dirs.size() || m_engine.isCancelled())
+                break;
+            index = m_nextToList++;
+            node = m_dirs[index].get();
+            ++m_listing;
+        }
+        closeFinishedDirs(index);
+        listDir(*node);
+        {
+            std::lock_guard lock(m_dirsMutex);
+            --m_listing;
+        }
+        m_dirsCv.notify_all();
+    }
+    {
+        std::lock_guard lock(m_dirsMutex);
+        --m_listersRunning;
+    }
+    m_dirsCv.notify_all();
+    m_walkDoneCv.notify_all();
+}
+
+// The listers check each source folder against the target folders made so
+// far, but one lister may meet a folder another has just made and not yet
+// recorded: once the walk is done every source folder is checked again,
+// before a move deletes anything.
+void TreeCopy::checkNoSourceIsTarget()
+{
+    for (size_t i = 1; i < m_dirs.size(); ++i) {
+        if (m_dstIds.contains(m_dirs[i]->srcId)) {
+            m_policy.stopRun(
+                DestinationInsideSource,
+                QStringLiteral("%1: the destination lies inside the source").arg(srcPath(m_dirs[i].get())));
+            return;
+        }
+    }
 }
 
 // Checks that the source folder can be read, then makes (or merges into, or
@@ -180,7 +249,12 @@ DirNode* TreeCopy::addDir(DirNode& parent, const QByteArray& srcName, const QByt
         if (a != ErrorAnswer::Retry)
             return nullptr;
     }
-    if (m_dstIds.contains(srcId)) {
+    bool inTarget = false;
+    {
+        std::lock_guard lock(m_idsMutex);
+        inTarget = m_dstIds.contains(srcId);
+    }
+    if (inTarget) {
         // A folder this run made or merged into turns up in the source: the target
         // lies inside the source by a way the checks before the run could not see.
         m_policy.stopRun(DestinationInsideSource,
@@ -242,9 +316,11 @@ DirNode* TreeCopy::addDir(DirNode& parent, const QByteArray& srcName, const QByt
         m_policy.recordFileError(dstPath(&parent, name), QStringLiteral("open"), e);
         return nullptr;
     }
-    m_dstIds.insert(identityOf(dt));
-    if (m_request.operation == FO_MOVE && !m_targetFs.contains(dt.st_dev))
+    {
+        std::lock_guard lock(m_idsMutex);
+        m_dstIds.insert(identityOf(dt));
         registerTargetFs(pfd, name, identityOf(dt));
+    }
 
     // The descriptors are opened again when the folder is listed: a wide tree
     // would otherwise hold two for every folder still waiting its turn.
@@ -261,11 +337,20 @@ DirNode* TreeCopy::addDir(DirNode& parent, const QByteArray& srcName, const QByt
         node->src = std::move(dir);
         m_openDirFds++;
     }
-    return m_dirs.emplace_back(std::move(node)).get();
+    DirNode* added = node.get();
+    {
+        std::lock_guard lock(m_dirsMutex);
+        m_dirs.push_back(std::move(node));
+    }
+    m_dirsCv.notify_one();
+    return added;
 }
 
 bool TreeCopy::openDir(DirNode& node)
 {
+    // The parent may be closed by now: it is reached through its ancestors,
+    // which no other lister may close meanwhile.
+    std::shared_lock reach(m_reachMutex);
     UniqueFd sh;
     UniqueFd dh;
     if (!node.src.valid()) {
@@ -293,26 +378,37 @@ bool TreeCopy::openDir(DirNode& node)
     return true;
 }
 
+DirNode* TreeCopy::dirAt(size_t index)
+{
+    std::lock_guard lock(m_dirsMutex);
+    return m_dirs[index].get();
+}
+
 // Every folder stays open for the later passes while descriptors are plenty.
-// Past the budget, the walk closes the folders whose files are all done,
+// Past the budget, a lister closes the folders whose files are all done,
 // oldest first, and waits for the workers when the oldest is still in use:
-// they take files in queue order, so it is soon free.
+// they take files in queue order, so it is soon free. It waits only for
+// folders found before its own, which other listers have taken already.
 void TreeCopy::closeFinishedDirs(size_t listing)
 {
-    while (m_openDirFds > m_fdBudget && m_closeFrom < listing && !m_engine.isCancelled()) {
-        DirNode& oldest = *m_dirs[m_closeFrom];
-        if (oldest.holds.load() > 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-            m_progress.maybeReport();
-            continue;
-        }
-        for (UniqueFd* fd : {&oldest.src, &oldest.dst}) {
-            if (fd->valid()) {
-                fd->reset();
-                m_openDirFds--;
+    while (m_openDirFds > m_fdBudget && !m_engine.isCancelled()) {
+        {
+            std::unique_lock reach(m_reachMutex);
+            if (m_closeFrom >= listing)
+                return;
+            DirNode& oldest = *dirAt(m_closeFrom);
+            if (oldest.holds.load() == 0) {
+                for (UniqueFd* fd : {&oldest.src, &oldest.dst}) {
+                    if (fd->valid()) {
+                        fd->reset();
+                        m_openDirFds--;
+                    }
+                }
+                ++m_closeFrom;
+                continue;
             }
         }
-        ++m_closeFrom;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
 }
 
@@ -404,7 +500,6 @@ void TreeCopy::waitForRoomInQueue()
         if (m_engine.isCancelled())
             return;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        m_progress.maybeReport();
     }
 }
 
@@ -718,6 +813,7 @@ int TreeCopy::deleteSources()
 
 // One readable descriptor of each file system a move writes to, for its syncfs
 // (which refuses O_PATH descriptors); folder name in parentFd, if still id.
+// Under m_idsMutex once the listers run.
 void TreeCopy::registerTargetFs(int parentFd, const QByteArray& name, const Identity& id)
 {
     if (m_request.operation != FO_MOVE || m_targetFs.contains(id.dev))
@@ -784,8 +880,8 @@ int TreeCopy::dstFd(const DirNode* dir, UniqueFd& holder) const
 // A folder closed to save descriptors is reached again from its nearest open
 // ancestor, one name at a time, never through a link, and each step only if
 // it is still the folder first listed: a user who swaps a folder of their
-// tree for a link cannot send the run anywhere else. Walker thread only (or
-// after the workers joined): it reads the descriptors the walker closes.
+// tree for a link cannot send the run anywhere else. During the walk only
+// under m_reachMutex: it reads the descriptors the listers close.
 // Returns -1 with errno set when the way is gone or changed.
 int TreeCopy::reachDir(const DirNode* dir, bool source, UniqueFd& holder) const
 {

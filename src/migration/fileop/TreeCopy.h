@@ -14,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <set>
+#include <shared_mutex>
 #include <thread>
 #include <vector>
 
@@ -70,11 +71,11 @@ struct FileJob {
     std::atomic<bool> settled{false}; // its worker is done with it
 };
 
-// A copy of a tree (and a move across file systems): one thread walks the
-// tree breadth first, makes the target folders and queues the files, while a
-// pool of workers copies from the front of the queue. Then the further names
-// of hard-linked files are linked, the folders get their metadata, and a move
-// deletes its sources.
+// A copy of a tree (and a move across file systems): a few threads list the
+// folders in the order they were found, make the target folders and queue the
+// files, while a pool of workers copies from the front of the queue. Then the
+// further names of hard-linked files are linked, the folders get their
+// metadata, and a move deletes its sources.
 class TreeCopy {
 public:
     TreeCopy(FileOperationEngine& engine, const Request& request, const ResolvedPaths& paths, RunPolicy& policy,
@@ -93,10 +94,13 @@ private:
     };
 
     bool walk();
+    void listLoop();
+    void checkNoSourceIsTarget();
     DirNode* addDir(DirNode& parent, const QByteArray& srcName, const QByteArray& dstName, bool top);
     void listDir(DirNode& node);
     bool openDir(DirNode& node);
     void closeFinishedDirs(size_t listing);
+    DirNode* dirAt(size_t index);
     void releaseSettledJobs();
     void waitForRoomInQueue();
     void sizeQueuedFiles();
@@ -125,15 +129,26 @@ private:
     RunPolicy& m_policy;
     RunProgress& m_progress;
 
-    // [0] stands for the parents of S and T; the rest in the order listed. Only
-    // the walker touches the vector while the workers run; they hold pointers.
+    // [0] stands for the parents of S and T; the rest in the order found, a
+    // parent always before its folders. The listers add to the vector under
+    // m_dirsMutex; everyone else holds pointers to the nodes, which never move.
     std::vector<std::unique_ptr<DirNode>> m_dirs;
-    int m_openDirFds = 0;
+    std::mutex m_dirsMutex;
+    std::condition_variable m_dirsCv;     // a folder to list, or a lister done with one
+    std::condition_variable m_walkDoneCv; // the last lister left
+    size_t m_nextToList = 1;              // guarded by m_dirsMutex
+    int m_listing = 0;                    // folders being listed; guarded by m_dirsMutex
+    int m_listersRunning = 0;             // guarded by m_dirsMutex
+    std::atomic<int> m_openDirFds{0};
     int m_fdBudget = 0;
+    // Closing a folder's descriptors (exclusive) against reaching a folder
+    // through its ancestors' (shared); it also guards m_closeFrom.
+    std::shared_mutex m_reachMutex;
     size_t m_closeFrom = 1; // the folders before it have been closed
-    // Walker only: the target folders of the run, so a source folder that is one
-    // of them (the target inside the source after all) stops the run; and one
-    // readable descriptor per target file system, each flushed before a move deletes.
+    // The target folders of the run, so a source folder that is one of them
+    // (the target inside the source after all) stops the run; and one readable
+    // descriptor per target file system, each flushed before a move deletes.
+    std::mutex m_idsMutex;
     std::set<Identity> m_dstIds;
     std::map<dev_t, UniqueFd> m_targetFs;
 
