@@ -99,7 +99,8 @@ TEST(FileOpCli, withoutATerminalQuestionsAreAnsweredNoTheFlagsAnswerThemAndError
 }
 
 // Folders are listed while files are copied; with few descriptors the walk
-// must wait for the workers rather than fail or reuse a closed folder.
+// must wait for the workers rather than fail or reuse a closed folder, and
+// several listers must not close a folder another one still reaches through.
 TEST(FileOpCli, aTreeWithMoreFoldersThanDescriptorsIsCopiedWhole)
 {
     TempTree t;
@@ -115,11 +116,15 @@ TEST(FileOpCli, aTreeWithMoreFoldersThanDescriptorsIsCopiedWhole)
             }
         }
     expected.sort();
-    const CliRun r = runCli({"copy", "--silent", "--no-confirm-mkdir", "--workers", "1", t.path("S"), t.path("D")},
-                            {"prlimit", "--nofile=160:160", "--"});
-    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
-    ASSERT_EQ(t.files("D"), expected);
-    for (const QString& rel : expected.mid(1))
-        EXPECT_EQ(t.read("D/" + rel), rel.toUtf8()) << rel.toStdString();
-    EXPECT_EQ(t.read("D/big.bin").size(), 96 << 20);
+    for (const QString workers : {"1", "8"}) {
+        SCOPED_TRACE(workers.toStdString());
+        const QString target = t.path("D" + workers);
+        const CliRun r = runCli({"copy", "--silent", "--no-confirm-mkdir", "--workers", workers, t.path("S"), target},
+                                {"prlimit", "--nofile=160:160", "--"});
+        ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+        ASSERT_EQ(t.files("D" + workers), expected);
+        for (const QString& rel : expected.mid(1))
+            EXPECT_EQ(t.read("D" + workers + "/" + rel), rel.toUtf8()) << rel.toStdString();
+        EXPECT_EQ(t.read("D" + workers + "/big.bin").size(), 96 << 20);
+    }
 }
