@@ -12,6 +12,7 @@
 
 #include <functional>
 #include <mutex>
+#include <sys/mount.h>
 #include <vector>
 
 // Answers the engine's questions from scripts and records them. A question
@@ -49,6 +50,39 @@ private:
         return fallback;
     }
     std::mutex m_mutex;
+};
+
+// A mount for one test, taken down however the test ends; ok() is false
+// where mounting is not allowed.
+class Mount {
+public:
+    Mount(const QString& path, const QByteArray& source, const char* type, unsigned long flags,
+          const char* data = nullptr)
+        : m_path(path.toLocal8Bit())
+    {
+        QDir().mkpath(path);
+        m_ok = ::mount(source.constData(), m_path.constData(), type, flags, data) == 0;
+    }
+    ~Mount()
+    {
+        if (m_ok)
+            ::umount2(m_path.constData(), MNT_DETACH);
+    }
+    Mount(const Mount&) = delete;
+    Mount& operator=(const Mount&) = delete;
+    bool ok() const { return m_ok; }
+
+private:
+    QByteArray m_path;
+    bool m_ok = false;
+};
+
+// A second file system for moves that copy.
+class Tmpfs : public Mount {
+public:
+    explicit Tmpfs(const QString& path)
+        : Mount(path, "corvane-test", "tmpfs", 0, "size=64m")
+    {}
 };
 
 // A temporary folder with helpers that name paths relative to it. Open to

@@ -44,7 +44,7 @@ struct Request {
     QString source;
     QString destination;
     int flags = 0;
-    int workers = 0; // files in flight at once; 0 picks the default
+    int workers = 0; // files in flight at once (and folders listed, up to 8); 0 picks the default
 };
 
 enum class ReplaceAnswer { Yes, YesToAll, No, Cancel };

@@ -39,7 +39,8 @@ Options:
   --rename-on-collision  give an incoming item whose name is taken a new name
                          ("Copy of NAME", "Copy (2) of NAME", ...) instead of
                          replacing; wins over --yes-to-all
-  --workers N            files copied at once (default 8)
+  --workers N            files copied at once (default 8); as many folders,
+                         up to 8, are listed at once
   --help                 this text
   --                     what follows are paths, even when they begin with '-'
 
