@@ -47,8 +47,8 @@ struct DirNode {
     // Something below stays in the source (skipped, failed, kept, changed): a
     // move leaves this folder in place without reporting it a second time.
     std::atomic<bool> keep{false};
-    // The walker's hold while it lists the folder, plus one per queued file not
-    // yet done: only at zero may the walker close the descriptors.
+    // Its lister's hold while it lists the folder, plus one per queued file not
+    // yet done: only at zero may a lister close the descriptors.
     std::atomic<int> holds{1};
 };
 
@@ -152,7 +152,7 @@ private:
     std::set<Identity> m_dstIds;
     std::map<dev_t, UniqueFd> m_targetFs;
 
-    // The files of the run in queue order. The walker appends while the workers
+    // The files of the run in queue order. The listers append while the workers
     // take from the front; a copy releases the settled ones from the front (a
     // move keeps them all, to delete the sources at the end). Pinned jobs move
     // to m_pinned when released, so pointers to them stay good.
