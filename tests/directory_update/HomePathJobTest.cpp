@@ -33,12 +33,9 @@ protected:
         dir.container(base);
         dir.container(dn("OU=S"));
         // The permission tool: a script that records what it was asked to do.
-        const QString tool = app.path() + "/resources/cacls";
-        QFile f(tool);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write("#!/bin/sh\necho \"$1 $4\" >> \"$(dirname \"$0\")/calls\"\n");
-        f.close();
-        f.setPermissions(f.permissions() | QFile::ExeOwner);
+        ASSERT_TRUE(app.writeFile("resources/cacls", "#!/bin/sh\necho \"$1 $4\" >> \"$(dirname \"$0\")/calls\"\n"));
+        ASSERT_TRUE(QFile::setPermissions(app.path() + "/resources/cacls",
+                                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         job.setLog([this](const QString& line) { log << line; });
     }
     int plan(bool deep = true, const QString& ou = dn("OU=S"))

@@ -26,14 +26,8 @@ protected:
     {
         ASSERT_TRUE(dc.ok) << dc.error.toStdString();
         ASSERT_TRUE(QFile::copy(CORVANE_APP_DIR "/corvane-homedirs", app.path() + "/corvane-homedirs"));
-        QFile ini(app.iniFile());
-        ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
-        ini.write("[SETTINGS]\r\nAdmGrp=School Admins\r\nUserPath=\\\\files\\homes\\\r\n");
-    }
-    void TearDown() override
-    {
-        for (const QString& ou : made)
-            ldapTool("ldapdelete", {"-r", ou});
+        ASSERT_TRUE(app.writeFile("settings/corvane.ini",
+                                  "[SETTINGS]\r\nAdmGrp=School Admins\r\nUserPath=\\\\files\\homes\\\r\n"));
     }
     CliRun cli(const QStringList& args)
     {
@@ -43,22 +37,6 @@ protected:
         EXPECT_TRUE(p.waitForFinished(60000));
         return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2,
                 QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
-    }
-    QString makeOu(const QString& name, const QString& parent = {}) { return addOu(dc.baseDn, made, name, parent); }
-    static QString makeUser(const QString& parent, const QString& sam, const QString& home = {})
-    {
-        const QString dn = "CN=" + sam + "," + parent;
-        EXPECT_TRUE(ldapModify("dn: " + dn + "\nchangetype: add\nobjectClass: user\nsAMAccountName: " + sam + "\n" +
-                               (home.isEmpty() ? "" : "homeDirectory: " + home + "\n")));
-        return dn;
-    }
-    // homeDirectory of each DN as ldapsearch reads it; "<none>" when absent.
-    static QStringList homes(const QStringList& dns)
-    {
-        QStringList out;
-        for (const QString& dn : dns)
-            out << ldapValues(dn, "base", "(objectClass=*)", "homeDirectory").value(0, "<none>");
-        return out;
     }
     QStringList undoFiles() const { return QDir(app.path() + "/logs").entryList({"LDAP_undo_*.csv"}); }
     // The undo file that running step made.
@@ -76,8 +54,8 @@ protected:
     QString logText() const { return QString::fromUtf8(app.readFile("logs/" + HomePathUpdate::logNameNow() + ".txt")); }
 
     SambaDc dc = SambaDc::load();
+    TestOus ous{dc.baseDn};
     TempAppFolder app;
-    QStringList made;
 };
 
 // One CSV line of the plan, split at the commas outside quotes (the test's
@@ -101,8 +79,8 @@ QStringList fields(const QString& line)
 
 TEST_F(HomedirsCli, refusesWithoutTerminalUnknownOuEmptyPathOrAMalformedUndoLineAndWritesNothing)
 {
-    const QString ou = makeOu("CliRefuse");
-    const QString u = makeUser(ou, "cr.one", "\\\\old\\cr.one");
+    const QString ou = ous.add("CliRefuse");
+    const QString u = addUser(ou, "cr.one", "\\\\old\\cr.one");
 
     CliRun r = cli({"run", "--ou", ou, "--no-fix-permissions"});
     EXPECT_EQ(r.exitCode, 2);
@@ -118,12 +96,9 @@ TEST_F(HomedirsCli, refusesWithoutTerminalUnknownOuEmptyPathOrAMalformedUndoLine
 
     // The third line is bad: the first good one must not be restored either.
     const QString csv = app.path() + "/bad.csv";
-    QFile f(csv);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(("dn,sAMAccountName,oldHomeDirectory,newHomeDirectory\r\n\"" + u + "\",cr.one,,\\\\old\\cr.one\r\n\"" + u +
-             "\",cr.one,\\\\x\r\n")
-                .toUtf8());
-    f.close();
+    ASSERT_TRUE(app.writeFile("bad.csv", ("dn,sAMAccountName,oldHomeDirectory,newHomeDirectory\r\n\"" + u +
+                                          "\",cr.one,,\\\\old\\cr.one\r\n\"" + u + "\",cr.one,\\\\x\r\n")
+                                             .toUtf8()));
     r = cli({"undo", csv});
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_TRUE(r.err.contains("line 3: 3 fields, an undo line has 4; nothing was written")) << r.err.toStdString();
@@ -152,12 +127,11 @@ TEST_F(HomedirsCli, refusesWithoutTerminalUnknownOuEmptyPathOrAMalformedUndoLine
 // What plan prints is what run writes, account for account, in the same order.
 TEST_F(HomedirsCli, planPrintsExactlyWhatRunThenWrites)
 {
-    const QString ou = makeOu("CliPlan");
-    makeUser(ou, "cp.a", "\\\\old\\cp.a");
-    makeUser(ou, "cp.b", "\\\\files\\homes\\cp.b"); // already right
-    ASSERT_TRUE(ldapModify("dn: CN=Box," + ou + "\nchangetype: add\nobjectClass: container\n"));
-    makeUser("CN=Box," + ou, "cp.c");
-    makeUser(makeOu("Sub", ou), "cp.d");
+    const QString ou = ous.add("CliPlan");
+    addUser(ou, "cp.a", "\\\\old\\cp.a");
+    addUser(ou, "cp.b", "\\\\files\\homes\\cp.b"); // already right
+    addUser(addEntry("CN=Box", ou, "container"), "cp.c");
+    addUser(ous.add("Sub", ou), "cp.d");
 
     const CliRun plan = cli({"plan", "--ou", ou});
     ASSERT_EQ(plan.exitCode, 0) << plan.err.toStdString();
@@ -193,9 +167,9 @@ TEST_F(HomedirsCli, planPrintsExactlyWhatRunThenWrites)
 // the changed one is left alone unless --force.
 TEST_F(HomedirsCli, undoRestoresEveryAccountByteForByteCanItselfBeUndoneAndSkipsAChangedOneUnlessForced)
 {
-    const QString ou = makeOu("CliUndo");
-    const QStringList users{makeUser(ou, "cu.a", "\\\\Old Server\\homes\\cu.a"), makeUser(ou, "cu.none"),
-                            makeUser(ou, "cu.b", "\\\\old\\\"q\",x")};
+    const QString ou = ous.add("CliUndo");
+    const QStringList users{addUser(ou, "cu.a", "\\\\Old Server\\homes\\cu.a"), addUser(ou, "cu.none"),
+                            addUser(ou, "cu.b", "\\\\old\\\"q\",x")};
     const QStringList before = homes(users);
     EXPECT_EQ(before[1], "<none>");
     const QString runUndo = newUndoFile([&] {

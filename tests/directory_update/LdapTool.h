@@ -48,13 +48,45 @@ inline bool ldapModify(const QString& ldif)
     return rc == 0;
 }
 
-// A fresh OU below parent, or below base when none is given; such a top OU goes
-// to made, for the test to remove with everything below it at the end.
-inline QString addOu(const QString& base, QStringList& made, const QString& name, const QString& parent = {})
+// An entry of the given class below parent; returns its DN.
+inline QString addEntry(const QString& rdn, const QString& parent, const QString& objectClass, const QString& more = {})
 {
-    const QString ou = "OU=" + name + "," + (parent.isEmpty() ? base : parent);
-    if (parent.isEmpty())
-        made << ou;
-    EXPECT_TRUE(ldapModify("dn: " + ou + "\nchangetype: add\nobjectClass: organizationalUnit\n"));
-    return ou;
+    const QString dn = rdn + "," + parent;
+    EXPECT_TRUE(ldapModify("dn: " + dn + "\nchangetype: add\nobjectClass: " + objectClass + "\n" + more))
+        << dn.toStdString();
+    return dn;
 }
+
+// Without a password the account is created disabled, which is all the update needs.
+inline QString addUser(const QString& parent, const QString& sam, const QString& home = {})
+{
+    return addEntry("CN=" + sam, parent, "user",
+                    "sAMAccountName: " + sam + "\n" + (home.isEmpty() ? "" : "homeDirectory: " + home + "\n"));
+}
+
+// homeDirectory of each DN as ldapsearch reads it; "<none>" when absent.
+inline QStringList homes(const QStringList& dns)
+{
+    QStringList out;
+    for (const QString& dn : dns)
+        out << ldapValues(dn, "base", "(objectClass=*)", "homeDirectory").value(0, "<none>");
+    return out;
+}
+
+// The test's own OUs below base, each removed with everything below it at the end.
+struct TestOus {
+    QString base;
+    QStringList made = {}; // the top ones, removed at the end
+    ~TestOus()
+    {
+        for (const QString& ou : made)
+            ldapTool("ldapdelete", {"-r", ou});
+    }
+    // A fresh OU below parent, or below base when none is given.
+    QString add(const QString& name, const QString& parent = {})
+    {
+        if (parent.isEmpty())
+            made << "OU=" + name + "," + base;
+        return addEntry("OU=" + name, parent.isEmpty() ? base : parent, "organizationalUnit");
+    }
+};
