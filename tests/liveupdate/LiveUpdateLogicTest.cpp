@@ -48,14 +48,21 @@ TEST(SafeFileWriter, replacesWholeFilesAndAFailedWriteKeepsTheOldOne)
     EXPECT_EQ(entries(dir.path()), QStringList({"setup.exe"})); // no temporary file left behind
 }
 
-// Lines from the network: a byte-order mark does not become part of the name
+// Lines from the network, each ended by CR: a byte-order mark does not become part of the name
 // shown, and a file name that would differ from what the operator is shown
 // (a line break, an escape, a separator) is refused.
-TEST(ConfigFile, aByteOrderMarkIsDroppedAndNamesWithControlsOrSeparatorsAreRefused)
+TEST(ConfigFile, linesEndAtCrABomIsDroppedAndNamesWithControlsOrSeparatorsAreRefused)
 {
     const ConfigFile c = ParseConfigFile("\xEF\xBB\xBFTool 1.1\r\n1.1.0\r\nhttp://h/a/setup.exe\r\n");
     EXPECT_EQ(c.updateName, "Tool 1.1");
+    // CR ends a line (CR LF once); a lone LF ends none, so the version line is missing.
+    EXPECT_EQ(ParseConfigFile("Tool\r1.0.122\rhttp://h/d/setup.exe\r").webVersion, "1.0.122");
+    EXPECT_EQ(ParseConfigFile("Tool\n1.0.122\nhttp://h/a\n").webVersion, "");
     EXPECT_EQ(FileNameFromUrl(c.downloadURL), "setup.exe");
+    // What the wizard takes as the name from such URLs is refused too.
+    for (const char* url :
+         {"http://h/files/", "http://h/files/.", "http://h/files/..", "http://h/files/..\\..\\evil.exe"})
+        EXPECT_FALSE(IsSafeFileName(FileNameFromUrl(url))) << url;
     EXPECT_TRUE(IsSafeFileName("setup 1.1.exe"));
     for (const char* bad : {"", ".", "..", "a/b", "a\\b", "set\nup.exe", "setup\x1b[2J.exe", "setup.exe\r"})
         EXPECT_FALSE(IsSafeFileName(QString::fromUtf8(bad))) << bad;
