@@ -171,13 +171,14 @@ TEST_F(ShellTest, secondCopyIsRefusedAKilledCopyDoesNotBlockAndTheSplashHandsOve
 
 TEST_F(MainMenu, pictureButtonsShowTheHandOnHoverAndOpenToolsThatBringTheMenuBack)
 {
-    modMain::SetApplicationFolder(QStringLiteral(CORVANE_APP_DIR));
-    const std::pair<PictureButton*, QString> tips[] = {{menu->imgSettings, "Click here to update settings."},
-                                                       {menu->imgMigrate, "Click here to migrate files."},
-                                                       {menu->imgUpdateAD, "Click here to update Active Directory"},
-                                                       {menu->imgAbout, "Click here to find out more."}};
-    for (const auto& [button, tip] : tips) {
-        SCOPED_TRACE(button->objectName().toStdString());
+    const std::tuple<PictureButton*, QString, QString> buttons[] = {
+        {menu->imgSettings, "Click here to update settings.", "frmSetup"},
+        {menu->imgMigrate, "Click here to migrate files.", "frmMigrate"},
+        {menu->imgUpdateAD, "Click here to update Active Directory", "frmLDAPUpdate"},
+        {menu->imgAbout, "Click here to find out more.", "frmAbout"}};
+    modMain::SetApplicationFolder(QStringLiteral(CORVANE_APP_DIR)); // the hand cursor file is read from here
+    for (const auto& [button, tip, name] : buttons) {
+        SCOPED_TRACE(name.toStdString());
         EXPECT_EQ(button->toolTip(), tip);
         const QCursor cursor = hoverCursor(button);
         ASSERT_EQ(cursor.shape(), Qt::BitmapCursor);
@@ -188,11 +189,7 @@ TEST_F(MainMenu, pictureButtonsShowTheHandOnHoverAndOpenToolsThatBringTheMenuBac
     frmMain::SetToolFactories({std::bind_front(&StandInTool::make, "frmMigrate"),
                                std::bind_front(&StandInTool::make, "frmLDAPUpdate"),
                                std::bind_front(&StandInTool::make, "frmAbout")});
-    const std::pair<PictureButton*, QString> buttons[] = {{menu->imgSettings, "frmSetup"},
-                                                          {menu->imgMigrate, "frmMigrate"},
-                                                          {menu->imgUpdateAD, "frmLDAPUpdate"},
-                                                          {menu->imgAbout, "frmAbout"}};
-    for (const auto& [button, name] : buttons) {
+    for (const auto& [button, tip, name] : buttons) {
         SCOPED_TRACE(name.toStdString());
         QTest::mouseClick(button, Qt::LeftButton);
         EXPECT_FALSE(menu->isVisible());
