@@ -292,57 +292,20 @@ TEST_F(Wizard, oneLevelRunUpdatesExactlyTheOusUsersGrantsOverSmbAndLogsEachFailu
 }
 
 // Step 2 counted the users of CN= containers below the OU and the run then left
-// them alone. Now the count is the plan, and the run writes every account of it.
-// The log writer shows nothing itself: with the logs folder gone the wizard tells
-// the operator once per run, not once per account. (The job's own rules, the
-// "added after the plan" line among them, are tested without a server.)
-TEST_F(Wizard, theCountIsThePlanADeepRunReachesUsersInContainersAndALostLogIsShownOnce)
-{
-    writeSettings("School Admins", "/srv/homes/");
-    const QString ou = ous.add("RunBox");
-    const QString own = addUser(ou, "bx.own");
-    const QString boxed = addUser(addEntry("CN=Box", ou, "container"), "bx.boxed");
-    const QString deep = addUser(ous.add("Inner", ou), "bx.inner");
-    ASSERT_TRUE(QDir(app.path() + "/logs").removeRecursively());
-
-    ScriptedMsgBox boxes{MsgBoxAnswer::Yes, MsgBoxAnswer::OK};
-    openWizard();
-    form->chkFixPerms->click();
-    checkOu(ou);
-    EXPECT_EQ(form->lblStep2MemberCount->text(), "3");
-    ASSERT_NE(form->job(), nullptr);
-    QStringList planned;
-    for (const HomePathUpdate::PlannedAccount& a : form->job()->currentPlan().accounts)
-        planned << a.dn;
-    EXPECT_EQ(planned.size(), ldapValues(ou, "sub", DirectorySession::userFilter()).size());
-    // Added after step 2: not part of what the operator confirmed.
-    const QString late = addUser(ou, "bx.late");
-    QSet<QThread*> threads; // where the job reports from: not the window's thread
-    QObject::connect(
-        form->job(), &HomePathUpdateJob::progress, form, [&threads] { threads << QThread::currentThread(); },
-        Qt::DirectConnection);
-    form->cmdGo->click();
-    EXPECT_EQ(threads.size(), 1);
-    EXPECT_FALSE(threads.contains(QThread::currentThread()));
-    EXPECT_EQ(homes({own, boxed, deep, late}),
-              QStringList({"/srv/homes/bx.own", "/srv/homes/bx.boxed", "/srv/homes/bx.inner", "<none>"}));
-    ASSERT_EQ(boxes.calls().size(), 2u) << boxes.texts().join(" | ").toStdString();
-    EXPECT_EQ(boxes.calls()[1].text, "Error: 2 - " + QString::fromLocal8Bit(strerror(ENOENT)));
-    EXPECT_EQ(boxes.calls()[1].title, "Corvane");
-    EXPECT_FALSE(QFile::exists(app.path() + "/logs")) << "the logs folder is never created";
-    EXPECT_EQ(form->lblPROGRESS->text(), "Updates complete.");
-    EXPECT_EQ(form->lblProgressPercent->text(), "100%");
-}
-
-// Preview lists the plan (the accounts the count shows) with each folder looked
-// up over SMB as the permission fix reaches it, saves it as CSV and writes nothing.
-TEST_F(Wizard, previewListsThePlansAccountsMarksAMissingFolderOverSmbAndSavesItWritingNothing)
+// them alone. Now the count is the plan: Preview lists it, with each folder looked
+// up over SMB as the permission fix reaches it, saves it as CSV and writes nothing;
+// Confirm writes every account of it. The log writer shows nothing itself: with the
+// logs folder gone the wizard tells the operator once per run, not once per account.
+// (The job's own rules, the "added after the plan" line among them, are tested
+// without a server.)
+TEST_F(Wizard, theCountIsThePlanPreviewListsItAndADeepRunWritesItShowingALostLogOnce)
 {
     const QString path = dc.homesUnc + "\\Prev Homes\\";
     writeSettings(dc.adminGroup, path);
-    const QString ou = ous.add("RunPreview");
+    const QString ou = ous.add("RunPlan");
     const QString here = addUser(ou, "pv.here", path + "pv.here"), gone = addUser(ou, "pv.gone");
     const QString file = addUser(addEntry("CN=Box", ou, "container"), "pv.file");
+    const QString deep = addUser(ous.add("Inner", ou), "pv.inner");
     const QString onDisk = dc.homesDir + "/Prev Homes";
     QDir(onDisk).removeRecursively();
     ASSERT_TRUE(QDir().mkpath(onDisk + "/PV.HERE")); // SMB names match without regard to case
@@ -353,10 +316,11 @@ TEST_F(Wizard, previewListsThePlansAccountsMarksAMissingFolderOverSmbAndSavesItW
     reachSmbServer();
     const QString saved = app.path() + "/preview.csv";
     frmPreview::SetSaveFileName([&](QWidget*) { return saved; });
-    ScriptedMsgBox boxes;
+    ScriptedMsgBox boxes{MsgBoxAnswer::Yes, MsgBoxAnswer::OK};
     openWizard();
+    form->chkFixPerms->click();
     checkOu(ou);
-    ASSERT_EQ(form->lblStep2MemberCount->text(), "3");
+    ASSERT_EQ(form->lblStep2MemberCount->text(), "4");
     ASSERT_TRUE(form->cmdPreview->isEnabled());
 
     QMap<QString, QStringList> rows; // account -> DN, current, new, unchanged, folder
@@ -380,7 +344,8 @@ TEST_F(Wizard, previewListsThePlansAccountsMarksAMissingFolderOverSmbAndSavesItW
     form->cmdPreview->click();
     frmPreview::SetSaveFileName({});
 
-    EXPECT_EQ(rowCount, 3) << "one row per account of the count";
+    EXPECT_EQ(rowCount, 4) << "one row per account of the count";
+    EXPECT_EQ(rows.keys(), QStringList({"pv.file", "pv.gone", "pv.here", "pv.inner"}));
     EXPECT_EQ(rows.value("pv.here"), QStringList({here, path + "pv.here", path + "pv.here", "Yes", "yes"}));
     EXPECT_EQ(rows.value("pv.gone"), QStringList({gone, "", path + "pv.gone", "No", "missing"}));
     EXPECT_EQ(rows.value("pv.file"), QStringList({file, "", path + "pv.file", "No", "not a folder"}));
@@ -390,4 +355,24 @@ TEST_F(Wizard, previewListsThePlansAccountsMarksAMissingFolderOverSmbAndSavesItW
     EXPECT_TRUE(csv.contains(",pv.gone,," + path + "pv.gone,no,,missing\r\n")) << csv.toStdString();
     EXPECT_EQ(homes({gone}), QStringList{"<none>"}) << "the preview writes nothing";
     EXPECT_TRUE(boxes.calls().empty());
+
+    // Added after step 2: not part of what the operator confirmed.
+    const QString late = addUser(ou, "pv.late");
+    ASSERT_TRUE(QDir(app.path() + "/logs").removeRecursively());
+    ASSERT_NE(form->job(), nullptr);
+    QSet<QThread*> threads; // where the job reports from: not the window's thread
+    QObject::connect(
+        form->job(), &HomePathUpdateJob::progress, form, [&threads] { threads << QThread::currentThread(); },
+        Qt::DirectConnection);
+    form->cmdGo->click();
+    EXPECT_EQ(threads.size(), 1);
+    EXPECT_FALSE(threads.contains(QThread::currentThread()));
+    EXPECT_EQ(homes({here, gone, file, deep, late}),
+              QStringList({path + "pv.here", path + "pv.gone", path + "pv.file", path + "pv.inner", "<none>"}));
+    ASSERT_EQ(boxes.calls().size(), 2u) << boxes.texts().join(" | ").toStdString();
+    EXPECT_EQ(boxes.calls()[1].text, "Error: 2 - " + QString::fromLocal8Bit(strerror(ENOENT)));
+    EXPECT_EQ(boxes.calls()[1].title, "Corvane");
+    EXPECT_FALSE(QFile::exists(app.path() + "/logs")) << "the logs folder is never created";
+    EXPECT_EQ(form->lblPROGRESS->text(), "Updates complete.");
+    EXPECT_EQ(form->lblProgressPercent->text(), "100%");
 }
