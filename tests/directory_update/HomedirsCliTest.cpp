@@ -58,8 +58,8 @@ protected:
     TempAppFolder app;
 };
 
-// One CSV line of the plan, split at the commas outside quotes (the test's
-// values hold no quotes).
+// One CSV line of the plan, split at the commas outside quotes (a doubled quote
+// is dropped: no field the test reads holds one).
 QStringList fields(const QString& line)
 {
     QStringList f{""};
@@ -125,15 +125,18 @@ TEST_F(HomedirsCli, refusesWithoutTerminalUnknownOuEmptyPathOrAMalformedUndoLine
 }
 
 // What plan prints is what run writes, account for account, in the same order.
-TEST_F(HomedirsCli, planPrintsExactlyWhatRunThenWrites)
+// Then undo, and undo the undo; then change one account by hand and undo again:
+// the changed one is left alone unless --force.
+TEST_F(HomedirsCli, planPrintsWhatRunWritesAndUndoRestoresItByteForByteSkippingAChangedOneUnlessForced)
 {
     const QString ou = ous.add("CliPlan");
-    addUser(ou, "cp.a", "\\\\old\\cp.a");
-    addUser(ou, "cp.b", "\\\\files\\homes\\cp.b"); // already right
+    addUser(ou, "cp.a", "\\\\Old Server\\homes\\cp.a");
+    addUser(ou, "cp.b", "/srv/h/cp.b");      // already right
+    addUser(ou, "cp.q", "\\\\old\\\"q\",x"); // a quote and a comma in the undo file
     addUser(addEntry("CN=Box", ou, "container"), "cp.c");
     addUser(ous.add("Sub", ou), "cp.d");
 
-    const CliRun plan = cli({"plan", "--ou", ou});
+    const CliRun plan = cli({"plan", "--ou", ou, "--user-path", "/srv/h/"}); // the option wins over the file
     ASSERT_EQ(plan.exitCode, 0) << plan.err.toStdString();
     QStringList lines = plan.out.split("\r\n", Qt::SkipEmptyParts);
     ASSERT_FALSE(lines.isEmpty());
@@ -152,46 +155,39 @@ TEST_F(HomedirsCli, planPrintsExactlyWhatRunThenWrites)
     for (const QString& child : ldapValues(ou, "one", "(|(objectClass=organizationalUnit)(objectClass=container))"))
         order << ldapValues(child, "one", DirectorySession::userFilter(), "sAMAccountName");
     EXPECT_EQ(sams, order);
-    EXPECT_EQ(homes({dns.value(sams.indexOf("cp.a"))}), QStringList{"\\\\old\\cp.a"}) << "plan wrote nothing";
+    EXPECT_EQ(newHomes.value(sams.indexOf("cp.a")), "/srv/h/cp.a");
+    const QStringList before = homes(dns);
+    EXPECT_EQ(before.value(sams.indexOf("cp.a")), "\\\\Old Server\\homes\\cp.a") << "plan wrote nothing";
+    EXPECT_EQ(before.count("<none>"), 2);
 
-    const CliRun run = cli({"run", "--ou", ou, "--yes", "--no-fix-permissions"});
-    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    const QString runUndo = newUndoFile([&] {
+        const CliRun run = cli({"run", "--ou", ou, "--yes", "--no-fix-permissions", "--user-path", "/srv/h/"});
+        EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    });
     EXPECT_EQ(homes(dns), newHomes);
     QStringList logged;
     for (const QString& line : logText().split("\r\n", Qt::SkipEmptyParts))
         logged << line.section(" : ", 1).section(' ', 0, 0);
     EXPECT_EQ(logged, sams);
-}
-
-// Run, undo, undo the undo; then change one account by hand and undo again:
-// the changed one is left alone unless --force.
-TEST_F(HomedirsCli, undoRestoresEveryAccountByteForByteCanItselfBeUndoneAndSkipsAChangedOneUnlessForced)
-{
-    const QString ou = ous.add("CliUndo");
-    const QStringList users{addUser(ou, "cu.a", "\\\\Old Server\\homes\\cu.a"), addUser(ou, "cu.none"),
-                            addUser(ou, "cu.b", "\\\\old\\\"q\",x")};
-    const QStringList before = homes(users);
-    EXPECT_EQ(before[1], "<none>");
-    const QString runUndo = newUndoFile([&] {
-        EXPECT_EQ(cli({"run", "--ou", ou, "--yes", "--no-fix-permissions", "--user-path", "/srv/h/"}).exitCode, 0);
-    });
-    const QStringList after = homes(users);
-    EXPECT_EQ(after, QStringList({"/srv/h/cu.a", "/srv/h/cu.none", "/srv/h/cu.b"}));
 
     const QString undoUndo = newUndoFile([&] { EXPECT_EQ(cli({"undo", runUndo}).exitCode, 0); });
-    EXPECT_EQ(homes(users), before);
-    EXPECT_TRUE(logText().contains("cu.a Restored Home Path \"\\\\Old Server\\homes\\cu.a\""))
+    EXPECT_EQ(homes(dns), before);
+    EXPECT_TRUE(logText().contains("cp.a Restored Home Path \"\\\\Old Server\\homes\\cp.a\""))
         << logText().toStdString();
     newUndoFile([&] { EXPECT_EQ(cli({"undo", undoUndo}).exitCode, 0); });
-    EXPECT_EQ(homes(users), after);
+    EXPECT_EQ(homes(dns), newHomes);
 
-    ASSERT_TRUE(ldapModify("dn: " + users[2] + "\nchangetype: modify\nreplace: homeDirectory\nhomeDirectory: hand\n"));
+    const qsizetype q = sams.indexOf("cp.q");
+    ASSERT_TRUE(
+        ldapModify("dn: " + dns.value(q) + "\nchangetype: modify\nreplace: homeDirectory\nhomeDirectory: hand\n"));
     CliRun r = cli({"undo", runUndo});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(homes(users), QStringList({before[0], "<none>", "hand"}));
-    EXPECT_TRUE(logText().contains("cu.b Restore Failed: changed since (now \"hand\", expected \"/srv/h/cu.b\")"))
+    QStringList handKept = before;
+    handKept[q] = "hand";
+    EXPECT_EQ(homes(dns), handKept);
+    EXPECT_TRUE(logText().contains("cp.q Restore Failed: changed since (now \"hand\", expected \"/srv/h/cp.q\")"))
         << logText().toStdString();
     r = cli({"undo", runUndo, "--force"});
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
-    EXPECT_EQ(homes(users), before);
+    EXPECT_EQ(homes(dns), before);
 }
