@@ -53,12 +53,25 @@ QString FileNameFromUrl(const QString& downloadURL)
 
 bool IsSafeFileName(const QString& name)
 {
-    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+    // A leading dot also covers "." and "..", and keeps a server from planting a
+    // hidden file (a shell's start-up file, where the desktop is the home folder).
+    if (name.isEmpty() || name.startsWith(QLatin1Char('.')))
         return false;
-    // A NUL would end the name early in the file system, a line break or an escape
-    // would make the name shown differ from the file written.
+    // A NUL would end the name early in the file system; a line break, an escape
+    // or a direction override would make the name shown differ from the file written.
+    const auto misleading = [](QChar c) {
+        switch (c.category()) {
+        case QChar::Other_Control:
+        case QChar::Other_Format:
+        case QChar::Separator_Line:
+        case QChar::Separator_Paragraph:
+            return true;
+        default:
+            return false;
+        }
+    };
     return !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\')) &&
-           std::none_of(name.cbegin(), name.cend(), [](QChar c) { return c.category() == QChar::Other_Control; });
+           std::none_of(name.cbegin(), name.cend(), misleading);
 }
 
 } // namespace liveupdate

@@ -32,8 +32,9 @@ ConfigFile ParseConfigFile(const QByteArray& content);
 // The part of an address after its last "/"; the whole text when it holds none.
 QString FileNameFromUrl(const QString& downloadURL);
 
-// The name comes from the server: only a plain name may be written to the
-// desktop, never one that climbs out of it or names the folder itself.
+// The name comes from the server: only a plain, visible name may be written to
+// the desktop, never one that climbs out of it, names the folder itself, is
+// hidden, or reads differently from what is written.
 bool IsSafeFileName(const QString& name);
 
 } // namespace liveupdate

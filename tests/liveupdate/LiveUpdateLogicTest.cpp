@@ -7,6 +7,7 @@
 
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -32,7 +33,13 @@ TEST(SafeFileWriter, replacesWholeFilesAndAFailedWriteKeepsTheOldOne)
     QTemporaryDir dir;
     const QString path = dir.path() + "/setup.exe";
     const QByteArray old("old\r\n\0x", 7);
-    ASSERT_TRUE(writeFileAtomically(path, "first") && writeFileAtomically(path, old));
+    ASSERT_TRUE(writeFileAtomically(path, "first"));
+    // The replaced file's permission bits stay, its set-ID bits do not.
+    ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 06750), 0);
+    ASSERT_TRUE(writeFileAtomically(path, old));
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0750u);
 
     // A file-size limit makes the write fail even for root.
     std::signal(SIGXFSZ, SIG_IGN);
@@ -64,6 +71,8 @@ TEST(ConfigFile, linesEndAtCrABomIsDroppedAndNamesWithControlsOrSeparatorsAreRef
          {"http://h/files/", "http://h/files/.", "http://h/files/..", "http://h/files/..\\..\\evil.exe"})
         EXPECT_FALSE(IsSafeFileName(FileNameFromUrl(url))) << url;
     EXPECT_TRUE(IsSafeFileName("setup 1.1.exe"));
-    for (const char* bad : {"", ".", "..", "a/b", "a\\b", "set\nup.exe", "setup\x1b[2J.exe", "setup.exe\r"})
+    // Hidden names, and names that display otherwise: "setup<RLO>exe.txt" shows as "setuptxt.exe".
+    for (const char* bad : {"", ".", "..", "a/b", "a\\b", "set\nup.exe", "setup\x1b[2J.exe", "setup.exe\r", ".bashrc",
+                            "setup\u202Eexe.txt", "set\u200Bup.exe", "a\u2028b.exe"})
         EXPECT_FALSE(IsSafeFileName(QString::fromUtf8(bad))) << bad;
 }
