@@ -847,21 +847,10 @@ QByteArray TreeCopy::relPath(const DirNode* dir, bool source) const
     return out;
 }
 
-QString TreeCopy::srcPath(const DirNode* dir, const QByteArray& name) const
+QString TreeCopy::pathOf(const DirNode* dir, const QByteArray& name, bool source) const
 {
-    QByteArray p = parentOf(m_paths.source);
-    const QByteArray rel = relPath(dir, true);
-    for (const QByteArray& part : {rel, name})
-        if (!part.isEmpty())
-            p += (p.endsWith('/') ? "" : "/") + part;
-    return QString::fromLocal8Bit(p);
-}
-
-QString TreeCopy::dstPath(const DirNode* dir, const QByteArray& name) const
-{
-    QByteArray p = parentOf(m_paths.target);
-    const QByteArray rel = relPath(dir, false);
-    for (const QByteArray& part : {rel, name})
+    QByteArray p = parentOf(source ? m_paths.source : m_paths.target);
+    for (const QByteArray& part : {relPath(dir, source), name})
         if (!part.isEmpty())
             p += (p.endsWith('/') ? "" : "/") + part;
     return QString::fromLocal8Bit(p);

@@ -115,8 +115,10 @@ private:
     void registerTargetFs(int parentFd, const QByteArray& name, const Identity& id);
     static void markKeep(DirNode* dir);
 
-    QString srcPath(const DirNode* dir, const QByteArray& name = {}) const;
-    QString dstPath(const DirNode* dir, const QByteArray& name = {}) const;
+    // The paths are only for the operator's eyes: nothing is opened by them.
+    QString pathOf(const DirNode* dir, const QByteArray& name, bool source) const;
+    QString srcPath(const DirNode* dir, const QByteArray& name = {}) const { return pathOf(dir, name, true); }
+    QString dstPath(const DirNode* dir, const QByteArray& name = {}) const { return pathOf(dir, name, false); }
     QByteArray relPath(const DirNode* dir, bool source) const;
     int srcFd(const DirNode* dir, UniqueFd& holder) const;
     int dstFd(const DirNode* dir, UniqueFd& holder) const;
