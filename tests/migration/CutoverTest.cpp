@@ -14,13 +14,6 @@ using namespace fileop;
 
 namespace {
 
-struct stat statOf(const TempTree& t, const QString& rel)
-{
-    struct stat st {};
-    EXPECT_EQ(::lstat(t.bytes(rel).constData(), &st), 0) << rel.toStdString();
-    return st;
-}
-
 void setMtime(const TempTree& t, const QString& rel, time_t sec, long nsec)
 {
     const timespec times[2] = {{sec, nsec}, {sec, nsec}};
@@ -47,7 +40,7 @@ TEST(SecondPass, onlyWhatChangedIsCopiedAndMetadataIsBroughtInLine)
     setMtime(t, "S/u/coarse.txt", 1700000000, 123456789);
     setMtime(t, "S/u/fat.txt", 1700000001, 500000000);
     ASSERT_EQ(copyAgain(t), Success);
-    const struct stat before = statOf(t, "D/S/u/same.txt");
+    const struct stat before = t.lstat("D/S/u/same.txt");
 
     t.write("S/u/grown.txt", "first pass, and more");
     setMtime(t, "S/u/touched.txt", 1800000000, 0); // same size, another time: changed
@@ -59,15 +52,15 @@ TEST(SecondPass, onlyWhatChangedIsCopiedAndMetadataIsBroughtInLine)
     Progress last;
     ASSERT_EQ(copyAgain(t, &last), Success);
 
-    const struct stat after = statOf(t, "D/S/u/same.txt");
+    const struct stat after = t.lstat("D/S/u/same.txt");
     EXPECT_EQ(after.st_ino, before.st_ino) << "an unchanged file was replaced";
     EXPECT_EQ(after.st_ctim.tv_sec * 1000000000LL + after.st_ctim.tv_nsec,
               before.st_ctim.tv_sec * 1000000000LL + before.st_ctim.tv_nsec)
         << "an unchanged file was written to";
     EXPECT_EQ(t.read("D/S/u/grown.txt"), "first pass, and more");
     EXPECT_EQ(t.read("D/S/u/touched.txt"), "first pass") << "a new time alone marks a change";
-    EXPECT_EQ(statOf(t, "D/S/u/touched.txt").st_mtim.tv_sec, 1800000000);
-    EXPECT_EQ(statOf(t, "D/S/u/chmod.txt").st_mode & 07777, 0600u) << "the new mode was not brought over";
+    EXPECT_EQ(t.lstat("D/S/u/touched.txt").st_mtim.tv_sec, 1800000000);
+    EXPECT_EQ(t.lstat("D/S/u/chmod.txt").st_mode & 07777, 0600u) << "the new mode was not brought over";
     EXPECT_EQ(t.read("D/S/u/chmod.txt"), "first pass");
     EXPECT_EQ(last.filesUpToDate, 4) << "same, chmod, coarse and fat need no data";
     EXPECT_EQ(last.filesDone, 6);
@@ -109,11 +102,11 @@ TEST(HardLinks, namesOfOneInodeStayOneInodeAndALinkFromOutsideIsCopiedAsAFile)
     for (int pass = 0; pass < 2; ++pass) { // the second pass finds the links in place
         Progress last;
         ASSERT_EQ(copyAgain(t, &last), Success);
-        const ino_t ino = statOf(t, "D/S/a/one.txt").st_ino;
-        EXPECT_EQ(statOf(t, "D/S/b/two.txt").st_ino, ino) << pass;
-        EXPECT_EQ(statOf(t, "D/S/three.txt").st_ino, ino) << pass;
-        EXPECT_EQ(statOf(t, "D/S/a/one.txt").st_nlink, 3u) << pass;
-        EXPECT_EQ(statOf(t, "D/S/a/inside.txt").st_nlink, 1u) << "its other name is outside the tree";
+        const ino_t ino = t.lstat("D/S/a/one.txt").st_ino;
+        EXPECT_EQ(t.lstat("D/S/b/two.txt").st_ino, ino) << pass;
+        EXPECT_EQ(t.lstat("D/S/three.txt").st_ino, ino) << pass;
+        EXPECT_EQ(t.lstat("D/S/a/one.txt").st_nlink, 3u) << pass;
+        EXPECT_EQ(t.lstat("D/S/a/inside.txt").st_nlink, 1u) << "its other name is outside the tree";
         EXPECT_EQ(t.read("D/S/b/two.txt"), "shared");
         EXPECT_EQ(last.filesUpToDate, pass == 0 ? 0 : 4) << pass;
     }

@@ -13,6 +13,7 @@
 #include <functional>
 #include <mutex>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <vector>
 
 // Answers the engine's questions from scripts and records them. A question
@@ -50,6 +51,27 @@ private:
         return fallback;
     }
     std::mutex m_mutex;
+};
+
+// The operator, with hooks that run on the worker thread before each answer;
+// every error question is recorded.
+class Operator : public fileop::FileOpQuestions {
+public:
+    std::function<fileop::ReplaceAnswer(const fileop::Conflict&)> onReplace = [](const fileop::Conflict&) {
+        return fileop::ReplaceAnswer::YesToAll;
+    };
+    std::function<fileop::ErrorAnswer(const fileop::FileError&)> onError = [](const fileop::FileError&) {
+        return fileop::ErrorAnswer::Skip;
+    };
+    std::vector<fileop::FileError> errors;
+
+    fileop::ReplaceAnswer askReplace(const fileop::Conflict& c) override { return onReplace(c); }
+    bool askCreateFolder(const QString&) override { return true; }
+    fileop::ErrorAnswer askError(const fileop::FileError& e) override
+    {
+        errors.push_back(e);
+        return onError(e);
+    }
 };
 
 // A mount for one test, taken down however the test ends; ok() is false
@@ -102,6 +124,12 @@ public:
     {
         QFile f(path(rel));
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+    }
+    struct stat lstat(const QString& rel) const
+    {
+        struct stat st {};
+        EXPECT_EQ(::lstat(bytes(rel).constData(), &st), 0) << rel.toStdString();
+        return st;
     }
     bool exists(const QString& rel) const { return QFileInfo(path(rel)).exists() || QFileInfo(path(rel)).isSymLink(); }
     // Every file below rel (relative paths, sorted), links and folders excluded.

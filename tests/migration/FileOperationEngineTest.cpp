@@ -25,13 +25,6 @@ int run(int operation, const TempTree& t, const QString& dst, int flags, FileOpQ
     return engine.run(Request{operation, t.path(src), t.path(dst), flags, 0}, q);
 }
 
-struct stat statOf(const TempTree& t, const QString& rel)
-{
-    struct stat st {};
-    EXPECT_EQ(::lstat(t.bytes(rel).constData(), &st), 0) << rel.toStdString();
-    return st;
-}
-
 // S/{a.txt, docs/b.txt, docs/deep/c.txt}, and optionally a target D/S that
 // already holds an older a.txt and a file of its own.
 void makeSource(const TempTree& t, bool withTarget = false)
@@ -92,12 +85,12 @@ TEST(EngineResolution, refusalsTouchNothingThenEachDestinationRowAndASameFileSys
 
     // A move on one file system renames the tree: the inodes stay.
     QDir().mkpath(t.path("M"));
-    const ino_t dirIno = statOf(t, "S").st_ino;
-    const ino_t fileIno = statOf(t, "S/docs/deep/c.txt").st_ino;
+    const ino_t dirIno = t.lstat("S").st_ino;
+    const ino_t fileIno = t.lstat("S/docs/deep/c.txt").st_ino;
     EXPECT_EQ(run(FO_MOVE, t, "M", 0), Success);
     EXPECT_FALSE(t.exists("S"));
-    EXPECT_EQ(statOf(t, "M/S").st_ino, dirIno);
-    EXPECT_EQ(statOf(t, "M/S/docs/deep/c.txt").st_ino, fileIno);
+    EXPECT_EQ(t.lstat("M/S").st_ino, dirIno);
+    EXPECT_EQ(t.lstat("M/S/docs/deep/c.txt").st_ino, fileIno);
 }
 
 TEST(EngineCollision, eachAnswerToTheMergeAndReplaceQuestionsIsObeyed)
@@ -274,40 +267,23 @@ TEST(EngineMetadata, copyKeepsModeTimesXattrsAclsLinksHolesAndOwners)
 
     ASSERT_EQ(run(FO_COPY, t, "D", FOF_NOCONFIRMMKDIR), Success);
 
-    const struct stat d = statOf(t, "D/a.txt");
-    EXPECT_EQ(d.st_mode & 07777, statOf(t, "S/a.txt").st_mode & 07777);
+    const struct stat d = t.lstat("D/a.txt");
+    EXPECT_EQ(d.st_mode & 07777, t.lstat("S/a.txt").st_mode & 07777);
     EXPECT_EQ(d.st_mtim.tv_sec, 1100000000);
     EXPECT_EQ(d.st_mtim.tv_nsec, 987654321);
     EXPECT_EQ(d.st_atim.tv_nsec, 123456789);
     EXPECT_TRUE(!userXattrs || xattrOf(t, "D/a.txt", "user.corvane") == "tag");
     EXPECT_EQ(xattrOf(t, "D/a.txt", "system.posix_acl_access"), xattrOf(t, "S/a.txt", "system.posix_acl_access"));
     EXPECT_EQ(xattrOf(t, "D/docs", "system.posix_acl_default"), xattrOf(t, "S/docs", "system.posix_acl_default"));
-    EXPECT_EQ(statOf(t, "D/docs").st_mtim.tv_nsec, 987654321) << "folder times are set after its entries";
-    EXPECT_EQ(statOf(t, "D/docs/deep").st_mode & 07777, 0555u);
+    EXPECT_EQ(t.lstat("D/docs").st_mtim.tv_nsec, 987654321) << "folder times are set after its entries";
+    EXPECT_EQ(t.lstat("D/docs/deep").st_mode & 07777, 0555u);
     EXPECT_EQ(t.read("D/docs/deep/c.txt"), "charlie") << "a read-only source folder is still filled";
     EXPECT_EQ(QFile::symLinkTarget(t.path("D/docs/link")), t.path("D/a.txt")) << "a link stays a link";
-    EXPECT_EQ(statOf(t, "D/sparse.img").st_size, 64 << 20);
-    EXPECT_LE(statOf(t, "D/sparse.img").st_blocks, statOf(t, "S/sparse.img").st_blocks + 64) << "holes stay holes";
+    EXPECT_EQ(t.lstat("D/sparse.img").st_size, 64 << 20);
+    EXPECT_LE(t.lstat("D/sparse.img").st_blocks, t.lstat("S/sparse.img").st_blocks + 64) << "holes stay holes";
     EXPECT_EQ(t.read("D/sparse.img").left(6), QByteArray("start\0", 6));
-    EXPECT_TRUE(!root || statOf(t, "D/docs/b.txt").st_uid == 65534u) << "owners kept when running as root";
+    EXPECT_TRUE(!root || t.lstat("D/docs/b.txt").st_uid == 65534u) << "owners kept when running as root";
 }
-
-namespace {
-// Records each error question and answers it through a hook (on the worker thread).
-class ErrorAnswers : public FileOpQuestions {
-public:
-    std::function<ErrorAnswer(const FileError&)> onError;
-    std::vector<FileError> asked;
-
-    ReplaceAnswer askReplace(const Conflict&) override { return ReplaceAnswer::YesToAll; }
-    bool askCreateFolder(const QString&) override { return true; }
-    ErrorAnswer askError(const FileError& e) override
-    {
-        asked.push_back(e);
-        return onError(e);
-    }
-};
-} // namespace
 
 // A file stands where the copy needs the folder docs: the engine asks, and each
 // answer is obeyed. Retry after the operator moved the file finishes the copy;
@@ -319,17 +295,17 @@ TEST(EngineErrors, retrySkipAndCancelAtAnErrorQuestionAreEachObeyed)
         TempTree t;
         makeSource(t);
         t.write("D/S/docs", "a file in the way");
-        ErrorAnswers q;
+        Operator q;
         q.onError = [&](const FileError&) {
-            if (answer != ErrorAnswer::Retry || q.asked.size() > 1)
+            if (answer != ErrorAnswer::Retry || q.errors.size() > 1)
                 return answer == ErrorAnswer::Retry ? ErrorAnswer::Cancel : answer;
             QFile::remove(t.path("D/S/docs")); // the operator clears the way, then retries
             return ErrorAnswer::Retry;
         };
         const int result = run(FO_COPY, t, "D", 0, &q);
-        ASSERT_EQ(q.asked.size(), 1u);
-        EXPECT_EQ(q.asked[0].path, t.path("D/S/docs"));
-        EXPECT_NE(q.asked[0].error, 0);
+        ASSERT_EQ(q.errors.size(), 1u);
+        EXPECT_EQ(q.errors[0].path, t.path("D/S/docs"));
+        EXPECT_NE(q.errors[0].error, 0);
         if (answer == ErrorAnswer::Retry) {
             EXPECT_EQ(result, Success);
             EXPECT_EQ(t.files("D/S"), kSourceFiles);

@@ -21,26 +21,6 @@ using namespace fileop;
 
 namespace {
 
-// The operator, with a hook that runs on the worker thread before each answer.
-class Operator : public FileOpQuestions {
-public:
-    std::function<ReplaceAnswer(const Conflict&)> onReplace = [](const Conflict&) {
-        return ReplaceAnswer::YesToAll;
-    };
-    std::function<ErrorAnswer(const FileError&)> onError = [](const FileError&) {
-        return ErrorAnswer::Skip;
-    };
-    QStringList errors;
-
-    ReplaceAnswer askReplace(const Conflict& c) override { return onReplace(c); }
-    bool askCreateFolder(const QString&) override { return true; }
-    ErrorAnswer askError(const FileError& e) override
-    {
-        errors << e.text();
-        return onError(e);
-    }
-};
-
 // Few descriptors, so the walk closes the folders it finished and must reach
 // them again later. Only root can give the limit back afterwards.
 class LowFileLimit {
@@ -94,13 +74,6 @@ void swapForLink(const TempTree& t, const QString& rel)
 {
     ASSERT_EQ(::rename(t.bytes(rel).constData(), t.bytes(rel + ".moved").constData()), 0);
     ASSERT_EQ(::symlink(t.bytes("victim").constData(), t.bytes(rel).constData()), 0);
-}
-
-mode_t modeOf(const TempTree& t, const QString& rel)
-{
-    struct stat st {};
-    EXPECT_EQ(::lstat(t.bytes(rel).constData(), &st), 0) << rel.toStdString();
-    return st.st_mode;
 }
 
 } // namespace
@@ -241,7 +214,7 @@ TEST(HostileTree, aFileSwappedForAFifoIsRefusedAndCancelEndsTheRun)
     FileOperationEngine engine;
     EXPECT_EQ(engine.run(Request{FO_COPY, t.path("S"), t.path("D"), 0, 1}, &op), Cancelled);
     ASSERT_EQ(op.errors.size(), 1);
-    EXPECT_TRUE(op.errors[0].contains("changed during the run")) << op.errors[0].toStdString();
+    EXPECT_TRUE(op.errors[0].text().contains("changed during the run")) << op.errors[0].text().toStdString();
     int replaced = 0;
     for (int i = 0; i < 6; ++i)
         replaced += t.read(QStringLiteral("D/S/f%1").arg(i)) == "data";
@@ -394,7 +367,7 @@ TEST(HostileTree, aRunKilledMidwayThenRunAgainLeavesTheTreeOfAnUnbrokenRun)
         cli.signal(SIGKILL);
         cli.process().waitForFinished(10000);
     }
-    ASSERT_EQ(modeOf(t, "D/S/u7/Documents") & 07777, 0700u) << "the kill did not land in the middle of the run";
+    ASSERT_EQ(t.lstat("D/S/u7/Documents").st_mode & 07777, 0700u) << "the kill did not land in the middle of the run";
 
     QProcess again;
     again.setStandardInputFile(QProcess::nullDevice());
