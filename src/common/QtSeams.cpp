@@ -19,6 +19,9 @@ public:
         Q_ASSERT(QThread::currentThread() == qApp->thread());
         QMessageBox box(QApplication::activeWindow());
         box.setWindowTitle(call.title);
+        // Texts carry paths, DNs and server messages: as rich text a tag in one
+        // would be followed (an <img> opens its file). Every text is plain.
+        box.setTextFormat(Qt::PlainText);
         box.setText(call.text);
         if (!call.details.isEmpty())
             box.setDetailedText(call.details);

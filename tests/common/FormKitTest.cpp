@@ -1,7 +1,21 @@
 #include "common/FormKit.h"
+#include "common/MsgBox.h"
+#include "common/QtSeams.h"
 
+#include <QApplication>
+#include <QFile>
 #include <QLabel>
+#include <QMessageBox>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
 #include <QWidget>
+
+#include <atomic>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -32,4 +46,45 @@ TEST(FormKit, fitLabelsGrowsEachCutCaptionTheWayItIsAligned)
     EXPECT_GE(wrap->height(), wrap->heightForWidth(120));
     EXPECT_EQ(fits->geometry(), QRect(10, 200, 300, 15));
     EXPECT_EQ(picture->geometry(), QRect(10, 250, 20, 20));
+}
+
+// Box texts carry paths, DNs and server messages. Shown as rich text, an
+// <img> in such a name would make the box open that file as root: a FIFO
+// there would hang the program. The box must show the text as it is.
+TEST(MessageBox, aTagInTheTextIsShownNotFollowed)
+{
+    QTemporaryDir dir;
+    const QByteArray fifo = QFile::encodeName(dir.filePath("pipe"));
+    ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
+    // Whoever opens the FIFO to read lets this writer in: that is the box following the tag.
+    std::atomic<bool> stop{false}, opened{false};
+    std::thread writer([&] {
+        while (!stop) { // on to the end: the box may open it more than once
+            const int fd = ::open(fifo.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+            if (fd >= 0) {
+                opened = true;
+                ::close(fd); // the reader sees the end at once
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    });
+    QtSeams::InstallDefaults();
+    const QString text = QStringLiteral("Cannot read <img src=\"%1\"> now").arg(QString::fromLocal8Bit(fifo));
+    QString shown;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        QTest::qWait(100); // drawn, and the writer had its chances
+        for (QLabel* label : box->findChildren<QLabel*>())
+            if (label->text().contains(QLatin1String("Cannot read")) && !label->grab().isNull()) // painted
+                shown = label->text();
+        box->accept();
+    });
+    const MsgBoxAnswer answer = MsgBox(text);
+    SetMsgBoxHandler(nullptr);
+    stop = true;
+    writer.join();
+    EXPECT_EQ(answer, MsgBoxAnswer::OK);
+    EXPECT_EQ(shown, text);
+    EXPECT_FALSE(opened) << "the box opened the file named in the text";
 }
