@@ -67,6 +67,8 @@ TreeCopy::TreeCopy(FileOperationEngine& engine, const Request& request, const Re
     , m_progress(progress)
 {
     m_progress.setCurrentFile([this] {
+        // The listers free settled jobs under this lock, never the current one.
+        std::lock_guard lock(m_queueMutex);
         const FileJob* job = m_currentJob.load();
         return job ? srcPath(job->dir, job->name) : QString();
     });
