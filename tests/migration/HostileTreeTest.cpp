@@ -439,3 +439,33 @@ TEST(HostileTree, aTreeDeeperThanPathMaxPastTheDescriptorBudgetIsCopiedWhole)
     // Too deep for a removal by path: rm walks it by descriptor.
     EXPECT_EQ(QProcess::execute("rm", {"-rf", t.path("S"), t.path("D")}), 0);
 }
+
+// At cutover the target folders belong to their users. One of them puts a hard
+// link to a root file where their copy stood, with the source's size and time:
+// the second pass must not give that file their owner or mode.
+TEST(HostileTree, aHardLinkPlantedInTheTargetGetsNoOwnerOrModeFromTheSecondPass)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "owners are only set by root";
+    TempTree t;
+    t.write("S/u/notes.txt", "mine!");
+    t.write("victim.txt", "root!");
+    ASSERT_EQ(::lchown(t.bytes("S/u/notes.txt").constData(), 65534, 65534), 0);
+    ASSERT_EQ(::chmod(t.bytes("victim.txt").constData(), 0600), 0);
+    const timespec times[2] = {{1600000000, 0}, {1600000000, 0}};
+    for (const char* rel : {"S/u/notes.txt", "victim.txt"})
+        ASSERT_EQ(::utimensat(AT_FDCWD, t.bytes(rel).constData(), times, 0), 0);
+    QDir().mkpath(t.path("D"));
+    const Request request{FO_COPY, t.path("S"), t.path("D"), FOF_NOCONFIRMATION, 0};
+    ASSERT_EQ(FileOperationEngine().run(request, nullptr), Success);
+    ASSERT_EQ(::unlink(t.bytes("D/S/u/notes.txt").constData()), 0);
+    ASSERT_EQ(::link(t.bytes("victim.txt").constData(), t.bytes("D/S/u/notes.txt").constData()), 0);
+
+    EXPECT_EQ(FileOperationEngine().run(request, nullptr), Success);
+    const struct stat victim = t.lstat("victim.txt");
+    EXPECT_EQ(victim.st_uid, 0u);
+    EXPECT_EQ(victim.st_mode & 07777, 0600u);
+    EXPECT_EQ(t.read("victim.txt"), "root!");
+    EXPECT_EQ(t.read("D/S/u/notes.txt"), "mine!") << "the planted name is replaced by the copy";
+    EXPECT_EQ(t.lstat("D/S/u/notes.txt").st_uid, 65534u);
+}

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <optional>
 
 namespace fileop {
 
@@ -274,19 +275,26 @@ bool unchangedSinceCopied(const struct stat& src, const struct stat& dst)
 }
 
 // The target already holds this file: only its metadata is brought in line.
-CopyOutcome refreshMetadata(int in, const PlaceRequest& r, const struct stat& st, std::atomic<qint64>& bytesDone)
+// The target folder may belong to the file's owner, who could have put a hard
+// link to some other file there: a target with more names than the source, or
+// (as root) with another owner, is not changed in place but replaced by a copy
+// (nullopt), so no owner or mode lands on a file outside the copy.
+std::optional<CopyOutcome> refreshMetadata(int in, const PlaceRequest& r, const struct stat& st,
+                                           std::atomic<qint64>& bytesDone)
 {
     UniqueFd out(::openat(r.dstDir, r.dstName.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     struct stat t {};
     if (!out.valid() || ::fstat(out.get(), &t) != 0)
-        return {errno == ELOOP ? kChangedDuringRun : errno, QStringLiteral("open"), true, st.st_size, st};
+        return CopyOutcome{errno == ELOOP ? kChangedDuringRun : errno, QStringLiteral("open"), true, st.st_size, st};
     if (!S_ISREG(t.st_mode))
-        return {kChangedDuringRun, QStringLiteral("open"), true, st.st_size, st};
+        return CopyOutcome{kChangedDuringRun, QStringLiteral("open"), true, st.st_size, st};
+    if (t.st_nlink > st.st_nlink || (runningAsRoot() && (t.st_uid != st.st_uid || t.st_gid != st.st_gid)))
+        return std::nullopt;
     if (metadataDiffers(in, out.get(), st, t))
         if (const int e = copyMetadata(in, out.get(), st))
-            return {e, QStringLiteral("set attributes of"), true, st.st_size, st};
+            return CopyOutcome{e, QStringLiteral("set attributes of"), true, st.st_size, st};
     bytesDone += st.st_size;
-    return {0, {}, false, st.st_size, st, r.dstName, true};
+    return CopyOutcome{0, {}, false, st.st_size, st, r.dstName, true};
 }
 
 // A later name of a copied inode becomes a hard link to that copy. The link
@@ -333,7 +341,8 @@ CopyOutcome copyRegular(const PlaceRequest& r, const FileOperationEngine& engine
     struct stat t {};
     if (r.replace && !r.rename && ::fstatat(r.dstDir, r.dstName.constData(), &t, AT_SYMLINK_NOFOLLOW) == 0 &&
         S_ISREG(t.st_mode) && t.st_size == st.st_size && sameModificationTime(st.st_mtim, t.st_mtim))
-        return refreshMetadata(in.get(), r, st, bytesDone);
+        if (std::optional<CopyOutcome> done = refreshMetadata(in.get(), r, st, bytesDone))
+            return *done;
 
     UniqueFd out;
     QByteArray tmp;
