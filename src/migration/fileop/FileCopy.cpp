@@ -459,15 +459,29 @@ CopyOutcome copyOther(const PlaceRequest& r)
     if (const int e = placeAtomically(r.dstDir, r.dstName, r.replace, r.rename, create, &placed))
         return {e, QStringLiteral("create"), true};
 
-    if (runningAsRoot() && ::fchownat(r.dstDir, placed.constData(), st.st_uid, st.st_gid, AT_SYMLINK_NOFOLLOW) != 0 &&
+    // The folder may belong to the item's owner, who could swap the new node for
+    // a hard link to another file: the node is held by a descriptor, checked to
+    // be the one just made, and its owner and mode are set through it.
+    UniqueFd node(::openat(r.dstDir, placed.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    struct stat made {};
+    if (!node.valid() || ::fstat(node.get(), &made) != 0)
+        return {errno, QStringLiteral("set attributes of"), true};
+    if ((made.st_mode & S_IFMT) != (st.st_mode & S_IFMT) || made.st_nlink != 1)
+        return {kChangedDuringRun, QStringLiteral("set attributes of"), true};
+    if (runningAsRoot() && ::fchownat(node.get(), "", st.st_uid, st.st_gid, AT_EMPTY_PATH) != 0 &&
         !ignorableChownError(errno))
         return {errno, QStringLiteral("set attributes of"), true};
-    // Never through a link that somebody put in place of the new node.
-    if (!S_ISLNK(st.st_mode) && ::fchmodat(r.dstDir, placed.constData(), st.st_mode & 07777, AT_SYMLINK_NOFOLLOW) != 0)
-        return {errno, QStringLiteral("set attributes of"), true};
+    const QByteArray held = "/proc/self/fd/" + QByteArray::number(node.get());
     const timespec times[2] = {st.st_atim, st.st_mtim};
-    if (::utimensat(r.dstDir, placed.constData(), times, AT_SYMLINK_NOFOLLOW) != 0)
+    // A link has no mode of its own, and following it would leave the copy: its
+    // times are set by name, which at worst touches another file's times.
+    if (S_ISLNK(st.st_mode)) {
+        if (::utimensat(r.dstDir, placed.constData(), times, AT_SYMLINK_NOFOLLOW) != 0)
+            return {errno, QStringLiteral("set attributes of"), true};
+    } else if (::chmod(held.constData(), st.st_mode & 07777) != 0 ||
+               ::utimensat(AT_FDCWD, held.constData(), times, 0) != 0) {
         return {errno, QStringLiteral("set attributes of"), true};
+    }
     return {0, {}, false, 0, st};
 }
 
