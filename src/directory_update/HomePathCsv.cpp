@@ -12,7 +12,6 @@
 namespace HomePathCsv {
 namespace {
 
-const QString kUndoHeader = QStringLiteral("dn,sAMAccountName,oldHomeDirectory,newHomeDirectory");
 // An undo file holds one short line per account; anything far larger is not one.
 constexpr qint64 maxUndoFileBytes = 64 * 1024 * 1024;
 
@@ -96,6 +95,11 @@ QString line(const QStringList& fields)
     return out.join(u',') + QStringLiteral("\r\n");
 }
 
+QString undoHeader()
+{
+    return QStringLiteral("dn,sAMAccountName,oldHomeDirectory,newHomeDirectory");
+}
+
 QString planHeader()
 {
     return QStringLiteral("dn,sAMAccountName,currentHomeDirectory,newHomeDirectory,unchanged,problem");
@@ -132,8 +136,8 @@ UndoRead readUndoFile(const QString& path)
     QList<Record> records;
     if (!parseRecords(QString::fromUtf8(bytes), records, out.error))
         return out;
-    if (records.isEmpty() || records[0].fields.join(u',') != kUndoHeader) {
-        out.error = QStringLiteral("line 1: not an undo file (the first line must be \"%1\")").arg(kUndoHeader);
+    if (records.isEmpty() || records[0].fields.join(u',') != undoHeader()) {
+        out.error = QStringLiteral("line 1: not an undo file (the first line must be \"%1\")").arg(undoHeader());
         return out;
     }
     for (qsizetype n = 1; n < records.size(); ++n) {

@@ -15,6 +15,9 @@ QString line(const QStringList& fields);
 QString planHeader();
 QStringList planFields(const HomePathUpdate::PlannedAccount& account);
 
+// "dn,sAMAccountName,oldHomeDirectory,newHomeDirectory": the undo file's first line.
+QString undoHeader();
+
 struct UndoRead {
     HomePathPlan plan; // each account: currentHome = what the run wrote, newHome = the value to restore
     QString error;     // "line N: ..." when the file cannot be used; then the plan is empty

@@ -1,10 +1,11 @@
 #include "HomePathUpdate.h"
 
+#include "HomePathCsv.h"
+
 #include "common/modMain.h"
 
 #include <QDateTime>
 #include <QDir>
-#include <QRegularExpression>
 
 namespace HomePathUpdate {
 
@@ -31,27 +32,18 @@ UndoFile::UndoFile(const QDateTime& started)
     for (int n = 2; m_file.exists(); ++n)
         m_file.setFileName(modMain::ApplicationFolder() + QStringLiteral("/logs/LDAP_undo_") +
                            started.toString(QStringLiteral("yyyyMMdd_HHmmss")) + QStringLiteral("_%1.csv").arg(n));
-    if (m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-        m_file.write("dn,sAMAccountName,oldHomeDirectory,newHomeDirectory\r\n");
-        m_file.flush();
-    }
-}
-
-QString UndoFile::csvField(const QString& text)
-{
-    if (!text.contains(QRegularExpression(QStringLiteral("[\",\r\n]"))))
-        return text;
-    QString quoted = text;
-    return '"' + quoted.replace('"', QStringLiteral("\"\"")) + '"';
+    // A file whose first line could not be written is no undo file: it counts as not open.
+    if (m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly) &&
+        !(m_file.write(HomePathCsv::line(HomePathCsv::undoHeader().split(u',')).toUtf8()) > 0 && m_file.flush()))
+        m_file.close();
 }
 
 bool UndoFile::append(const QString& dn, const QString& sam, const QString& oldHome, const QString& newHome)
 {
     if (!m_file.isOpen())
         return false;
-    const QString line =
-        csvField(dn) + ',' + csvField(sam) + ',' + csvField(oldHome) + ',' + csvField(newHome) + QStringLiteral("\r\n");
-    return m_file.write(line.toUtf8()) >= 0 && m_file.flush();
+    const QByteArray line = HomePathCsv::line({dn, sam, oldHome, newHome}).toUtf8();
+    return m_file.write(line) == line.size() && m_file.flush();
 }
 
 QStringList userAttributes()
@@ -117,14 +109,13 @@ static QString logNameOf(const PlannedAccount& a)
     return unsafeAccountName(a.sam).isEmpty() ? a.sam : printable(a.dn);
 }
 
-static QString readHome(DirectoryAccess& directory, const QString& dn)
+// What the account holds now ("" for none); false with err set when it cannot be read.
+static bool readHome(DirectoryAccess& directory, const QString& dn, QString& now, DirectoryError& err)
 {
-    QString now;
-    DirectoryError err;
-    directory.search(
+    now.clear();
+    return directory.search(
         dn, DirectoryScope::Base, QStringLiteral("(objectClass=*)"), {QStringLiteral("homeDirectory")},
         [&now](const DirectoryEntry& e) { return now = e.values.value(0), false; }, err);
-    return now;
 }
 
 // Writes the new value; before is what it replaced (for the undo file).
@@ -134,16 +125,22 @@ static bool writeHome(DirectoryAccess& directory, const PlannedAccount& a, Write
     const QString attribute = QStringLiteral("homeDirectory");
     before = a.currentHome;
     if (mode == WriteMode::ForceRestore) {
-        before = readHome(directory, a.dn);
-        return directory.setAttribute(a.dn, attribute, a.newHome, err);
+        // Unread, the old value would be recorded as none, and undoing this
+        // restore would then delete the attribute.
+        return readHome(directory, a.dn, before, err) && directory.setAttribute(a.dn, attribute, a.newHome, err);
     }
     if (directory.changeAttribute(a.dn, attribute, a.currentHome, a.newHome, err))
         return true;
     if (err.code != 16 && err.code != 20) // noSuchAttribute, attributeOrValueExists
         return false;
     // Say what it holds now, so the operator can decide.
-    err.text = QStringLiteral("changed since (now \"%1\", expected \"%2\")")
-                   .arg(printable(readHome(directory, a.dn)), printable(a.currentHome));
+    QString now;
+    DirectoryError readErr;
+    err.text = readHome(directory, a.dn, now, readErr)
+                   ? QStringLiteral("changed since (now \"%1\", expected \"%2\")")
+                         .arg(printable(now), printable(a.currentHome))
+                   : QStringLiteral("changed since (expected \"%1\"; reading it now failed: %2)")
+                         .arg(printable(a.currentHome), printable(readErr.text));
     return false;
 }
 
@@ -167,8 +164,9 @@ UserOutcome updateUser(DirectoryAccess& directory, const PlannedAccount& account
         return out;
     }
     out.updated = true;
-    if (undo)
-        undo->append(account.dn, account.sam, before, account.newHome);
+    // The change is made: a record that cannot be kept is said, not dropped.
+    if (undo && !undo->append(account.dn, account.sam, before, account.newHome))
+        log(name + QStringLiteral(" Not Recorded In The Undo File"));
     if (restore) {
         log(name + QStringLiteral(" Restored Home Path \"%1\"").arg(printable(account.newHome)));
         return out;

@@ -30,7 +30,6 @@ public:
     bool isOpen() const { return m_file.isOpen(); }
     QString fileName() const { return m_file.fileName(); }
     bool append(const QString& dn, const QString& sam, const QString& oldHome, const QString& newHome);
-    static QString csvField(const QString& text);
 
 private:
     QFile m_file;

@@ -201,6 +201,23 @@ TEST_F(Job, aValueChangedSinceThePlanIsNotOverwritten)
     EXPECT_EQ(dir.home(dn("CN=s2,OU=S")), "/srv/homes/s2");
 }
 
+// A forced restore records the value it replaces: when that cannot be read it
+// writes nothing, or undoing the restore would delete the value.
+TEST_F(Job, aForcedRestoreThatCannotReadTheValueItReplacesWritesNothing)
+{
+    dir.user(dn("CN=s1,OU=S"), "s1", "\\\\new\\s1");
+    dir.failSearch << dn("CN=s1,OU=S");
+    HomePathPlan restore;
+    restore.ou = dn("OU=S");
+    restore.accounts << PlannedAccount{dn("CN=s1,OU=S"), "s1", "\\\\new\\s1", "\\\\old\\s1", {}};
+    job.setPlan(restore);
+    job.setWriteMode(WriteMode::ForceRestore);
+    EXPECT_EQ(run(), 1);
+    EXPECT_EQ(dir.home(dn("CN=s1,OU=S")), "\\\\new\\s1");
+    ASSERT_EQ(log.size(), 1);
+    EXPECT_TRUE(log[0].startsWith("s1 Restore Failed: ")) << log[0].toStdString();
+}
+
 // The preview's local check: the permission fix never follows a link, so a link
 // where the folder should be is as good as no folder.
 TEST(HomeFolderCheck, tellsALocalFolderFromAMissingOneALinkOrAFile)
