@@ -39,8 +39,8 @@ bool AppSettings::save(const QString& file, QString* error) const
                             .arg(value->size())
                             .arg(modINI::MaxValueLength));
     }
-    if (!modINI::WriteINI(kSection, kAdminGroupKey, adminGroup, file) ||
-        !modINI::WriteINI(kSection, kUserPathKey, userPath, file))
+    // One rewrite for both: a failure part way cannot leave one saved without the other.
+    if (!modINI::WriteINIValues(kSection, {{kAdminGroupKey, adminGroup}, {kUserPathKey, userPath}}, file))
         return fail(modINI::LastWriteError());
     return true;
 }

@@ -319,15 +319,22 @@ QString ReadINI(const QString& section, const QString& key, const QString& file)
 
 bool WriteINI(const QString& section, const QString& key, const QString& value, const QString& file)
 {
+    return WriteINIValues(section, {{key, value}}, file);
+}
+
+bool WriteINIValues(const QString& section, const QList<std::pair<QString, QString>>& values, const QString& file)
+{
     g_lastWriteError.clear();
-    const QString sectionName = section.trimmed(), keyName = key.trimmed();
-    if (!safeToWrite(sectionName, keyName, value))
-        return fail(QStringLiteral("The name or value contains characters a settings file cannot hold."));
-    // A longer value would be read back cut short: a different path would be used than the one saved.
-    if (value.size() > MaxValueLength)
-        return fail(QStringLiteral("The value is %1 characters long; a setting can hold at most %2.")
-                        .arg(value.size())
-                        .arg(MaxValueLength));
+    const QString sectionName = section.trimmed();
+    for (const auto& [key, value] : values) {
+        if (!safeToWrite(sectionName, key.trimmed(), value))
+            return fail(QStringLiteral("The name or value contains characters a settings file cannot hold."));
+        // A longer value would be read back cut short: a different path would be used than the one saved.
+        if (value.size() > MaxValueLength)
+            return fail(QStringLiteral("The value is %1 characters long; a setting can hold at most %2.")
+                            .arg(value.size())
+                            .arg(MaxValueLength));
+    }
 
     // Write through a link to the file it points at, not over the link itself.
     QString target = file;
@@ -348,27 +355,30 @@ bool WriteINI(const QString& section, const QString& key, const QString& value, 
 
     Content content = parse(data);
     QList<Line>& lines = content.lines;
-    const Location loc = locate(lines, sectionName, keyName);
-    if (loc.keyLine >= 0) {
-        // Keep the key's spelling and the line's own ending; only the value changes.
-        Line& old = lines[loc.keyLine];
-        QString name;
-        QByteArray ignored;
-        entry(old.body, &name, &ignored);
-        old.body = name.toUtf8() + '=' + value.toUtf8();
-        if (old.ending.isEmpty())
-            old.ending = content.eol;
-    } else {
-        const qsizetype at = loc.sectionLine >= 0 ? loc.insertAt : lines.size();
-        // The line before the new one needs an end; a last line without one keeps it so otherwise.
-        if (at == lines.size() && !lines.isEmpty() && lines.back().ending.isEmpty())
-            lines.back().ending = content.eol;
-        const Line newKey{keyName.toUtf8() + '=' + value.toUtf8(), content.eol};
-        if (loc.sectionLine >= 0) {
-            lines.insert(at, newKey);
+    for (const auto& [key, value] : values) {
+        const QString keyName = key.trimmed();
+        const Location loc = locate(lines, sectionName, keyName);
+        if (loc.keyLine >= 0) {
+            // Keep the key's spelling and the line's own ending; only the value changes.
+            Line& old = lines[loc.keyLine];
+            QString name;
+            QByteArray ignored;
+            entry(old.body, &name, &ignored);
+            old.body = name.toUtf8() + '=' + value.toUtf8();
+            if (old.ending.isEmpty())
+                old.ending = content.eol;
         } else {
-            lines.append({'[' + sectionName.toUtf8() + ']', content.eol});
-            lines.append(newKey);
+            const qsizetype at = loc.sectionLine >= 0 ? loc.insertAt : lines.size();
+            // The line before the new one needs an end; a last line without one keeps it so otherwise.
+            if (at == lines.size() && !lines.isEmpty() && lines.back().ending.isEmpty())
+                lines.back().ending = content.eol;
+            const Line newKey{keyName.toUtf8() + '=' + value.toUtf8(), content.eol};
+            if (loc.sectionLine >= 0) {
+                lines.insert(at, newKey);
+            } else {
+                lines.append({'[' + sectionName.toUtf8() + ']', content.eol});
+                lines.append(newKey);
+            }
         }
     }
 

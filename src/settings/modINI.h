@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QList>
 #include <QString>
+
+#include <utility>
 
 // The settings file store: named values in [sections] of a small INI text file.
 // Every call reads or rewrites the file; nothing is cached between calls.
@@ -23,6 +26,8 @@ QString ReadINI(const QString& section, const QString& key, const QString& file)
 // could not be read back whole. The folder that holds the file is never created.
 // Returns false on any failure.
 bool WriteINI(const QString& section, const QString& key, const QString& value, const QString& file);
+// The same for several keys of one section, in one rewrite: all of them or none.
+bool WriteINIValues(const QString& section, const QList<std::pair<QString, QString>>& values, const QString& file);
 
 // The program's own settings file, settings/corvane.ini in the application
 // folder, built afresh on each call.

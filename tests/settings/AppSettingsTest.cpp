@@ -3,6 +3,9 @@
 
 #include <QFileInfo>
 
+#include <csignal>
+#include <sys/resource.h>
+
 #include <gtest/gtest.h>
 
 // The settings live in settings/corvane.ini of the application folder, in the
@@ -38,6 +41,16 @@ TEST(AppSettings, aRefusedSaveWritesNeitherValueAndSaysWhy)
     why.clear();
     EXPECT_FALSE((AppSettings{QString(300, 'g'), "/new/"}.save(&why)));
     EXPECT_TRUE(why.startsWith("The value of AdmGrp is 300 characters long")) << why.toStdString();
+    EXPECT_EQ(app.readFile("settings/corvane.ini"), before);
+    // A disk that fills up: the group alone would fit, both do not. Neither is saved.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved{};
+    ::getrlimit(RLIMIT_FSIZE, &saved);
+    const rlimit small{100, saved.rlim_max};
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool full = AppSettings{"newgroup", "/" + QString(200, 'p') + "/"}.save();
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    EXPECT_FALSE(full);
     EXPECT_EQ(app.readFile("settings/corvane.ini"), before);
     EXPECT_TRUE((AppSettings{QString(254, 'g'), QString(254, 'p')}.save()));
 
