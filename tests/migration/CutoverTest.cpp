@@ -112,6 +112,23 @@ TEST(HardLinks, namesOfOneInodeStayOneInodeAndALinkFromOutsideIsCopiedAsAFile)
     }
 }
 
+// Answered one by one, each name is asked about once: a later name of a linked
+// file, left for after the workers, keeps the answer it was given.
+TEST(HardLinks, aLinkedNameIsAskedAboutOnce)
+{
+    TempTree t;
+    t.write("S/a/one.txt", "shared");
+    QDir().mkpath(t.path("S/b"));
+    ASSERT_EQ(::link(t.bytes("S/a/one.txt").constData(), t.bytes("S/b/two.txt").constData()), 0);
+    t.write("D/S/a/one.txt", "older");
+    t.write("D/S/b/two.txt", "older");
+    ScriptedQuestions q;
+    q.replaceAnswers = std::vector<ReplaceAnswer>(5, ReplaceAnswer::Yes); // S, a, b, then the two files
+    EXPECT_EQ(FileOperationEngine().run(Request{FO_COPY, t.path("S"), t.path("D"), 0, 2}, &q), Success);
+    EXPECT_EQ(q.conflicts.size(), 5u);
+    EXPECT_EQ(t.lstat("D/S/a/one.txt").st_ino, t.lstat("D/S/b/two.txt").st_ino);
+}
+
 TEST(FailureDetails, listTheItemsNotCopiedUpToALimitThenNameTheLog)
 {
     FileOpRunner::Outcome outcome;

@@ -602,7 +602,7 @@ bool TreeCopy::copyJob(FileJob& job, const LinkSource* link)
         return srcPath(job.dir, job.name);
     };
 
-    Decision decision = Decision::New;
+    Decision decision = job.decision; // a name left for later keeps the answer given for it
     struct stat target {};
     bool targetSeen = false;
     for (;;) {
@@ -639,6 +639,7 @@ bool TreeCopy::copyJob(FileJob& job, const LinkSource* link)
         }
         CopyOutcome out = copyItem(place, m_engine, m_progress.bytesDone);
         if (out.deferred) {
+            job.decision = decision;
             std::lock_guard lock(m_linksMutex);
             m_deferred.emplace_back(&job, identityOf(out.source));
             return false;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FileOperation.h"
+#include "RunPolicy.h"
 #include "TreeIdentity.h"
 #include "UniqueFd.h"
 
@@ -64,11 +65,12 @@ struct FileJob {
     QByteArray name;
     QByteArray dstName;
     mode_t type;
-    std::atomic<qint64> size;         // -1 until whoever stats the file first counts it in the total
-    bool done = false;                // written by the one worker that ran it, read after the workers joined
-    Stamp copied;                     // the source as the worker read it; the same rule
-    bool pinned = false;              // referred to after its worker is done with it (hard links): never released
-    std::atomic<bool> settled{false}; // its worker is done with it
+    std::atomic<qint64> size;          // -1 until whoever stats the file first counts it in the total
+    bool done = false;                 // written by the one worker that ran it, read after the workers joined
+    Stamp copied;                      // the source as the worker read it; the same rule
+    bool pinned = false;               // referred to after its worker is done with it (hard links): never released
+    Decision decision = Decision::New; // the answer for its target, kept when it is left for later
+    std::atomic<bool> settled{false};  // its worker is done with it
 };
 
 // A copy of a tree (and a move across file systems): a few threads list the
