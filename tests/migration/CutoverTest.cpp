@@ -6,6 +6,8 @@
 #include "migration/fileop/FileCopy.h"
 #include "migration/fileop/FileOperationEngine.h"
 
+#include <tuple>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -74,19 +76,41 @@ TEST(SecondPass, onlyWhatChangedIsCopiedAndMetadataIsBroughtInLine)
 TEST(SecondPass, theToleranceFollowsTheTargetsClock)
 {
     const timespec src{1700000001, 123456789};
-    for (const auto& [target, same] :
-         std::vector<std::pair<timespec, bool>>{{{1700000001, 123456789}, true},  // exact
-                                                {{1700000001, 123456700}, true},  // 100 ns (SMB, NTFS)
-                                                {{1700000001, 123456000}, true},  // 1 us
-                                                {{1700000001, 123000000}, true},  // 1 ms
-                                                {{1700000001, 0}, true},          // 1 s
-                                                {{1700000000, 0}, true},          // FAT, cut down to an even second
-                                                {{1700000002, 0}, true},          // FAT, rounded up
-                                                {{1700000001, 123456788}, false}, // a nanosecond off on a precise clock
-                                                {{1700000001, 123456800}, false}, // not a cut of the source
-                                                {{1699999998, 0}, false},         // more than FAT's two seconds
-                                                {{1700000003, 0}, false}})
-        EXPECT_EQ(sameModificationTime(src, target), same) << target.tv_sec << "." << target.tv_nsec;
+    // The target's time; whether it stands for the source's for a copy, and for a move.
+    for (const auto& [target, copy, move] : std::vector<std::tuple<timespec, bool, bool>>{
+             {{1700000001, 123456789}, true, true},   // exact
+             {{1700000001, 123456700}, true, true},   // 100 ns (SMB, NTFS)
+             {{1700000001, 123456000}, true, true},   // 1 us
+             {{1700000001, 123000000}, true, true},   // 1 ms
+             {{1700000001, 0}, true, false},          // 1 s
+             {{1700000000, 0}, true, false},          // FAT, cut down to an even second
+             {{1700000002, 0}, true, false},          // FAT, rounded up
+             {{1700000001, 123456788}, false, false}, // a nanosecond off on a precise clock
+             {{1700000001, 123456800}, false, false}, // not a cut of the source
+             {{1699999998, 0}, false, false},         // more than FAT's two seconds
+             {{1700000003, 0}, false, false}}) {
+        EXPECT_EQ(sameModificationTime(src, target), copy) << target.tv_sec << "." << target.tv_nsec;
+        EXPECT_EQ(sameModificationTime(src, target, false), move) << target.tv_sec << "." << target.tv_nsec;
+    }
+}
+
+// A move deletes what it takes as copied. A target of the same size whose time
+// matches only to the second may hold other data: the move copies over it
+// rather than lose the source.
+TEST(SecondPass, aMoveTrustsNoWholeSecondMatch)
+{
+    TempTree t;
+    const Tmpfs mnt(t.path("mnt"));
+    if (!mnt.ok())
+        GTEST_SKIP() << "cannot mount a tmpfs here: no second file system";
+    t.write("S/u/essay.txt", "final draft");
+    t.write("mnt/D/S/u/essay.txt", "first draft");
+    setMtime(t, "S/u/essay.txt", 1700000001, 500000000);
+    setMtime(t, "mnt/D/S/u/essay.txt", 1700000001, 0);
+    EXPECT_EQ(FileOperationEngine().run(Request{FO_MOVE, t.path("S"), t.path("mnt/D"), FOF_NOCONFIRMATION, 0}, nullptr),
+              Success);
+    EXPECT_EQ(t.read("mnt/D/S/u/essay.txt"), "final draft");
+    EXPECT_FALSE(t.exists("S"));
 }
 
 TEST(HardLinks, namesOfOneInodeStayOneInodeAndALinkFromOutsideIsCopiedAsAFile)

@@ -340,7 +340,7 @@ CopyOutcome copyRegular(const PlaceRequest& r, const FileOperationEngine& engine
     // A second pass: a target of the same size and time is taken as this file.
     struct stat t {};
     if (r.replace && !r.rename && ::fstatat(r.dstDir, r.dstName.constData(), &t, AT_SYMLINK_NOFOLLOW) == 0 &&
-        S_ISREG(t.st_mode) && t.st_size == st.st_size && sameModificationTime(st.st_mtim, t.st_mtim))
+        S_ISREG(t.st_mode) && t.st_size == st.st_size && sameModificationTime(st.st_mtim, t.st_mtim, !r.deletesSource))
         if (std::optional<CopyOutcome> done = refreshMetadata(in.get(), r, st, bytesDone))
             return *done;
 
@@ -494,7 +494,8 @@ CopyOutcome copyItem(const PlaceRequest& request, const FileOperationEngine& eng
     if (request.type == S_IFREG && request.replace && !request.rename && request.target && request.linkFromDir < 0) {
         struct stat st {};
         if (::fstatat(request.srcDir, request.srcName.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-            unchangedSinceCopied(st, *request.target)) {
+            unchangedSinceCopied(st, *request.target) &&
+            sameModificationTime(st.st_mtim, request.target->st_mtim, !request.deletesSource)) {
             bytesDone += st.st_size;
             return {0, {}, false, st.st_size, st, request.dstName, true};
         }
@@ -512,18 +513,18 @@ bool attributesUnchanged(const struct stat& src, const struct stat& dst)
             (src.st_ctim.tv_sec == dst.st_ctim.tv_sec && src.st_ctim.tv_nsec < dst.st_ctim.tv_nsec));
 }
 
-bool sameModificationTime(const timespec& source, const timespec& target)
+bool sameModificationTime(const timespec& source, const timespec& target, bool wholeSeconds)
 {
     if (source.tv_sec == target.tv_sec) {
         if (source.tv_nsec == target.tv_nsec)
             return true;
         for (long grain : {100L, 1000L, 1000000L, 1000000000L})
-            if (target.tv_nsec == source.tv_nsec - source.tv_nsec % grain)
+            if ((grain < 1000000000L || wholeSeconds) && target.tv_nsec == source.tv_nsec - source.tv_nsec % grain)
                 return true;
         return false;
     }
     // FAT keeps even seconds, cut down (Linux) or rounded up (Windows).
-    if (target.tv_nsec != 0 || target.tv_sec % 2 != 0)
+    if (!wholeSeconds || target.tv_nsec != 0 || target.tv_sec % 2 != 0)
         return false;
     const long long ns = static_cast<long long>(source.tv_sec - target.tv_sec) * 1000000000LL + source.tv_nsec;
     return ns > -2000000000LL && ns < 2000000000LL;

@@ -37,6 +37,9 @@ struct PlaceRequest {
     int linkFromDir = -1;
     QByteArray linkFromName;
     ino_t linkInode = 0;
+    // A move deletes the source once this copy stands: a target is then taken
+    // as up to date only on a time closer than whole seconds.
+    bool deletesSource = false;
 };
 
 struct CopyOutcome {
@@ -53,8 +56,10 @@ struct CopyOutcome {
 
 // Whether a target's modification time stands for the source's: equal, or the
 // source's cut to the coarser clock of the target's file system (100 ns for
-// SMB and NTFS, 1 us, 1 ms, 1 s) or within FAT's two seconds.
-bool sameModificationTime(const timespec& source, const timespec& target);
+// SMB and NTFS, 1 us, 1 ms, and with wholeSeconds 1 s or within FAT's two
+// seconds). Whole seconds say too little to delete a source on: a file of the
+// same size saved by another tool in that second would pass.
+bool sameModificationTime(const timespec& source, const timespec& target, bool wholeSeconds = true);
 
 // From the two stats alone: dst has src's time, mode and owner (as root), and
 // src's metadata has not changed since dst's was last written (src's change

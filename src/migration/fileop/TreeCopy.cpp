@@ -627,6 +627,7 @@ bool TreeCopy::copyJob(FileJob& job, const LinkSource* link)
         place.replace = decision == Decision::Replace;
         place.rename = decision == Decision::Rename;
         place.rangeCopy = &m_rangeCopy;
+        place.deletesSource = m_request.operation == FO_MOVE;
         place.target = targetSeen ? &target : nullptr;
         if (link) {
             place.linkFromDir = link->dir;
