@@ -1,5 +1,7 @@
 #include "HomePathUpdateJob.h"
 
+#include <algorithm>
+
 #include "common/modMain.h"
 
 #include <QDateTime>
@@ -74,6 +76,12 @@ bool HomePathUpdateJob::plan(const QString& ou, bool deep, const QString& userPa
         for (QString p = parentOf(e.dn); !p.isEmpty() && !holders.contains(keyOf(p)); p = parentOf(p))
             holders.insert(keyOf(p));
     visit(*directory, ou, holders, userPath);
+    // An account the search found but the walk did not reach (its container
+    // could not be listed, or names it otherwise) must not drop out unsaid.
+    const QSet<QString> planned = plannedKeys();
+    for (const DirectoryEntry& e : std::as_const(found))
+        if (!planned.contains(keyOf(e.dn)) && !toldByFailure(e.dn))
+            m_plan.failures.append({e.dn, QStringLiteral("found below the OU but not reached through its containers")});
     return true;
 }
 
@@ -174,22 +182,33 @@ int HomePathUpdateJob::run()
 
 // Accounts that appeared after the plan was taken are left alone: the operator
 // confirmed the plan, not them. The log names each one.
+QSet<QString> HomePathUpdateJob::plannedKeys() const
+{
+    QSet<QString> keys;
+    for (const PlannedAccount& a : m_plan.accounts)
+        keys.insert(keyOf(a.dn));
+    return keys;
+}
+
+// The account is a failure of the plan, or lies below one (a container that
+// could not be listed): the log says so already.
+bool HomePathUpdateJob::toldByFailure(const QString& dn) const
+{
+    const QString key = keyOf(dn);
+    return std::ranges::any_of(m_plan.failures, [&key](const PlanFailure& f) {
+        const QString failed = keyOf(f.dn);
+        return key == failed || key.endsWith(QLatin1Char(',') + failed);
+    });
+}
+
 void HomePathUpdateJob::reportLateAccounts(DirectoryAccess& directory)
 {
-    QSet<QString> planned;
-    for (const PlannedAccount& a : m_plan.accounts)
-        planned.insert(keyOf(a.dn));
-    const auto belowFailure = [this](const QString& dn) {
-        for (const PlanFailure& f : m_plan.failures)
-            if (keyOf(dn).endsWith(QLatin1Char(',') + keyOf(f.dn)))
-                return true;
-        return false;
-    };
+    const QSet<QString> planned = plannedKeys();
     DirectoryError err;
     directory.search(
         m_plan.ou, m_plan.deep ? DirectoryScope::Subtree : DirectoryScope::OneLevel, DirectorySession::userFilter(), {},
         [&](const DirectoryEntry& e) {
-            if (!planned.contains(keyOf(e.dn)) && !belowFailure(e.dn))
+            if (!planned.contains(keyOf(e.dn)) && !toldByFailure(e.dn))
                 logLine(printable(e.dn) + QStringLiteral(" Not Updated: added after the plan was taken"));
             return true;
         },

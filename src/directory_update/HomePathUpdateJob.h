@@ -77,6 +77,8 @@ private:
     void visit(DirectoryAccess& directory, const QString& container, const QSet<QString>& holders,
                const QString& userPath);
     void logLine(const QString& message);
+    QSet<QString> plannedKeys() const;
+    bool toldByFailure(const QString& dn) const;
     void reportLateAccounts(DirectoryAccess& directory);
 
     DirectoryOpener m_opener;

@@ -120,14 +120,18 @@ TEST_F(Job, aRefusedWriteOrAnUnreadableChildIsLoggedAndTheRunGoesOn)
     dir.user(dn("CN=g1,OU=Good,OU=S"), "g1");
     dir.failSearch << dn("OU=Bad,OU=S");
     dir.failWrite << dn("CN=s1,OU=S");
+    // Found by the search, but its container is not among the OU's children.
+    dir.user(dn("CN=h1,OU=Hidden,OU=S"), "h1");
 
     EXPECT_EQ(plan(), 3) << "the unreadable OU's user is not in the plan";
-    ASSERT_EQ(job.currentPlan().failures.size(), 1);
-    EXPECT_EQ(run(true), 2);
-    EXPECT_EQ(
-        log, QStringList({dn("OU=Bad,OU=S") + " Update Failed: staged failure", "s1 Update Failed: Insufficient access",
-                          "s2 Updated Home Path", "s2 Fixed Home Drive Permissions", "g1 Updated Home Path",
-                          "g1 Fixed Home Drive Permissions"}));
+    ASSERT_EQ(job.currentPlan().failures.size(), 2) << "b1 is told by its OU's failure, h1 on its own";
+    EXPECT_EQ(run(true), 3);
+    EXPECT_EQ(log, QStringList({dn("OU=Bad,OU=S") + " Update Failed: staged failure",
+                                dn("CN=h1,OU=Hidden,OU=S") +
+                                    " Update Failed: found below the OU but not reached through its containers",
+                                "s1 Update Failed: Insufficient access", "s2 Updated Home Path",
+                                "s2 Fixed Home Drive Permissions", "g1 Updated Home Path",
+                                "g1 Fixed Home Drive Permissions"}));
     EXPECT_EQ(toolCalls(), QStringList({"/srv/homes/s2 s2:F", "/srv/homes/s2 Admins:F", "/srv/homes/g1 g1:F",
                                         "/srv/homes/g1 Admins:F"}));
     EXPECT_EQ(dir.home(dn("CN=b1,OU=Bad,OU=S")), "");
