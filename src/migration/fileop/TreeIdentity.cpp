@@ -61,18 +61,13 @@ QByteArray realPath(const QByteArray& path, int* error)
 // ancestor resolved, the missing rest appended.
 QByteArray canonicalFuture(const QByteArray& path, int* error)
 {
-    QByteArray existing = path;
-    QByteArray rest;
-    while (existing != "/" && ::access(existing.constData(), F_OK) != 0) {
-        rest = baseName(existing) + (rest.isEmpty() ? QByteArray() : "/" + rest);
-        existing = parentOf(existing);
-    }
-    QByteArray base = realPath(existing, error);
-    if (base.isEmpty())
+    QList<QByteArray> missing;
+    QByteArray out = realPath(nearestExisting(path, &missing), error);
+    if (out.isEmpty())
         return {};
-    if (rest.isEmpty())
-        return base;
-    return (base == "/" ? base : base + "/") + rest;
+    for (const QByteArray& name : std::as_const(missing))
+        out = joinPath(out, name);
+    return out;
 }
 
 QByteArray joinPath(const QByteArray& dir, const QByteArray& name)
