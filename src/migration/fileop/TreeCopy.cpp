@@ -510,14 +510,14 @@ void TreeCopy::waitForRoomInQueue()
 void TreeCopy::sizeQueuedFiles()
 {
     const size_t count = m_jobs.size(); // no writer any more: the workers only read it
+    LastSourceDir dir;
     for (size_t i = 0; i < count && !m_engine.isCancelled(); ++i) {
         FileJob& job = *m_jobs[i];
         if (job.size.load() >= 0)
             continue;
-        UniqueFd holder;
         struct stat st {};
         // A failure here is met again, and asked about, when the file is copied.
-        if (::fstatat(srcFd(job.dir, holder), job.name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+        if (::fstatat(dir.fd(*this, job.dir), job.name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0)
             countSize(job, S_ISREG(st.st_mode) ? st.st_size : 0);
         if ((i & 255) == 0)
             m_progress.maybeReport();
@@ -767,6 +767,7 @@ int TreeCopy::deleteSources()
     }
     // Unlinking one name of a file changes the change time of its other names.
     std::unordered_set<ino_t> unlinked;
+    LastSourceDir dir;
     size_t i = 0;
     for (const std::unique_ptr<FileJob>& held : m_jobs) {
         FileJob& job = *held;
@@ -778,8 +779,7 @@ int TreeCopy::deleteSources()
             markKeep(job.dir);
             continue;
         }
-        UniqueFd holder;
-        const int dfd = srcFd(job.dir, holder);
+        const int dfd = dir.fd(*this, job.dir);
         struct stat now {};
         int e = dfd < 0 ? errno : 0;
         if (e == 0 && ::fstatat(dfd, job.name.constData(), &now, AT_SYMLINK_NOFOLLOW) != 0)

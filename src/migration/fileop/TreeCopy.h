@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <atomic>
+#include <cerrno>
 #include <condition_variable>
 #include <deque>
 #include <map>
@@ -93,6 +94,29 @@ private:
         int dir = -1;
         QByteArray name;
         ino_t ino = 0;
+    };
+
+    // The source folder of the last file, kept for the next: a folder's files
+    // come one after another, and a closed folder costs a walk to reach.
+    class LastSourceDir {
+    public:
+        int fd(const TreeCopy& copy, const DirNode* dir)
+        {
+            if (dir != m_dir) {
+                m_holder.reset();
+                m_fd = copy.srcFd(dir, m_holder);
+                m_error = m_fd < 0 ? errno : 0;
+                m_dir = dir;
+            }
+            errno = m_error;
+            return m_fd;
+        }
+
+    private:
+        const DirNode* m_dir = nullptr;
+        UniqueFd m_holder;
+        int m_fd = -1;
+        int m_error = 0;
     };
 
     bool walk();
