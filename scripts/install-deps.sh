@@ -24,6 +24,8 @@ test_pkgs=(
   # the copy benchmark compares with rsync -a (bc does its sums, time measures
   # the peak memory); the CLI tests drop to nobody with setpriv from util-linux
   rsync bc util-linux time
+  # the package round trip drives the installed program's windows under Xvfb
+  xdotool
 )
 # The Debian package: dependencies worked out by dpkg-shlibdeps, manual pages
 # made from the tools' --help, and the checks of the package and its menu entry.
