@@ -90,6 +90,9 @@ DEBIAN_FRONTEND=noninteractive timeout 300 apt-get install -y -q --no-install-re
 [ "$(readlink /opt/corvane/settings)" = /etc/corvane ] || fail "/opt/corvane/settings is not a link to /etc/corvane"
 [ "$(readlink /opt/corvane/logs)" = /var/log/corvane ] || fail "/opt/corvane/logs is not a link to /var/log/corvane"
 [ -d /var/log/corvane ] || fail "/var/log/corvane is missing"
+# An upgrade keeps the administrator's settings only if dpkg knows the file as a conffile.
+dpkg-query -W -f='${Conffiles}\n' corvane | grep -q '^ /etc/corvane/corvane.ini ' ||
+  fail "/etc/corvane/corvane.ini is not a conffile"
 
 echo "== the tools from the PATH"
 [ "$(command -v corvane-fileop)" = /usr/bin/corvane-fileop ] || fail "corvane-fileop is not /usr/bin/corvane-fileop"
