@@ -23,6 +23,8 @@ test_pkgs=(
   # the copy benchmark compares with rsync -a (bc does its sums, time measures
   # the peak memory); the CLI tests drop to nobody with setpriv from util-linux
   rsync bc util-linux time
+  # the quick-check tests copy to a real FAT image where the kernel can mount one
+  dosfstools
 )
 # The program itself runs the SMB permission fix through smbclient's tools.
 run_pkgs=(smbclient)

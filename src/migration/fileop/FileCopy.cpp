@@ -247,12 +247,18 @@ bool ignorableChownError(int e)
     return e == EPERM || e == EINVAL || e == EOPNOTSUPP;
 }
 
-// Whether copyMetadata would change anything on out: mode, owner (as root),
-// modification time (as precise as the target keeps it), or an attribute of the source it lacks. Attributes only
-// the target has are not ours to remove.
-bool metadataDiffers(int in, int out, const struct stat& src, const struct stat& dst)
+// The clock a target found at the request's name is compared on.
+TargetClock clockOf(const PlaceRequest& r, const struct stat& target)
 {
-    if ((src.st_mode & 07777) != (dst.st_mode & 07777) || !sameModificationTime(src.st_mtim, dst.st_mtim))
+    return target.st_dev == r.clockDev ? r.clock : TargetClock{};
+}
+
+// Whether copyMetadata would change anything on out: mode, owner (as root),
+// modification time (as precise as the target keeps it), or an attribute of
+// the source it lacks. Attributes only the target has are not ours to remove.
+bool metadataDiffers(int in, int out, const struct stat& src, const struct stat& dst, const TargetClock& clock)
+{
+    if ((src.st_mode & 07777) != (dst.st_mode & 07777) || !sameModificationTime(src.st_mtim, dst.st_mtim, clock, false))
         return true;
     if (runningAsRoot() && (src.st_uid != dst.st_uid || src.st_gid != dst.st_gid))
         return true;
@@ -261,17 +267,6 @@ bool metadataDiffers(int in, int out, const struct stat& src, const struct stat&
     if (readXattrs(in, want) != 0 || readXattrs(out, have) != 0)
         return true;
     return std::ranges::any_of(want, [&](const auto& attr) { return std::ranges::find(have, attr) == have.end(); });
-}
-
-// The quick check of a second pass, from the two stats alone: the target holds
-// this file (same size and time), with its mode and owner, and the source's
-// metadata has not changed since the target was last written (its change time
-// is older), so its attributes cannot differ either. Files with more names go
-// the long way, which keeps them linked.
-bool unchangedSinceCopied(const struct stat& src, const struct stat& dst)
-{
-    return S_ISREG(src.st_mode) && S_ISREG(dst.st_mode) && src.st_nlink == 1 && src.st_size == dst.st_size &&
-           attributesUnchanged(src, dst);
 }
 
 // The target already holds this file: only its metadata is brought in line.
@@ -290,7 +285,10 @@ std::optional<CopyOutcome> refreshMetadata(int in, const PlaceRequest& r, const 
         return CopyOutcome{kChangedDuringRun, QStringLiteral("open"), true, st.st_size, st};
     if (t.st_nlink > st.st_nlink || (runningAsRoot() && (t.st_uid != st.st_uid || t.st_gid != st.st_gid)))
         return std::nullopt;
-    if (metadataDiffers(in, out.get(), st, t))
+    // The target may have changed since the quick check: it must still hold this file.
+    if (quickCheck(st, t, clockOf(r, t), r.deletesSource) == TargetState::Copy)
+        return std::nullopt;
+    if (metadataDiffers(in, out.get(), st, t, clockOf(r, t)))
         if (const int e = copyMetadata(in, out.get(), st))
             return CopyOutcome{e, QStringLiteral("set attributes of"), true, st.st_size, st};
     bytesDone += st.st_size;
@@ -340,7 +338,7 @@ CopyOutcome copyRegular(const PlaceRequest& r, const FileOperationEngine& engine
     // A second pass: a target of the same size and time is taken as this file.
     struct stat t {};
     if (r.replace && !r.rename && ::fstatat(r.dstDir, r.dstName.constData(), &t, AT_SYMLINK_NOFOLLOW) == 0 &&
-        S_ISREG(t.st_mode) && t.st_size == st.st_size && sameModificationTime(st.st_mtim, t.st_mtim, !r.deletesSource))
+        quickCheck(st, t, clockOf(r, t), r.deletesSource) != TargetState::Copy)
         if (std::optional<CopyOutcome> done = refreshMetadata(in.get(), r, st, bytesDone))
             return *done;
 
@@ -494,8 +492,8 @@ CopyOutcome copyItem(const PlaceRequest& request, const FileOperationEngine& eng
     if (request.type == S_IFREG && request.replace && !request.rename && request.target && request.linkFromDir < 0) {
         struct stat st {};
         if (::fstatat(request.srcDir, request.srcName.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-            unchangedSinceCopied(st, *request.target) &&
-            sameModificationTime(st.st_mtim, request.target->st_mtim, !request.deletesSource)) {
+            quickCheck(st, *request.target, clockOf(request, *request.target), request.deletesSource) ==
+                TargetState::UpToDate) {
             bytesDone += st.st_size;
             return {0, {}, false, st.st_size, st, request.dstName, true};
         }
@@ -503,31 +501,6 @@ CopyOutcome copyItem(const PlaceRequest& request, const FileOperationEngine& eng
     if (request.type == S_IFREG)
         return copyRegular(request, engine, bytesDone);
     return copyOther(request);
-}
-
-bool attributesUnchanged(const struct stat& src, const struct stat& dst)
-{
-    return sameModificationTime(src.st_mtim, dst.st_mtim) && (src.st_mode & 07777) == (dst.st_mode & 07777) &&
-           (!runningAsRoot() || (src.st_uid == dst.st_uid && src.st_gid == dst.st_gid)) &&
-           (src.st_ctim.tv_sec < dst.st_ctim.tv_sec ||
-            (src.st_ctim.tv_sec == dst.st_ctim.tv_sec && src.st_ctim.tv_nsec < dst.st_ctim.tv_nsec));
-}
-
-bool sameModificationTime(const timespec& source, const timespec& target, bool wholeSeconds)
-{
-    if (source.tv_sec == target.tv_sec) {
-        if (source.tv_nsec == target.tv_nsec)
-            return true;
-        for (long grain : {100L, 1000L, 1000000L, 1000000000L})
-            if ((grain < 1000000000L || wholeSeconds) && target.tv_nsec == source.tv_nsec - source.tv_nsec % grain)
-                return true;
-        return false;
-    }
-    // FAT keeps even seconds, cut down (Linux) or rounded up (Windows).
-    if (!wholeSeconds || target.tv_nsec != 0 || target.tv_sec % 2 != 0)
-        return false;
-    const long long ns = static_cast<long long>(source.tv_sec - target.tv_sec) * 1000000000LL + source.tv_nsec;
-    return ns > -2000000000LL && ns < 2000000000LL;
 }
 
 int copyMetadata(int srcFd, int dstFd, const struct stat& st)

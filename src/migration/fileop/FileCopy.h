@@ -1,5 +1,7 @@
 #pragma once
 
+#include "QuickCheck.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -38,8 +40,12 @@ struct PlaceRequest {
     QByteArray linkFromName;
     ino_t linkInode = 0;
     // A move deletes the source once this copy stands: a target is then taken
-    // as up to date only on a time closer than whole seconds.
+    // as up to date only on a time matched to its file system's real clock.
     bool deletesSource = false;
+    // The clock of the target folder's file system (device clockDev); a target
+    // on any other device is compared exactly.
+    TargetClock clock{};
+    dev_t clockDev = 0;
 };
 
 struct CopyOutcome {
@@ -53,18 +59,6 @@ struct CopyOutcome {
     bool upToDate = false; // the target already held it: only metadata was brought in line
     bool deferred = false; // a later name of an inode: nothing done yet (see claimInode)
 };
-
-// Whether a target's modification time stands for the source's: equal, or the
-// source's cut to the coarser clock of the target's file system (100 ns for
-// SMB and NTFS, 1 us, 1 ms, and with wholeSeconds 1 s or within FAT's two
-// seconds). Whole seconds say too little to delete a source on: a file of the
-// same size saved by another tool in that second would pass.
-bool sameModificationTime(const timespec& source, const timespec& target, bool wholeSeconds = true);
-
-// From the two stats alone: dst has src's time, mode and owner (as root), and
-// src's metadata has not changed since dst's was last written (src's change
-// time is older), so their extended attributes cannot differ either.
-bool attributesUnchanged(const struct stat& src, const struct stat& dst);
 
 // Copies one file, link or special file with its metadata. A regular file is
 // written where nobody sees it (O_TMPFILE, or a temporary name) and appears

@@ -130,6 +130,12 @@ bool TreeCopy::walk()
         return false;
     }
     DirNode* top = m_dirs.emplace_back(std::move(root)).get();
+    struct stat parent {};
+    const bool parentSeen = ::fstat(top->dst.get(), &parent) == 0;
+    if (parentSeen) {
+        top->clockDev = parent.st_dev;
+        top->clock = m_clocks.of(top->dst.get(), parent.st_dev);
+    }
 
     struct stat st {};
     if (::fstatat(top->src.get(), baseName(m_paths.source).constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
@@ -141,8 +147,7 @@ bool TreeCopy::walk()
         return false;
     }
     if (!S_ISDIR(st.st_mode)) {
-        struct stat parent {};
-        if (::fstat(top->dst.get(), &parent) == 0)
+        if (parentSeen)
             registerTargetFs(top->dst.get(), ".", identityOf(parent));
         std::lock_guard lock(m_queueMutex);
         FileJob& job = *m_jobs.emplace_back(
@@ -334,6 +339,17 @@ DirNode* TreeCopy::addDir(DirNode& parent, const QByteArray& srcName, const QByt
     node->dstId = identityOf(dt);
     node->created = created;
     node->merged = merged;
+    node->clockDev = dt.st_dev;
+    node->clock = parent.clock;
+    if (dt.st_dev != parent.clockDev) {
+        // A file system met for the first time (or a mount inside it): its clock
+        // is worked out in this folder, if it still is the one just made.
+        UniqueFd here(::openat(pfd, name.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        struct stat ht {};
+        node->clock = here.valid() && ::fstat(here.get(), &ht) == 0 && identityOf(ht) == identityOf(dt)
+                          ? m_clocks.of(here.get(), dt.st_dev)
+                          : TargetClock{};
+    }
     // While descriptors are plenty, the source folder stays open for its listing.
     if (m_openDirFds < m_fdBudget / 2) {
         node->src = std::move(dir);
@@ -628,6 +644,8 @@ bool TreeCopy::copyJob(FileJob& job, const LinkSource* link)
         place.rename = decision == Decision::Rename;
         place.rangeCopy = &m_rangeCopy;
         place.deletesSource = m_request.operation == FO_MOVE;
+        place.clock = job.dir->clock;
+        place.clockDev = job.dir->clockDev;
         place.target = targetSeen ? &target : nullptr;
         if (link) {
             place.linkFromDir = link->dir;
@@ -736,7 +754,8 @@ void TreeCopy::finishDirs()
         // seen from two stats; anything else is opened and checked first.
         if (!node.created && dfd >= 0 && ::fstatat(sfd, node.srcName.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
             ::fstatat(dfd, node.dstName.constData(), &dt, AT_SYMLINK_NOFOLLOW) == 0 && identityOf(st) == node.srcId &&
-            identityOf(dt) == node.dstId && attributesUnchanged(st, dt))
+            identityOf(dt) == node.dstId &&
+            attributesUnchanged(st, dt, dt.st_dev == node.clockDev ? node.clock : TargetClock{}))
             continue;
         int e = sfd < 0 || dfd < 0 ? errno : openChecked(sfd, node, true, O_RDONLY, src);
         if (e == 0)

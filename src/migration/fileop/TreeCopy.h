@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FileOperation.h"
+#include "QuickCheck.h"
 #include "RunPolicy.h"
 #include "TreeIdentity.h"
 #include "UniqueFd.h"
@@ -46,6 +47,9 @@ struct DirNode {
     UniqueFd dst;         // O_PATH, the same
     bool created = false; // made by us
     bool merged = false;  // existed before: its entries may collide
+    // The clock of the target folder's file system, device clockDev.
+    TargetClock clock{};
+    dev_t clockDev = 0;
     // Something below stays in the source (skipped, failed, kept, changed): a
     // move leaves this folder in place without reporting it a second time.
     std::atomic<bool> keep{false};
@@ -179,6 +183,7 @@ private:
     std::mutex m_idsMutex;
     std::set<Identity> m_dstIds;
     std::map<dev_t, UniqueFd> m_targetFs;
+    TargetClocks m_clocks;
 
     // The files of the run in queue order. The listers append while the workers
     // take from the front; a copy releases the settled ones from the front (a
