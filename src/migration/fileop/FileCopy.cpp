@@ -4,7 +4,6 @@
 #include "FileOperationEngine.h"
 #include "UniqueFd.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -523,27 +522,6 @@ int openSource(int dirFd, const char* name, int flags)
 {
     const int fd = ::openat(dirFd, name, flags | O_NOATIME);
     return fd >= 0 || errno != EPERM ? fd : ::openat(dirFd, name, flags);
-}
-
-int listEntries(int dirFd, DirEntries& entries)
-{
-    // getdents64 on the folder's own descriptor: no stream to set up per folder.
-    alignas(dirent64) thread_local char buffer[64 * 1024];
-    for (;;) {
-        const ssize_t n = ::getdents64(dirFd, buffer, sizeof buffer);
-        if (n < 0)
-            return errno;
-        if (n == 0)
-            return 0;
-        for (ssize_t at = 0; at < n;) {
-            const auto* ent = reinterpret_cast<const dirent64*>(buffer + at);
-            at += ent->d_reclen;
-            const char* name = ent->d_name;
-            if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
-                continue;
-            entries.emplace_back(QByteArray(name), ent->d_type);
-        }
-    }
 }
 
 } // namespace fileop

@@ -73,10 +73,4 @@ int copyMetadata(int srcFd, int dstFd, const struct stat& st);
 // kernel lets us (as its owner or root), plainly otherwise.
 int openSource(int dirFd, const char* name, int flags);
 
-// The entries of a folder without "." and "..", each with its type as the
-// folder gives it (DT_UNKNOWN where the file system does not say). Returns 0,
-// or the errno of a listing that failed; entries then holds what was read.
-using DirEntries = std::vector<std::pair<QByteArray, unsigned char>>;
-int listEntries(int dirFd, DirEntries& entries);
-
 } // namespace fileop

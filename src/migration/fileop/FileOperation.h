@@ -45,6 +45,8 @@ struct Request {
     QString destination;
     int flags = 0;
     int workers = 0; // files in flight at once (and folders listed, up to 8); 0 picks the default
+    // Files listed ahead of the workers at most: the memory of a walk. 0 picks the default.
+    int queueLimit = 0;
 };
 
 enum class ReplaceAnswer { Yes, YesToAll, No, Cancel };
@@ -90,7 +92,8 @@ struct Progress {
     qint64 elapsedMs = 0;
     QString currentFile;
     bool finished = false;
-    qint64 filesUpToDate = 0; // the target already held them: no data copied
+    qint64 filesUpToDate = 0;   // the target already held them: no data copied
+    qint64 filesQueuedPeak = 0; // the most files listed and not yet taken by a worker at once
 };
 
 // The Windows-style result code for an errno value.

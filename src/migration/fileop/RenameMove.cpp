@@ -1,5 +1,6 @@
 #include "RenameMove.h"
 
+#include "DirReader.h"
 #include "FileCopy.h"
 #include "FileOperationEngine.h"
 #include "RunPolicy.h"

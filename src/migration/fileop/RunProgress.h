@@ -24,6 +24,7 @@ public:
     std::atomic<qint64> bytesDone{0};
     std::atomic<qint64> bytesTotal{0};
     std::atomic<qint64> upToDate{0};
+    std::atomic<qint64> queuedPeak{0};
     std::atomic<bool> counting{false}; // the totals still grow
     std::atomic<int> asking{0};        // questions open
 

@@ -1,5 +1,6 @@
 #include "TreeCopy.h"
 
+#include "DirReader.h"
 #include "FileCopy.h"
 #include "FileOperationEngine.h"
 #include "PathResolution.h"
@@ -24,6 +25,8 @@ constexpr int kDefaultWorkers = 8;
 // Files listed but not yet taken by a worker: the walk waits beyond this, so a
 // copy of millions of files holds a bounded queue, not a record of each file.
 constexpr size_t kMaxPendingJobs = 1 << 16;
+// Files queued at once from one folder's listing, between waits for room.
+constexpr size_t kMaxGroup = 1024;
 constexpr size_t kMaxBatch = 32;
 constexpr size_t kMaxListers = 8;
 
@@ -86,6 +89,7 @@ int TreeCopy::run()
     raiseFileLimit();
     const int count = m_request.workers > 0 ? m_request.workers : kDefaultWorkers;
     m_workerCount = static_cast<size_t>(count);
+    m_queueLimit = m_request.queueLimit > 0 ? static_cast<size_t>(m_request.queueLimit) : kMaxPendingJobs;
     m_fdBudget = fileBudget(count);
     m_progress.counting = true;
     std::vector<std::thread> workers;
@@ -437,53 +441,74 @@ void TreeCopy::listDir(DirNode& node)
         node.holds = 0;
         return;
     }
-    // A listing that fails part way is a failure; what it did read is still copied.
+    // A folder is read a buffer at a time and its files queued as they come,
+    // so one folder of a million files costs no more memory than a thousand
+    // folders of a thousand. A listing that fails part way is a failure; what
+    // it did read is still copied.
+    DirReader reader(node.src.get());
     DirEntries entries;
-    if (const int e = listEntries(node.src.get(), entries)) {
+    std::vector<std::pair<QByteArray, mode_t>> files;
+    while (!m_engine.isCancelled() && reader.next(entries)) {
+        // Sizes are left to the workers and to the pass after the walk: on a cold
+        // cache each inode read waits for the disk, and the walk must stay ahead.
+        for (const auto& [name, type] : entries) {
+            if (m_engine.isCancelled())
+                break;
+            mode_t mode = DTTOIF(type);
+            if (type == DT_UNKNOWN) {
+                struct stat st {};
+                if (::fstatat(node.src.get(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                    const int e = errno; // before the path is built, which may touch errno
+                    m_policy.recordFileError(srcPath(&node, name), QStringLiteral("read"), e);
+                    markKeep(&node);
+                    continue;
+                }
+                mode = st.st_mode & S_IFMT;
+            }
+            if (S_ISDIR(mode)) {
+                if (!addDir(node, name, name, false))
+                    markKeep(&node);
+            } else
+                files.emplace_back(name, mode);
+        }
+        entries.clear();
+        queueFiles(node, files);
+        files.clear();
+    }
+    if (const int e = reader.error()) {
         m_policy.recordFileError(srcPath(&node), QStringLiteral("read"), e);
         markKeep(&node);
     }
+    node.holds--;
+}
 
-    // Sizes are left to the workers and to the pass after the walk: on a cold
-    // cache each inode read waits for the disk, and the walk must stay ahead.
-    std::vector<std::pair<QByteArray, mode_t>> files;
-    for (const auto& [name, type] : entries) {
-        if (m_engine.isCancelled())
-            break;
-        mode_t mode = DTTOIF(type);
-        if (type == DT_UNKNOWN) {
-            struct stat st {};
-            if (::fstatat(node.src.get(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-                const int e = errno; // before the path is built, which may touch errno
-                m_policy.recordFileError(srcPath(&node, name), QStringLiteral("read"), e);
-                markKeep(&node);
-                continue;
-            }
-            mode = st.st_mode & S_IFMT;
-        }
-        if (S_ISDIR(mode)) {
-            if (!addDir(node, name, name, false))
-                markKeep(&node);
-        } else
-            files.emplace_back(name, mode);
-    }
-    if (!files.empty()) {
-        node.holds += static_cast<int>(files.size());
+// Queues the files in groups no larger than the queue's limit, waiting for
+// room after each.
+void TreeCopy::queueFiles(DirNode& node, const std::vector<std::pair<QByteArray, mode_t>>& files)
+{
+    for (size_t at = 0; at < files.size() && !m_engine.isCancelled();) {
+        const size_t count = std::min(files.size() - at, std::min(m_queueLimit, kMaxGroup));
+        node.holds += static_cast<int>(count);
         bool wasEmpty = false;
         {
             std::lock_guard lock(m_queueMutex);
             wasEmpty = m_nextJob == m_jobs.size();
-            for (const auto& [name, mode] : files)
+            for (size_t i = at; i < at + count; ++i) {
+                const auto& [name, mode] = files[i];
                 m_jobs.emplace_back(std::make_unique<FileJob>(&node, name, mode, S_ISREG(mode) ? -1 : 0));
+            }
+            const auto pending = static_cast<qint64>(m_jobs.size() - m_nextJob);
+            if (pending > m_progress.queuedPeak.load())
+                m_progress.queuedPeak = pending;
         }
-        m_progress.filesTotal += static_cast<qint64>(files.size());
+        m_progress.filesTotal += static_cast<qint64>(count);
         // Only an empty queue has workers waiting on it; one is woken, and it
         // wakes the next if it leaves work behind.
         if (wasEmpty)
             m_queueCv.notify_one();
+        at += count;
         waitForRoomInQueue();
     }
-    node.holds--;
 }
 
 // A copy needs nothing of a file once its worker is done with it: the settled
@@ -504,21 +529,18 @@ void TreeCopy::releaseSettledJobs()
     }
 }
 
-// The walk stays at most kMaxPendingJobs files ahead of the workers, so the
-// memory of a copy does not grow with the number of files.
+// The walk stays at most m_queueLimit files ahead of the workers, so the
+// memory of a copy does not grow with the number of files. The workers wake
+// it when they take files, or when they leave.
 void TreeCopy::waitForRoomInQueue()
 {
-    for (;;) {
-        releaseSettledJobs();
-        {
-            std::lock_guard lock(m_queueMutex);
-            if (m_jobs.size() - m_nextJob <= kMaxPendingJobs)
-                return;
-        }
-        if (m_engine.isCancelled())
-            return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+    releaseSettledJobs();
+    std::unique_lock lock(m_queueMutex);
+    ++m_walkWaiting;
+    m_roomCv.wait(lock, [this] {
+        return m_jobs.size() - m_nextJob <= m_queueLimit || m_workersRunning == 0 || m_engine.isCancelled();
+    });
+    --m_walkWaiting;
 }
 
 // Once the walk is done the queue no longer grows: the files no worker has
@@ -567,6 +589,8 @@ void TreeCopy::workLoop()
                 for (size_t i = 0; i < take; ++i)
                     batch.push_back(m_jobs[m_nextJob++].get());
                 more = m_nextJob < m_jobs.size();
+                if (m_walkWaiting > 0 && m_jobs.size() - m_nextJob <= m_queueLimit)
+                    m_roomCv.notify_all();
             }
         }
         if (more)
@@ -586,6 +610,7 @@ void TreeCopy::workLoop()
         --m_workersRunning;
     }
     m_workersDoneCv.notify_all();
+    m_roomCv.notify_all(); // a cancelled run: the walk waits for room no more
 }
 
 // Waits on the calling thread, which reports the progress meanwhile.

@@ -132,6 +132,7 @@ private:
     void closeFinishedDirs(size_t listing);
     DirNode* dirAt(size_t index);
     void releaseSettledJobs();
+    void queueFiles(DirNode& node, const std::vector<std::pair<QByteArray, mode_t>>& files);
     void waitForRoomInQueue();
     void sizeQueuedFiles();
     void workLoop();
@@ -198,6 +199,9 @@ private:
     std::mutex m_queueMutex;
     std::condition_variable m_queueCv;
     std::condition_variable m_workersDoneCv;
+    std::condition_variable m_roomCv; // the queue fell to its limit, or the workers left
+    int m_walkWaiting = 0;            // listers waiting for room; guarded by m_queueMutex
+    size_t m_queueLimit = 1;
     std::atomic<bool> m_rangeCopy{true};
     std::atomic<const FileJob*> m_currentJob{nullptr};
 
