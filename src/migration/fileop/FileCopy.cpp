@@ -2,6 +2,7 @@
 
 #include "FileOperation.h"
 #include "FileOperationEngine.h"
+#include "TreeIdentity.h"
 #include "UniqueFd.h"
 
 #include <fcntl.h>
@@ -299,9 +300,19 @@ std::optional<CopyOutcome> refreshMetadata(int in, const PlaceRequest& r, const 
 // up to date.
 CopyOutcome placeLink(const PlaceRequest& r, const struct stat& st, std::atomic<qint64>& bytesDone)
 {
+    // The first copy stands in the target, where its folder's owner may have
+    // removed it or swapped it for something else since.
     struct stat from {};
-    if (::fstatat(r.linkFromDir, r.linkFromName.constData(), &from, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(from.st_mode))
-        return {errno ? errno : kChangedDuringRun, QStringLiteral("link"), true, st.st_size, st};
+    int changed = 0;
+    if (::fstatat(r.linkFromDir, r.linkFromName.constData(), &from, AT_SYMLINK_NOFOLLOW) != 0)
+        changed = errno == ENOENT ? kChangedDuringRun : changedOr(errno);
+    else if (!S_ISREG(from.st_mode))
+        changed = kChangedDuringRun;
+    if (changed != 0) {
+        CopyOutcome out{changed, QStringLiteral("link"), true, st.st_size, st};
+        out.onLinkSource = true;
+        return out;
+    }
     struct stat t {};
     if (r.replace && ::fstatat(r.dstDir, r.dstName.constData(), &t, AT_SYMLINK_NOFOLLOW) == 0 &&
         t.st_dev == from.st_dev && t.st_ino == from.st_ino) {
@@ -487,7 +498,7 @@ CopyOutcome copyOther(const PlaceRequest& r)
 CopyOutcome copyItem(const PlaceRequest& request, const FileOperationEngine& engine, std::atomic<qint64>& bytesDone)
 {
     if (request.srcDir < 0 || request.dstDir < 0)
-        return {errno ? errno : EBADF, QStringLiteral("open"), request.dstDir < 0};
+        return {EBADF, QStringLiteral("open"), request.dstDir < 0};
     if (request.type == S_IFREG && request.replace && !request.rename && request.target && request.linkFromDir < 0) {
         struct stat st {};
         if (::fstatat(request.srcDir, request.srcName.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&

@@ -55,9 +55,10 @@ struct CopyOutcome {
     qint64 size = -1; // the source's size when it was read
     // The source as it was opened, so a move deletes it only while unchanged.
     struct stat source {};
-    QByteArray placed{};   // the name it got at the target
-    bool upToDate = false; // the target already held it: only metadata was brought in line
-    bool deferred = false; // a later name of an inode: nothing done yet (see claimInode)
+    QByteArray placed{};       // the name it got at the target
+    bool upToDate = false;     // the target already held it: only metadata was brought in line
+    bool deferred = false;     // a later name of an inode: nothing done yet (see claimInode)
+    bool onLinkSource = false; // the failure was the first copy's, which a later name links to
 };
 
 // Copies one file, link or special file with its metadata. A regular file is

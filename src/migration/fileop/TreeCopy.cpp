@@ -249,14 +249,18 @@ DirNode* TreeCopy::addDir(DirNode& parent, const QByteArray& srcName, const QByt
     UniqueFd dir;
     for (;;) {
         UniqueFd holder;
-        const int pfd = srcFd(&parent, holder);
-        dir.reset(pfd < 0 ? -1 : openSourceDir(pfd, srcName));
-        struct stat st {};
-        if (dir.valid() && ::fstat(dir.get(), &st) == 0) {
-            srcId = identityOf(st);
-            break;
+        const Reached p = srcFd(&parent, holder);
+        int e = p.error;
+        if (p.ok()) {
+            dir.reset(openSourceDir(p.fd, srcName));
+            struct stat st {};
+            if (dir.valid() && ::fstat(dir.get(), &st) == 0) {
+                srcId = identityOf(st);
+                break;
+            }
+            e = changedOr(errno);
         }
-        const ErrorAnswer a = m_policy.onError(srcPath(&parent, srcName), QStringLiteral("open"), changedOr(errno));
+        const ErrorAnswer a = m_policy.onError(srcPath(&parent, srcName), QStringLiteral("open"), e);
         if (a != ErrorAnswer::Retry)
             return nullptr;
     }
@@ -276,12 +280,12 @@ DirNode* TreeCopy::addDir(DirNode& parent, const QByteArray& srcName, const QByt
     bool created = false;
     bool merged = false;
     UniqueFd holder;
-    const int pfd = dstFd(&parent, holder);
-    if (pfd < 0) {
-        const int e = errno; // before the path is built, which may touch errno
-        m_policy.recordFileError(dstPath(&parent), QStringLiteral("open"), e);
+    const Reached reached = dstFd(&parent, holder);
+    if (!reached.ok()) {
+        m_policy.recordFileError(dstPath(&parent), QStringLiteral("open"), reached.error);
         return nullptr;
     }
+    const int pfd = reached.fd;
     int attempt = 0;
     struct stat dt {}; // the target folder as found, when merged into
     while (!m_engine.isCancelled()) {
@@ -376,20 +380,19 @@ bool TreeCopy::openDir(DirNode& node)
     UniqueFd sh;
     UniqueFd dh;
     if (!node.src.valid()) {
-        const int sfd = srcFd(node.parent, sh);
-        if (sfd < 0) {
-            const int e = errno; // before the path is built, which may touch errno
-            m_policy.recordFileError(srcPath(&node), QStringLiteral("read"), e);
+        const Reached parent = srcFd(node.parent, sh);
+        if (!parent.ok()) {
+            m_policy.recordFileError(srcPath(&node), QStringLiteral("read"), parent.error);
             return false;
         }
-        if (const int e = openChecked(sfd, node, true, O_RDONLY, node.src)) {
+        if (const int e = openChecked(parent.fd, node, true, O_RDONLY, node.src)) {
             m_policy.recordFileError(srcPath(&node), QStringLiteral("read"), e);
             return false;
         }
         m_openDirFds++;
     }
-    const int dfd = dstFd(node.parent, dh);
-    const int e = dfd < 0 ? errno : openChecked(dfd, node, false, O_PATH, node.dst);
+    const Reached parent = dstFd(node.parent, dh);
+    const int e = parent.ok() ? openChecked(parent.fd, node, false, O_PATH, node.dst) : parent.error;
     if (e != 0) {
         m_policy.recordFileError(dstPath(&node), QStringLiteral("open"), e);
         node.src.reset();
@@ -555,7 +558,7 @@ void TreeCopy::sizeQueuedFiles()
             continue;
         struct stat st {};
         // A failure here is met again, and asked about, when the file is copied.
-        if (::fstatat(dir.fd(*this, job.dir), job.name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+        if (::fstatat(dir.fd(*this, job.dir).fd, job.name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0)
             countSize(job, S_ISREG(st.st_mode) ? st.st_size : 0);
         if ((i & 255) == 0)
             m_progress.maybeReport();
@@ -635,10 +638,6 @@ void TreeCopy::waitForWorkers(std::vector<std::thread>& workers)
 // whose first name is copied by then.
 bool TreeCopy::copyJob(FileJob& job, const LinkSource* link)
 {
-    UniqueFd sholder;
-    UniqueFd dholder;
-    const int sfd = srcFd(job.dir, sholder);
-    const int dfd = dstFd(job.dir, dholder);
     const auto source = [&] {
         return srcPath(job.dir, job.name);
     };
@@ -649,6 +648,21 @@ bool TreeCopy::copyJob(FileJob& job, const LinkSource* link)
     for (;;) {
         if (m_engine.isCancelled())
             return true;
+        // Reached again on a retry: the folder may have come back.
+        UniqueFd sholder;
+        UniqueFd dholder;
+        const Reached src = srcFd(job.dir, sholder);
+        const Reached dst = src.ok() ? dstFd(job.dir, dholder) : Reached{};
+        if (!src.ok() || !dst.ok()) {
+            const ErrorAnswer a =
+                src.ok() ? m_policy.onError(dstPath(job.dir, job.dstName), QStringLiteral("open"), dst.error)
+                         : m_policy.onError(source(), QStringLiteral("open"), src.error);
+            if (a != ErrorAnswer::Retry)
+                return true;
+            continue;
+        }
+        const int sfd = src.fd;
+        const int dfd = dst.fd;
         // Only a folder that existed before can hold a colliding name; new ones are
         // caught atomically when the copy is put in place.
         if (decision == Decision::New && job.dir->merged) {
@@ -711,8 +725,12 @@ bool TreeCopy::copyJob(FileJob& job, const LinkSource* link)
         }
         if (out.error == ECANCELED)
             return true;
-        const ErrorAnswer a =
-            m_policy.onError(out.onTarget ? dstPath(job.dir, job.dstName) : source(), out.action, out.error);
+        // A refusal names what changed: the first copy a later name was to link to,
+        // the target, or the source.
+        const QString shown = out.onLinkSource && link ? dstPath(link->node, link->name)
+                              : out.onTarget           ? dstPath(job.dir, job.dstName)
+                                                       : source();
+        const ErrorAnswer a = m_policy.onError(shown, out.action, out.error);
         if (a != ErrorAnswer::Retry)
             return true;
     }
@@ -740,7 +758,8 @@ void TreeCopy::linkDeferred()
         UniqueFd holder;
         LinkSource link;
         if (!copy.placed.isEmpty() && copy.first) {
-            link.dir = dstFd(copy.first->dir, holder);
+            link.dir = dstFd(copy.first->dir, holder).fd;
+            link.node = copy.first->dir;
             link.name = copy.placed;
             link.ino = inode.ino;
         }
@@ -771,26 +790,34 @@ void TreeCopy::finishDirs()
         UniqueFd dh;
         UniqueFd src;
         UniqueFd dst;
-        const int sfd = srcFd(node.parent, sh);
-        const int dfd = sfd < 0 ? -1 : dstFd(node.parent, dh);
+        const Reached sp = srcFd(node.parent, sh);
+        const Reached dp = sp.ok() ? dstFd(node.parent, dh) : Reached{};
         struct stat st {};
         struct stat dt {};
         // A second pass leaves the folders it finds as they should be alone,
         // seen from two stats; anything else is opened and checked first.
-        if (!node.created && dfd >= 0 && ::fstatat(sfd, node.srcName.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-            ::fstatat(dfd, node.dstName.constData(), &dt, AT_SYMLINK_NOFOLLOW) == 0 && identityOf(st) == node.srcId &&
+        if (!node.created && dp.ok() && ::fstatat(sp.fd, node.srcName.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            ::fstatat(dp.fd, node.dstName.constData(), &dt, AT_SYMLINK_NOFOLLOW) == 0 && identityOf(st) == node.srcId &&
             identityOf(dt) == node.dstId &&
             attributesUnchanged(st, dt, dt.st_dev == node.clockDev ? node.clock : TargetClock{}))
             continue;
-        int e = sfd < 0 || dfd < 0 ? errno : openChecked(sfd, node, true, O_RDONLY, src);
-        if (e == 0)
-            e = openChecked(dfd, node, false, O_RDONLY, dst);
-        if (e == 0 && ::fstat(src.get(), &st) != 0)
+        // Whichever side failed is the one named.
+        int e = 0;
+        bool onSource = true;
+        if (!sp.ok())
+            e = sp.error;
+        else if ((e = openChecked(sp.fd, node, true, O_RDONLY, src)) == 0 && ::fstat(src.get(), &st) != 0)
             e = errno;
-        if (e == 0)
-            e = copyMetadata(src.get(), dst.get(), st);
+        if (e == 0) {
+            onSource = false;
+            if (!dp.ok())
+                e = dp.error;
+            else if ((e = openChecked(dp.fd, node, false, O_RDONLY, dst)) == 0)
+                e = copyMetadata(src.get(), dst.get(), st);
+        }
         if (e != 0)
-            m_policy.recordFileError(dstPath(&node), QStringLiteral("set attributes of"), e);
+            m_policy.recordFileError(onSource ? srcPath(&node) : dstPath(&node),
+                                     onSource ? QStringLiteral("read") : QStringLiteral("set attributes of"), e);
     }
 }
 
@@ -823,9 +850,10 @@ int TreeCopy::deleteSources()
             markKeep(job.dir);
             continue;
         }
-        const int dfd = dir.fd(*this, job.dir);
+        const Reached folder = dir.fd(*this, job.dir);
+        const int dfd = folder.fd;
         struct stat now {};
-        int e = dfd < 0 ? errno : 0;
+        int e = folder.error;
         if (e == 0 && ::fstatat(dfd, job.name.constData(), &now, AT_SYMLINK_NOFOLLOW) != 0)
             e = errno;
         const Stamp& was = job.copied;
@@ -848,10 +876,11 @@ int TreeCopy::deleteSources()
         if (node.keep.load())
             continue; // what stays in it is reported already
         UniqueFd holder;
-        const int pfd = srcFd(node.parent, holder);
-        if (pfd < 0 || ::unlinkat(pfd, node.srcName.constData(), AT_REMOVEDIR) != 0) {
-            // Read before the path is built, which may touch errno.
-            const int e = errno == ENOTEMPTY || errno == EEXIST ? kChangedDuringRun : errno;
+        const Reached parent = srcFd(node.parent, holder);
+        int e = parent.error;
+        if (parent.ok() && ::unlinkat(parent.fd, node.srcName.constData(), AT_REMOVEDIR) != 0)
+            e = errno == ENOTEMPTY || errno == EEXIST ? kChangedDuringRun : errno;
+        if (e != 0) {
             m_policy.recordFileError(srcPath(&node), QStringLiteral("delete"), e);
             markKeep(node.parent);
         }
@@ -904,14 +933,14 @@ QString TreeCopy::pathOf(const DirNode* dir, const QByteArray& name, bool source
     return QString::fromLocal8Bit(p);
 }
 
-int TreeCopy::srcFd(const DirNode* dir, UniqueFd& holder) const
+Reached TreeCopy::srcFd(const DirNode* dir, UniqueFd& holder) const
 {
-    return dir->src.valid() ? dir->src.get() : reachDir(dir, true, holder);
+    return dir->src.valid() ? Reached{dir->src.get()} : reachDir(dir, true, holder);
 }
 
-int TreeCopy::dstFd(const DirNode* dir, UniqueFd& holder) const
+Reached TreeCopy::dstFd(const DirNode* dir, UniqueFd& holder) const
 {
-    return dir->dst.valid() ? dir->dst.get() : reachDir(dir, false, holder);
+    return dir->dst.valid() ? Reached{dir->dst.get()} : reachDir(dir, false, holder);
 }
 
 // A folder closed to save descriptors is reached again from its nearest open
@@ -919,8 +948,7 @@ int TreeCopy::dstFd(const DirNode* dir, UniqueFd& holder) const
 // it is still the folder first listed: a user who swaps a folder of their
 // tree for a link cannot send the run anywhere else. During the walk only
 // under m_reachMutex: it reads the descriptors the listers close.
-// Returns -1 with errno set when the way is gone or changed.
-int TreeCopy::reachDir(const DirNode* dir, bool source, UniqueFd& holder) const
+Reached TreeCopy::reachDir(const DirNode* dir, bool source, UniqueFd& holder) const
 {
     std::vector<const DirNode*> chain;
     const DirNode* open = dir;
@@ -928,22 +956,19 @@ int TreeCopy::reachDir(const DirNode* dir, bool source, UniqueFd& holder) const
         chain.push_back(open);
         open = open->parent;
     }
-    if (!open) {
-        errno = EBADF;
-        return -1;
-    }
+    if (!open)
+        return {-1, EBADF};
     int fd = (source ? open->src : open->dst).get();
     for (const DirNode* node : std::views::reverse(chain)) {
         UniqueFd next;
         if (const int e = openChecked(fd, *node, source, O_PATH, next)) {
             holder.reset();
-            errno = e;
-            return -1;
+            return {-1, e};
         }
         holder = std::move(next);
         fd = holder.get();
     }
-    return fd;
+    return {fd};
 }
 
 // Opens node's folder (source or target side) below parentFd and checks that

@@ -98,29 +98,27 @@ private:
         int dir = -1;
         QByteArray name;
         ino_t ino = 0;
+        const DirNode* node = nullptr; // the first copy's folder, to name it in a refusal
     };
 
     // The source folder of the last file, kept for the next: a folder's files
     // come one after another, and a closed folder costs a walk to reach.
     class LastSourceDir {
     public:
-        int fd(const TreeCopy& copy, const DirNode* dir)
+        Reached fd(const TreeCopy& copy, const DirNode* dir)
         {
             if (dir != m_dir) {
                 m_holder.reset();
-                m_fd = copy.srcFd(dir, m_holder);
-                m_error = m_fd < 0 ? errno : 0;
+                m_reached = copy.srcFd(dir, m_holder);
                 m_dir = dir;
             }
-            errno = m_error;
-            return m_fd;
+            return m_reached;
         }
 
     private:
         const DirNode* m_dir = nullptr;
         UniqueFd m_holder;
-        int m_fd = -1;
-        int m_error = 0;
+        Reached m_reached;
     };
 
     bool walk();
@@ -151,9 +149,9 @@ private:
     QString srcPath(const DirNode* dir, const QByteArray& name = {}) const { return pathOf(dir, name, true); }
     QString dstPath(const DirNode* dir, const QByteArray& name = {}) const { return pathOf(dir, name, false); }
     QByteArray relPath(const DirNode* dir, bool source) const;
-    int srcFd(const DirNode* dir, UniqueFd& holder) const;
-    int dstFd(const DirNode* dir, UniqueFd& holder) const;
-    int reachDir(const DirNode* dir, bool source, UniqueFd& holder) const;
+    Reached srcFd(const DirNode* dir, UniqueFd& holder) const;
+    Reached dstFd(const DirNode* dir, UniqueFd& holder) const;
+    Reached reachDir(const DirNode* dir, bool source, UniqueFd& holder) const;
     static int openChecked(int parentFd, const DirNode& node, bool source, int flags, UniqueFd& out);
 
     FileOperationEngine& m_engine;

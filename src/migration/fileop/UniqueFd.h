@@ -4,4 +4,12 @@
 
 namespace fileop {
 using posix::UniqueFd;
+
+// A descriptor, or the errno of the open that failed: the two travel
+// together, so no later call can overwrite the reason.
+struct Reached {
+    int fd = -1;
+    int error = 0;
+    bool ok() const { return fd >= 0; }
+};
 } // namespace fileop
