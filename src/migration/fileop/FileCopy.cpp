@@ -1,272 +1,29 @@
+// Copies one file, link or special file to its target: the decisions around data, metadata and placement.
 #include "FileCopy.h"
 
+#include "DataCopy.h"
 #include "FileOperation.h"
-#include "FileOperationEngine.h"
+#include "Metadata.h"
+#include "Placement.h"
 #include "TreeIdentity.h"
 #include "UniqueFd.h"
 
 #include <fcntl.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <functional>
 #include <optional>
 
 namespace fileop {
 
 namespace {
 
-constexpr size_t kChunk = 16 << 20;     // between cancel checks on big files
-constexpr size_t kBufferSize = 1 << 20; // read/write fallback
-
-std::atomic<unsigned> g_tempCounter{0};
-
-bool runningAsRoot()
-{
-    static const bool root = ::geteuid() == 0;
-    return root;
-}
-
-// O_TMPFILE needs a file system that has it and a way to link the file in:
-// AT_EMPTY_PATH as root, /proc/self/fd otherwise. CORVANE_FILEOP_NO_TMPFILE
-// forces the temporary-name path that other file systems (vfat, SMB) take.
-std::atomic<bool>& tmpfileUsable()
-{
-    static std::atomic<bool> usable{!::getenv("CORVANE_FILEOP_NO_TMPFILE") &&
-                                    (runningAsRoot() || ::access("/proc/self/fd", X_OK) == 0)};
-    return usable;
-}
-
-QByteArray tempName()
-{
-    return ".corvane-" + QByteArray::number(::getpid()) + "-" + QByteArray::number(g_tempCounter.fetch_add(1)) + ".tmp";
-}
-
-using Create = std::function<int(const char*)>;
-
-// Makes the item under its final name with create(), which must fail with
-// EEXIST when the name is taken. A replacement is made under a temporary name
-// first and renamed over the old item, so the old one stays until the new is whole.
-int placeAtomically(int dfd, const QByteArray& name, bool replace, bool rename, const Create& create,
-                    QByteArray* placedAs)
-{
-    if (rename) {
-        for (int n = 1; n <= kMaxRenameAttempts; ++n) {
-            const QByteArray candidate = collisionName(name, n, false);
-            const int e = create(candidate.constData());
-            if (e != EEXIST) {
-                *placedAs = candidate;
-                return e;
-            }
-        }
-        return EEXIST;
-    }
-    if (!replace) {
-        *placedAs = name;
-        return create(name.constData());
-    }
-    QByteArray tmp;
-    int e = EEXIST;
-    for (int n = 0; n < kMaxRenameAttempts && e == EEXIST; ++n) {
-        tmp = tempName();
-        e = create(tmp.constData());
-    }
-    if (e != 0)
-        return e;
-    if (::renameat(dfd, tmp.constData(), dfd, name.constData()) != 0) {
-        e = errno;
-        ::unlinkat(dfd, tmp.constData(), 0);
-        return e;
-    }
-    *placedAs = name;
-    return 0;
-}
-
-bool fallbackErrno(int e)
-{
-    return e == EXDEV || e == EINVAL || e == EOPNOTSUPP || e == ENOSYS || e == EBADF || e == ETXTBSY;
-}
-
-bool targetErrno(int e)
-{
-    return e == ENOSPC || e == EDQUOT || e == EROFS || e == EFBIG;
-}
-
-// Copies [off, off + len) by copy_file_range (reflink or server-side copy where
-// the file system offers it), falling back to read/write. 0 or errno.
-// The state one file's data copy carries through its ranges.
-struct DataCopy {
-    int in = -1;
-    int out = -1;
-    const FileOperationEngine& engine;
-    std::atomic<qint64>& bytesDone;
-    std::atomic<bool>* rangeCopy = nullptr; // shared by the run, see PlaceRequest
-    bool onTarget = false;                  // the failure, if any, was the target's
-};
-
-int copyRange(DataCopy& c, off_t off, off_t len)
-{
-    const int in = c.in;
-    const int out = c.out;
-    std::atomic<bool>* rangeCopy = c.rangeCopy;
-    loff_t ioff = off;
-    loff_t ooff = off;
-    bool useCfr = !rangeCopy || rangeCopy->load(std::memory_order_relaxed);
-    while (len > 0) {
-        if (c.engine.isCancelled())
-            return ECANCELED;
-        const size_t want = static_cast<size_t>(std::min<off_t>(len, kChunk));
-        ssize_t n = -1;
-        if (useCfr) {
-            n = ::copy_file_range(in, &ioff, out, &ooff, want, 0);
-            if (n < 0 && fallbackErrno(errno)) {
-                // Across file systems, or without the call at all, it fails for every file alike.
-                if (rangeCopy && (errno == EXDEV || errno == ENOSYS))
-                    rangeCopy->store(false, std::memory_order_relaxed);
-                useCfr = false;
-                continue;
-            }
-            if (n < 0) {
-                c.onTarget = targetErrno(errno);
-                return errno;
-            }
-        } else {
-            thread_local std::vector<char> buffer(kBufferSize);
-            n = ::pread(in, buffer.data(), std::min(want, buffer.size()), ioff);
-            if (n < 0)
-                return errno;
-            for (ssize_t done = 0; done < n;) {
-                const ssize_t w = ::pwrite(out, buffer.data() + done, static_cast<size_t>(n - done), ooff + done);
-                if (w < 0) {
-                    c.onTarget = true;
-                    return errno;
-                }
-                done += w;
-            }
-            ioff += n;
-            ooff += n;
-        }
-        if (n == 0)
-            break; // the file shrank while we copied: take what is there
-        len -= n;
-        c.bytesDone += n;
-    }
-    return 0;
-}
-
-int copyData(DataCopy& c, const struct stat& st)
-{
-    const int in = c.in;
-    const bool sparse = st.st_size > 0 && st.st_blocks * 512 < st.st_size;
-    if (!sparse)
-        return copyRange(c, 0, st.st_size);
-    // Only the data extents are copied; the holes stay holes.
-    off_t pos = 0;
-    qint64 copied = 0;
-    while (pos < st.st_size) {
-        const off_t data = ::lseek(in, pos, SEEK_DATA);
-        if (data < 0) {
-            if (errno == ENXIO)
-                break;
-            return errno;
-        }
-        off_t hole = ::lseek(in, data, SEEK_HOLE);
-        if (hole < 0)
-            hole = st.st_size;
-        hole = std::min(hole, st.st_size);
-        if (const int e = copyRange(c, data, hole - data))
-            return e;
-        copied += hole - data;
-        pos = hole;
-    }
-    c.bytesDone += st.st_size - copied; // the holes count as done for the progress
-    if (::ftruncate(c.out, st.st_size) != 0) {
-        c.onTarget = true;
-        return errno;
-    }
-    return 0;
-}
-
-using Xattrs = std::vector<std::pair<QByteArray, QByteArray>>;
-
-// Every extended attribute of fd, name and value. 0 or errno; a file system
-// without them has none.
-int readXattrs(int fd, Xattrs& out)
-{
-    thread_local std::vector<char> names(4096);
-    thread_local std::vector<char> value(4096);
-    ssize_t n;
-    while ((n = ::flistxattr(fd, names.data(), names.size())) < 0 && errno == ERANGE) {
-        const ssize_t need = ::flistxattr(fd, nullptr, 0);
-        names.resize(static_cast<size_t>(std::max<ssize_t>(need, 0)) + 1024);
-    }
-    if (n < 0)
-        return (errno == ENOTSUP || errno == EOPNOTSUPP) ? 0 : errno;
-    for (const char* name = names.data(); name < names.data() + n; name += std::strlen(name) + 1) {
-        ssize_t v;
-        while ((v = ::fgetxattr(fd, name, value.data(), value.size())) < 0 && errno == ERANGE) {
-            const ssize_t need = ::fgetxattr(fd, name, nullptr, 0);
-            value.resize(static_cast<size_t>(std::max<ssize_t>(need, 0)) + 1024);
-        }
-        if (v < 0) {
-            if (errno == ENODATA)
-                continue;
-            return errno;
-        }
-        out.emplace_back(QByteArray(name), QByteArray(value.data(), static_cast<qsizetype>(v)));
-    }
-    return 0;
-}
-
-int copyXattrs(int in, int out)
-{
-    Xattrs attrs;
-    if (const int e = readXattrs(in, attrs))
-        return e;
-    for (const auto& [name, value] : attrs) {
-        if (::fsetxattr(out, name.constData(), value.constData(), static_cast<size_t>(value.size()), 0) != 0) {
-            const int e = errno;
-            // A target file system without extended attributes cannot hold them;
-            // trusted.* and security.* need privileges we may not have.
-            if (e == ENOTSUP || e == EOPNOTSUPP)
-                continue;
-            if (e == EPERM && (name.startsWith("trusted.") || name.startsWith("security.")))
-                continue;
-            return e;
-        }
-    }
-    return 0;
-}
-
-bool ignorableChownError(int e)
-{
-    return e == EPERM || e == EINVAL || e == EOPNOTSUPP;
-}
-
 // The clock a target found at the request's name is compared on.
 TargetClock clockOf(const PlaceRequest& r, const struct stat& target)
 {
     return target.st_dev == r.clockDev ? r.clock : TargetClock{};
-}
-
-// Whether copyMetadata would change anything on out: mode, owner (as root),
-// modification time (as precise as the target keeps it), or an attribute of
-// the source it lacks. Attributes only the target has are not ours to remove.
-bool metadataDiffers(int in, int out, const struct stat& src, const struct stat& dst, const TargetClock& clock)
-{
-    if ((src.st_mode & 07777) != (dst.st_mode & 07777) || !sameModificationTime(src.st_mtim, dst.st_mtim, clock, false))
-        return true;
-    if (runningAsRoot() && (src.st_uid != dst.st_uid || src.st_gid != dst.st_gid))
-        return true;
-    Xattrs have;
-    Xattrs want;
-    if (readXattrs(in, want) != 0 || readXattrs(out, have) != 0)
-        return true;
-    return std::ranges::any_of(want, [&](const auto& attr) { return std::ranges::find(have, attr) == have.end(); });
 }
 
 // The target already holds this file: only its metadata is brought in line.
@@ -329,7 +86,7 @@ CopyOutcome placeLink(const PlaceRequest& r, const struct stat& st, std::atomic<
     return {0, {}, false, st.st_size, st, placed};
 }
 
-CopyOutcome copyRegular(const PlaceRequest& r, const FileOperationEngine& engine, std::atomic<qint64>& bytesDone)
+CopyOutcome copyRegular(const PlaceRequest& r, const std::atomic<bool>& cancel, std::atomic<qint64>& bytesDone)
 {
     // Listed as a file, it may be a FIFO or a device by now: O_NONBLOCK keeps the
     // open from waiting on a writer, and anything but a regular file is refused.
@@ -375,7 +132,7 @@ CopyOutcome copyRegular(const PlaceRequest& r, const FileOperationEngine& engine
         return CopyOutcome{e, action, onTarget, st.st_size, st};
     };
 
-    DataCopy data{in.get(), out.get(), engine, bytesDone, r.rangeCopy};
+    DataCopy data{in.get(), out.get(), cancel, bytesDone, r.rangeCopy};
     if (const int e = copyData(data, st))
         return fail(e, data.onTarget ? QStringLiteral("write") : QStringLiteral("read"), data.onTarget);
     if (const int e = copyMetadata(in.get(), out.get(), st))
@@ -399,7 +156,7 @@ CopyOutcome copyRegular(const PlaceRequest& r, const FileOperationEngine& engine
                 // from now on write under a temporary name instead.
                 tmpfileUsable().store(false);
                 out.reset();
-                return copyRegular(r, engine, bytesDone);
+                return copyRegular(r, cancel, bytesDone);
             }
             return fail(e, QStringLiteral("create"), true);
         }
@@ -495,7 +252,7 @@ CopyOutcome copyOther(const PlaceRequest& r)
 
 } // namespace
 
-CopyOutcome copyItem(const PlaceRequest& request, const FileOperationEngine& engine, std::atomic<qint64>& bytesDone)
+CopyOutcome copyItem(const PlaceRequest& request, const std::atomic<bool>& cancel, std::atomic<qint64>& bytesDone)
 {
     if (request.srcDir < 0 || request.dstDir < 0)
         return {EBADF, QStringLiteral("open"), request.dstDir < 0};
@@ -509,22 +266,8 @@ CopyOutcome copyItem(const PlaceRequest& request, const FileOperationEngine& eng
         }
     }
     if (request.type == S_IFREG)
-        return copyRegular(request, engine, bytesDone);
+        return copyRegular(request, cancel, bytesDone);
     return copyOther(request);
-}
-
-int copyMetadata(int srcFd, int dstFd, const struct stat& st)
-{
-    if (runningAsRoot() && ::fchown(dstFd, st.st_uid, st.st_gid) != 0 && !ignorableChownError(errno))
-        return errno;
-    if (const int e = copyXattrs(srcFd, dstFd))
-        return e;
-    if (::fchmod(dstFd, st.st_mode & 07777) != 0)
-        return errno;
-    const timespec times[2] = {st.st_atim, st.st_mtim};
-    if (::futimens(dstFd, times) != 0)
-        return errno;
-    return 0;
 }
 
 // A migration must not rewrite the access time of every source file and folder

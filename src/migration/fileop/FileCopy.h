@@ -1,3 +1,4 @@
+// Copies one file, link or special file to its target folder, both reached by descriptor.
 #pragma once
 
 #include "QuickCheck.h"
@@ -13,8 +14,6 @@
 #include <vector>
 
 namespace fileop {
-
-class FileOperationEngine;
 
 // One item to copy from a source folder to a target folder (both as descriptors).
 struct PlaceRequest {
@@ -63,12 +62,8 @@ struct CopyOutcome {
 
 // Copies one file, link or special file with its metadata. A regular file is
 // written where nobody sees it (O_TMPFILE, or a temporary name) and appears
-// under its final name only once complete. ECANCELED when the engine was cancelled.
-CopyOutcome copyItem(const PlaceRequest& request, const FileOperationEngine& engine, std::atomic<qint64>& bytesDone);
-
-// Owner (when root), extended attributes (POSIX ACLs among them), mode and
-// times, in that order: chown clears set-id bits and an ACL rewrites the mode.
-int copyMetadata(int srcFd, int dstFd, const struct stat& st);
+// under its final name only once complete. ECANCELED once cancel is set.
+CopyOutcome copyItem(const PlaceRequest& request, const std::atomic<bool>& cancel, std::atomic<qint64>& bytesDone);
 
 // openat for reading a source: without touching its access time where the
 // kernel lets us (as its owner or root), plainly otherwise.

@@ -26,6 +26,8 @@ public:
     // Safe from any thread; the run returns Cancelled once running files stop.
     void cancel() { m_cancel.store(true); }
     bool isCancelled() const { return m_cancel.load(); }
+    // The flag itself, for the parts of a run that check it between chunks.
+    const std::atomic<bool>& cancelFlag() const { return m_cancel; }
 
     // One line per skipped or failed item of the last run, for logs and the CLI.
     QStringList failures() const;

@@ -3,6 +3,7 @@
 #include "DirReader.h"
 #include "FileCopy.h"
 #include "FileOperationEngine.h"
+#include "Metadata.h"
 #include "PathResolution.h"
 #include "RunPolicy.h"
 #include "RunProgress.h"
@@ -695,7 +696,7 @@ bool TreeCopy::copyJob(FileJob& job, const LinkSource* link)
                 return claimInode(job, st);
             };
         }
-        CopyOutcome out = copyItem(place, m_engine, m_progress.bytesDone);
+        CopyOutcome out = copyItem(place, m_engine.cancelFlag(), m_progress.bytesDone);
         if (out.deferred) {
             job.decision = decision;
             std::lock_guard lock(m_linksMutex);
