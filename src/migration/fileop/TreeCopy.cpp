@@ -699,8 +699,7 @@ bool TreeCopy::copyJob(FileJob& job, const LinkSource* link)
         CopyOutcome out = copyItem(place, m_engine.cancelFlag(), m_progress.bytesDone);
         if (out.deferred) {
             job.decision = decision;
-            std::lock_guard lock(m_linksMutex);
-            m_deferred.emplace_back(&job, identityOf(out.source));
+            m_links.defer(&job, identityOf(out.source));
             return false;
         }
         if (out.size >= 0)
@@ -710,12 +709,8 @@ bool TreeCopy::copyJob(FileJob& job, const LinkSource* link)
             job.done = true;
             if (out.upToDate)
                 m_progress.upToDate++;
-            if (!link && out.source.st_nlink > 1) {
-                std::lock_guard lock(m_linksMutex);
-                InodeCopy& copy = m_inodes[identityOf(out.source)];
-                if (copy.first == &job)
-                    copy.placed = out.placed;
-            }
+            if (!link && out.source.st_nlink > 1)
+                m_links.placed(identityOf(out.source), &job, out.placed);
             return true;
         }
         if (out.error == EEXIST && decision == Decision::New) {
@@ -739,12 +734,8 @@ bool TreeCopy::copyJob(FileJob& job, const LinkSource* link)
 
 bool TreeCopy::claimInode(FileJob& job, const struct stat& st)
 {
-    std::lock_guard lock(m_linksMutex);
-    const auto [it, first] = m_inodes.try_emplace(identityOf(st));
-    if (first)
-        it->second.first = &job;
     job.pinned = true; // the first copy is linked to later, a later name is deferred
-    return first || it->second.first == &job;
+    return m_links.claim(identityOf(st), &job);
 }
 
 // After the workers: each further name of a copied inode becomes a hard link
@@ -752,26 +743,23 @@ bool TreeCopy::claimInode(FileJob& job, const struct stat& st)
 // failed, the name is copied on its own.
 void TreeCopy::linkDeferred()
 {
-    for (const auto& [job, inode] : m_deferred) {
+    for (const auto& [job, inode] : m_links.later()) {
         if (m_engine.isCancelled())
             return;
-        const InodeCopy& copy = m_inodes[inode];
+        const HardLinks::FirstCopy copy = m_links.firstCopy(inode);
         UniqueFd holder;
         LinkSource link;
-        if (!copy.placed.isEmpty() && copy.first) {
-            link.dir = dstFd(copy.first->dir, holder).fd;
-            link.node = copy.first->dir;
+        if (!copy.placed.isEmpty() && copy.job) {
+            link.dir = dstFd(copy.job->dir, holder).fd;
+            link.node = copy.job->dir;
             link.name = copy.placed;
             link.ino = inode.ino;
         }
         if (link.dir >= 0) {
             copyJob(*job, &link);
         } else {
-            {
-                // Copied on its own, and the copy later names may link to.
-                std::lock_guard lock(m_linksMutex);
-                m_inodes[inode].first = job;
-            }
+            // Copied on its own, and the copy later names may link to.
+            m_links.takeOver(inode, job);
             copyJob(*job);
         }
         m_progress.filesDone++;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FileOperation.h"
+#include "HardLinks.h"
 #include "QuickCheck.h"
 #include "RunPolicy.h"
 #include "TreeIdentity.h"
@@ -205,13 +206,7 @@ private:
 
     // Inodes with more than one name in the tree: the first name met is copied,
     // the later ones wait until the workers are done and become hard links to it.
-    struct InodeCopy {
-        const FileJob* first = nullptr;
-        QByteArray placed; // the first copy's name in its target folder, once done
-    };
-    std::mutex m_linksMutex;
-    std::map<Identity, InodeCopy> m_inodes;
-    std::vector<std::pair<FileJob*, Identity>> m_deferred;
+    HardLinks m_links;
 };
 
 } // namespace fileop
