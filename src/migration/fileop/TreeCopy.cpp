@@ -417,6 +417,7 @@ DirNode* TreeCopy::dirAt(size_t index)
 // folders found before its own, which other listers have taken already.
 void TreeCopy::closeFinishedDirs(size_t listing)
 {
+    const DirNode* waitFor = nullptr;
     while (m_openDirFds > m_fdBudget && !m_engine.isCancelled()) {
         {
             std::unique_lock reach(m_reachMutex);
@@ -433,8 +434,23 @@ void TreeCopy::closeFinishedDirs(size_t listing)
                 ++m_closeFrom;
                 continue;
             }
+            waitFor = &oldest;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        // Woken by the last release of its holds, or by workers that leave.
+        std::unique_lock lock(m_holdsMutex);
+        ++m_holdsWaiting;
+        m_holdsCv.wait(lock, [&] { return waitFor->holds.load() == 0 || m_engine.isCancelled(); });
+        --m_holdsWaiting;
+    }
+}
+
+// The last hold of a folder may let a lister close it.
+void TreeCopy::releaseHold(DirNode& node)
+{
+    if (node.holds.fetch_sub(1) == 1) {
+        std::lock_guard lock(m_holdsMutex);
+        if (m_holdsWaiting > 0)
+            m_holdsCv.notify_all();
     }
 }
 
@@ -442,7 +458,7 @@ void TreeCopy::listDir(DirNode& node)
 {
     if (!openDir(node)) {
         markKeep(&node);
-        node.holds = 0;
+        releaseHold(node);
         return;
     }
     // A folder is read a buffer at a time and its files queued as they come,
@@ -483,7 +499,7 @@ void TreeCopy::listDir(DirNode& node)
         m_policy.recordFileError(srcPath(&node), QStringLiteral("read"), e);
         markKeep(&node);
     }
-    node.holds--;
+    releaseHold(node);
 }
 
 // Queues the files in groups no larger than the queue's limit, waiting for
@@ -605,7 +621,7 @@ void TreeCopy::workLoop()
             m_currentJob.store(job);
             if (!m_engine.isCancelled() && copyJob(*job))
                 m_progress.filesDone++;
-            job->dir->holds--; // the last use of the folder's descriptors by this worker
+            releaseHold(*job->dir); // the last use of the folder's descriptors by this worker
             job->settled.store(true, std::memory_order_release);
         }
     }
@@ -614,7 +630,12 @@ void TreeCopy::workLoop()
         --m_workersRunning;
     }
     m_workersDoneCv.notify_all();
-    m_roomCv.notify_all(); // a cancelled run: the walk waits for room no more
+    // A cancelled run: the walk waits for room, or for folders to close, no more.
+    m_roomCv.notify_all();
+    {
+        std::lock_guard lock(m_holdsMutex);
+        m_holdsCv.notify_all();
+    }
 }
 
 // Waits on the calling thread, which reports the progress meanwhile.

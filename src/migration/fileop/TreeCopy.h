@@ -129,6 +129,7 @@ private:
     void listDir(DirNode& node);
     bool openDir(DirNode& node);
     void closeFinishedDirs(size_t listing);
+    void releaseHold(DirNode& node);
     DirNode* dirAt(size_t index);
     void releaseSettledJobs();
     void queueFiles(DirNode& node, const std::vector<std::pair<QByteArray, mode_t>>& files);
@@ -177,6 +178,9 @@ private:
     // through its ancestors' (shared); it also guards m_closeFrom.
     std::shared_mutex m_reachMutex;
     size_t m_closeFrom = 1; // the folders before it have been closed
+    std::mutex m_holdsMutex;
+    std::condition_variable m_holdsCv; // a folder's last hold was released
+    int m_holdsWaiting = 0;            // listers waiting to close a folder; guarded by m_holdsMutex
     // The target folders of the run, so a source folder that is one of them
     // (the target inside the source after all) stops the run; and one readable
     // descriptor per target file system, each flushed before a move deletes.
