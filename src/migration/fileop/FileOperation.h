@@ -1,3 +1,4 @@
+// The request, answers and result codes of one move or copy: what the engine shares with the form and the CLI.
 #pragma once
 
 #include <QByteArray>
@@ -6,8 +7,6 @@
 
 #include <cerrno>
 
-// The request, answers and result codes of one move or copy, shared by the
-// engine, the migration form and the command-line front end.
 namespace fileop {
 
 enum Operation : int { FO_MOVE = 1, FO_COPY = 2 };

@@ -1,3 +1,4 @@
+// The file-operation engine as the form and the CLI see it: one call per run, signals for progress.
 #pragma once
 
 #include "FileOperation.h"
@@ -26,8 +27,6 @@ public:
     // Safe from any thread; the run returns Cancelled once running files stop.
     void cancel() { m_cancel.store(true); }
     bool isCancelled() const { return m_cancel.load(); }
-    // The flag itself, for the parts of a run that check it between chunks.
-    const std::atomic<bool>& cancelFlag() const { return m_cancel; }
 
     // One line per skipped or failed item of the last run, for logs and the CLI.
     QStringList failures() const;
@@ -40,8 +39,6 @@ signals:
     void progress(const fileop::Progress& progress);
 
 private:
-    friend class RunPolicy;
-    friend class RunProgress;
     void addFailure(const QString& line);
     void setLastProgress(const Progress& progress);
 

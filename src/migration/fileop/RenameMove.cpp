@@ -1,8 +1,8 @@
+// A move within one file system: renames, entry by entry where the target exists.
 #include "RenameMove.h"
 
 #include "DirReader.h"
 #include "FileCopy.h"
-#include "FileOperationEngine.h"
 #include "RunPolicy.h"
 #include "RunProgress.h"
 #include "UniqueFd.h"
@@ -16,8 +16,8 @@
 
 namespace fileop {
 
-RenameMove::RenameMove(FileOperationEngine& engine, int flags, RunPolicy& policy, RunProgress& progress)
-    : m_engine(engine)
+RenameMove::RenameMove(const std::atomic<bool>& cancel, int flags, RunPolicy& policy, RunProgress& progress)
+    : m_cancel(cancel)
     , m_flags(flags)
     , m_policy(policy)
     , m_progress(progress)
@@ -26,7 +26,7 @@ RenameMove::RenameMove(FileOperationEngine& engine, int flags, RunPolicy& policy
 void RenameMove::moveEntry(int sfd, const QByteArray& sname, int dfd, const QByteArray& dname, const QString& spath,
                            const QString& dpath, bool top)
 {
-    while (!m_engine.isCancelled()) {
+    while (!m_cancel.load()) {
         m_progress.setCurrentPath(spath);
         if (::renameat2(sfd, sname.constData(), dfd, dname.constData(), RENAME_NOREPLACE) == 0) {
             m_progress.filesDone++;
@@ -105,7 +105,7 @@ void RenameMove::moveEntry(int sfd, const QByteArray& sname, int dfd, const QByt
                           dpath + u'/' + QString::fromLocal8Bit(n), false);
             // It stays when something in it was kept, which is already reported; it
             // also stays, and is reported, when entries appeared during the run.
-            if (::unlinkat(sfd, sname.constData(), AT_REMOVEDIR) != 0 && !m_engine.isCancelled() &&
+            if (::unlinkat(sfd, sname.constData(), AT_REMOVEDIR) != 0 && !m_cancel.load() &&
                 m_policy.itemsLeft() == leftBefore)
                 m_policy.recordFileError(spath, QStringLiteral("delete"),
                                          errno == ENOTEMPTY || errno == EEXIST ? kChangedDuringRun : errno);
@@ -119,7 +119,7 @@ void RenameMove::moveEntry(int sfd, const QByteArray& sname, int dfd, const QByt
 
 bool RenameMove::renameToFreeName(int sfd, const QByteArray& sname, int dfd, const QByteArray& dname, bool isFolder)
 {
-    for (int n = 1; n <= kMaxRenameAttempts && !m_engine.isCancelled(); ++n) {
+    for (int n = 1; n <= kMaxRenameAttempts && !m_cancel.load(); ++n) {
         const QByteArray candidate = collisionName(dname, n, isFolder);
         if (::renameat2(sfd, sname.constData(), dfd, candidate.constData(), RENAME_NOREPLACE) == 0)
             return true;

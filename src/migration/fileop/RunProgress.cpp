@@ -1,11 +1,10 @@
+// The counts of one run and their reports, at most about ten a second.
 #include "RunProgress.h"
-
-#include "FileOperationEngine.h"
 
 namespace fileop {
 
-RunProgress::RunProgress(FileOperationEngine& engine)
-    : m_engine(engine)
+RunProgress::RunProgress(std::function<void(const Progress&)> deliver)
+    : m_deliver(std::move(deliver))
 {
     m_clock.start();
 }
@@ -25,9 +24,7 @@ void RunProgress::report(bool finished)
     const QString current = m_current ? m_current() : QString();
     p.currentFile = current.isEmpty() ? m_currentPath : current;
     m_lastReport = p.elapsedMs;
-    if (finished)
-        m_engine.setLastProgress(p);
-    emit m_engine.progress(p);
+    m_deliver(p);
 }
 
 void RunProgress::maybeReport()

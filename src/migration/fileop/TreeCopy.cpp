@@ -1,7 +1,6 @@
 // The orchestrator of a tree copy: its phases in order.
 #include "TreeCopy.h"
 
-#include "FileOperationEngine.h"
 #include "Metadata.h"
 #include "ParallelWalk.h"
 #include "PathResolution.h"
@@ -50,9 +49,9 @@ int fileBudget(int workers)
 
 } // namespace
 
-TreeCopy::TreeCopy(FileOperationEngine& engine, const Request& request, const ResolvedPaths& paths, RunPolicy& policy,
-                   RunProgress& progress)
-    : m_run{request, engine.cancelFlag(), policy, progress}
+TreeCopy::TreeCopy(const std::atomic<bool>& cancel, const Request& request, const ResolvedPaths& paths,
+                   RunPolicy& policy, RunProgress& progress)
+    : m_run{request, cancel, policy, progress}
     , m_paths(paths)
     , m_folders(paths.source, paths.target)
     , m_queue(request.queueLimit > 0 ? static_cast<size_t>(request.queueLimit) : kMaxPendingJobs,

@@ -13,7 +13,6 @@
 
 namespace fileop {
 
-class FileOperationEngine;
 class RunPolicy;
 class RunProgress;
 struct ResolvedPaths;
@@ -35,7 +34,7 @@ public:
         Done,
     };
 
-    TreeCopy(FileOperationEngine& engine, const Request& request, const ResolvedPaths& paths, RunPolicy& policy,
+    TreeCopy(const std::atomic<bool>& cancel, const Request& request, const ResolvedPaths& paths, RunPolicy& policy,
              RunProgress& progress);
     ~TreeCopy();
     TreeCopy(const TreeCopy&) = delete;

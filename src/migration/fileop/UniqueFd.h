@@ -1,3 +1,4 @@
+// Owned descriptors, and a descriptor that travels with the error of its open.
 #pragma once
 
 #include "common/PosixHandles.h"
