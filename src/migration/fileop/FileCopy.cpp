@@ -37,9 +37,9 @@ std::optional<CopyOutcome> refreshMetadata(int in, const PlaceRequest& r, const 
     UniqueFd out(::openat(r.dstDir, r.dstName.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     struct stat t {};
     if (!out.valid() || ::fstat(out.get(), &t) != 0)
-        return CopyOutcome{errno == ELOOP ? kChangedDuringRun : errno, QStringLiteral("open"), true, st.st_size, st};
+        return CopyOutcome{errno == ELOOP ? kChangedDuringRun : errno, Action::Open, true, st.st_size, st};
     if (!S_ISREG(t.st_mode))
-        return CopyOutcome{kChangedDuringRun, QStringLiteral("open"), true, st.st_size, st};
+        return CopyOutcome{kChangedDuringRun, Action::Open, true, st.st_size, st};
     if (t.st_nlink > st.st_nlink || (runningAsRoot() && (t.st_uid != st.st_uid || t.st_gid != st.st_gid)))
         return std::nullopt;
     // The target may have changed since the quick check: it must still hold this file.
@@ -47,7 +47,7 @@ std::optional<CopyOutcome> refreshMetadata(int in, const PlaceRequest& r, const 
         return std::nullopt;
     if (metadataDiffers(in, out.get(), st, t, clockOf(r, t)))
         if (const int e = copyMetadata(in, out.get(), st))
-            return CopyOutcome{e, QStringLiteral("set attributes of"), true, st.st_size, st};
+            return CopyOutcome{e, Action::SetAttributes, true, st.st_size, st};
     bytesDone += st.st_size;
     return CopyOutcome{0, {}, false, st.st_size, st, r.dstName, true};
 }
@@ -66,7 +66,7 @@ CopyOutcome placeLink(const PlaceRequest& r, const struct stat& st, std::atomic<
     else if (!S_ISREG(from.st_mode))
         changed = kChangedDuringRun;
     if (changed != 0) {
-        CopyOutcome out{changed, QStringLiteral("link"), true, st.st_size, st};
+        CopyOutcome out{changed, Action::Link, true, st.st_size, st};
         out.onLinkSource = true;
         return out;
     }
@@ -81,7 +81,7 @@ CopyOutcome placeLink(const PlaceRequest& r, const struct stat& st, std::atomic<
     };
     QByteArray placed;
     if (const int e = placeAtomically(r.dstDir, r.dstName, r.replace, r.rename, link, &placed))
-        return {e, QStringLiteral("create"), true, st.st_size, st};
+        return {e, Action::Create, true, st.st_size, st};
     bytesDone += st.st_size;
     return {0, {}, false, st.st_size, st, placed};
 }
@@ -92,12 +92,12 @@ CopyOutcome copyRegular(const PlaceRequest& r, const std::atomic<bool>& cancel, 
     // open from waiting on a writer, and anything but a regular file is refused.
     UniqueFd in(openSource(r.srcDir, r.srcName.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (!in.valid())
-        return {errno == ELOOP ? kChangedDuringRun : errno, QStringLiteral("read"), false};
+        return {errno == ELOOP ? kChangedDuringRun : errno, Action::Read, false};
     struct stat st {};
     if (::fstat(in.get(), &st) != 0)
-        return {errno, QStringLiteral("read"), false};
+        return {errno, Action::Read, false};
     if (!S_ISREG(st.st_mode))
-        return {kChangedDuringRun, QStringLiteral("read"), false};
+        return {kChangedDuringRun, Action::Read, false};
     if (r.linkFromDir >= 0 && st.st_ino == r.linkInode)
         return placeLink(r, st, bytesDone);
     if (r.linkFromDir < 0 && st.st_nlink > 1 && r.claimInode && !r.claimInode(st))
@@ -115,7 +115,7 @@ CopyOutcome copyRegular(const PlaceRequest& r, const std::atomic<bool>& cancel, 
         out.reset(::openat(r.dstDir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
         if (!out.valid()) {
             if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
-                return {errno, QStringLiteral("create"), true, st.st_size, st};
+                return {errno, Action::Create, true, st.st_size, st};
             tmpfileUsable().store(false);
         }
     }
@@ -123,9 +123,9 @@ CopyOutcome copyRegular(const PlaceRequest& r, const std::atomic<bool>& cancel, 
         tmp = tempName();
         out.reset(::openat(r.dstDir, tmp.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600));
         if (!out.valid())
-            return {errno, QStringLiteral("create"), true, st.st_size, st};
+            return {errno, Action::Create, true, st.st_size, st};
     }
-    auto fail = [&](int e, const QString& action, bool onTarget) {
+    auto fail = [&](int e, Action action, bool onTarget) {
         out.reset();
         if (!tmp.isEmpty())
             ::unlinkat(r.dstDir, tmp.constData(), 0);
@@ -134,9 +134,9 @@ CopyOutcome copyRegular(const PlaceRequest& r, const std::atomic<bool>& cancel, 
 
     DataCopy data{in.get(), out.get(), cancel, bytesDone, r.rangeCopy};
     if (const int e = copyData(data, st))
-        return fail(e, data.onTarget ? QStringLiteral("write") : QStringLiteral("read"), data.onTarget);
+        return fail(e, data.onTarget ? Action::Write : Action::Read, data.onTarget);
     if (const int e = copyMetadata(in.get(), out.get(), st))
-        return fail(e, QStringLiteral("set attributes of"), true);
+        return fail(e, Action::SetAttributes, true);
 
     QByteArray placed;
     if (tmp.isEmpty()) {
@@ -158,17 +158,17 @@ CopyOutcome copyRegular(const PlaceRequest& r, const std::atomic<bool>& cancel, 
                 out.reset();
                 return copyRegular(r, cancel, bytesDone);
             }
-            return fail(e, QStringLiteral("create"), true);
+            return fail(e, Action::Create, true);
         }
         if (const int e = out.closeChecked()) {
             ::unlinkat(r.dstDir, placed.constData(), 0);
-            return fail(e, QStringLiteral("write"), true);
+            return fail(e, Action::Write, true);
         }
         return {0, {}, false, st.st_size, st, placed};
     }
 
     if (const int e = out.closeChecked())
-        return fail(e, QStringLiteral("write"), true);
+        return fail(e, Action::Write, true);
     int e = 0;
     if (r.replace && !r.rename) {
         placed = r.dstName;
@@ -189,7 +189,7 @@ CopyOutcome copyRegular(const PlaceRequest& r, const std::atomic<bool>& cancel, 
         e = placeAtomically(r.dstDir, r.dstName, false, r.rename, move, &placed);
     }
     if (e != 0)
-        return fail(e, QStringLiteral("create"), true);
+        return fail(e, Action::Create, true);
     return {0, {}, false, st.st_size, st, placed};
 }
 
@@ -198,19 +198,19 @@ CopyOutcome copyOther(const PlaceRequest& r)
 {
     struct stat st {};
     if (::fstatat(r.srcDir, r.srcName.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-        return {errno, QStringLiteral("read"), false};
+        return {errno, Action::Read, false};
     // Made from what was listed: a link swapped for a file would become an empty file.
     if ((st.st_mode & S_IFMT) != r.type)
-        return {kChangedDuringRun, QStringLiteral("read"), false};
+        return {kChangedDuringRun, Action::Read, false};
     Create create;
     QByteArray target;
     if (S_ISLNK(st.st_mode)) {
         target.resize(static_cast<qsizetype>(std::max<off_t>(st.st_size, 255)) + 1);
         const ssize_t n = ::readlinkat(r.srcDir, r.srcName.constData(), target.data(), target.size());
         if (n < 0)
-            return {errno, QStringLiteral("read"), false};
+            return {errno, Action::Read, false};
         if (n >= target.size())
-            return {ENAMETOOLONG, QStringLiteral("read"), false};
+            return {ENAMETOOLONG, Action::Read, false};
         target.truncate(n);
         create = [&](const char* name) {
             return ::symlinkat(target.constData(), r.dstDir, name) == 0 ? 0 : errno;
@@ -222,7 +222,7 @@ CopyOutcome copyOther(const PlaceRequest& r)
     }
     QByteArray placed;
     if (const int e = placeAtomically(r.dstDir, r.dstName, r.replace, r.rename, create, &placed))
-        return {e, QStringLiteral("create"), true};
+        return {e, Action::Create, true};
 
     // The folder may belong to the item's owner, who could swap the new node for
     // a hard link to another file: the node is held by a descriptor, checked to
@@ -230,22 +230,22 @@ CopyOutcome copyOther(const PlaceRequest& r)
     UniqueFd node(::openat(r.dstDir, placed.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
     struct stat made {};
     if (!node.valid() || ::fstat(node.get(), &made) != 0)
-        return {errno, QStringLiteral("set attributes of"), true};
+        return {errno, Action::SetAttributes, true};
     if ((made.st_mode & S_IFMT) != (st.st_mode & S_IFMT) || made.st_nlink != 1)
-        return {kChangedDuringRun, QStringLiteral("set attributes of"), true};
+        return {kChangedDuringRun, Action::SetAttributes, true};
     if (runningAsRoot() && ::fchownat(node.get(), "", st.st_uid, st.st_gid, AT_EMPTY_PATH) != 0 &&
         !ignorableChownError(errno))
-        return {errno, QStringLiteral("set attributes of"), true};
+        return {errno, Action::SetAttributes, true};
     const QByteArray held = "/proc/self/fd/" + QByteArray::number(node.get());
     const timespec times[2] = {st.st_atim, st.st_mtim};
     // A link has no mode of its own, and following it would leave the copy: its
     // times are set by name, which at worst touches another file's times.
     if (S_ISLNK(st.st_mode)) {
         if (::utimensat(r.dstDir, placed.constData(), times, AT_SYMLINK_NOFOLLOW) != 0)
-            return {errno, QStringLiteral("set attributes of"), true};
+            return {errno, Action::SetAttributes, true};
     } else if (::chmod(held.constData(), st.st_mode & 07777) != 0 ||
                ::utimensat(AT_FDCWD, held.constData(), times, 0) != 0) {
-        return {errno, QStringLiteral("set attributes of"), true};
+        return {errno, Action::SetAttributes, true};
     }
     return {0, {}, false, 0, st};
 }
@@ -255,7 +255,7 @@ CopyOutcome copyOther(const PlaceRequest& r)
 CopyOutcome copyItem(const PlaceRequest& request, const std::atomic<bool>& cancel, std::atomic<qint64>& bytesDone)
 {
     if (request.srcDir < 0 || request.dstDir < 0)
-        return {EBADF, QStringLiteral("open"), request.dstDir < 0};
+        return {EBADF, Action::Open, request.dstDir < 0};
     if (request.type == S_IFREG && request.replace && !request.rename && request.target && request.linkFromDir < 0) {
         struct stat st {};
         if (::fstatat(request.srcDir, request.srcName.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&

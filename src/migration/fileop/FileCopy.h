@@ -1,6 +1,7 @@
 // Copies one file, link or special file to its target folder, both reached by descriptor.
 #pragma once
 
+#include "Action.h"
 #include "QuickCheck.h"
 
 #include <QByteArray>
@@ -49,7 +50,7 @@ struct PlaceRequest {
 
 struct CopyOutcome {
     int error = 0; // errno; EEXIST = the name is taken (neither replace nor rename asked)
-    QString action;
+    Action action = Action::Open;
     bool onTarget = false;
     qint64 size = -1; // the source's size when it was read
     // The source as it was opened, so a move deletes it only while unchanged.

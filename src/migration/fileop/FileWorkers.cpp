@@ -60,9 +60,9 @@ bool FileWorkers::copyFile(FileJob& job, const LinkSource* link)
         const Reached src = m_folders.src(job.dir, sholder);
         const Reached dst = src.ok() ? m_folders.dst(job.dir, dholder) : Reached{};
         if (!src.ok() || !dst.ok()) {
-            const ErrorAnswer a = src.ok() ? m_run.policy.onError(m_folders.dstPath(job.dir, job.dstName),
-                                                                  QStringLiteral("open"), dst.error)
-                                           : m_run.policy.onError(source(), QStringLiteral("open"), src.error);
+            const ErrorAnswer a =
+                src.ok() ? m_run.policy.onError(m_folders.dstPath(job.dir, job.dstName), Action::Open, dst.error)
+                         : m_run.policy.onError(source(), Action::Open, src.error);
             if (a != ErrorAnswer::Retry)
                 return true;
             continue;

@@ -22,7 +22,7 @@ void MoveDeletions::addTarget(int parentFd, const QByteArray& name, const Identi
         // Without a way to flush this file system no source may be deleted: an
         // empty entry tells the deletions so.
         const int e = fd.valid() ? kChangedDuringRun : errno;
-        m_run.policy.recordFileError(m_targetShown, QStringLiteral("flush"), e);
+        m_run.policy.recordFileError(m_targetShown, Action::Flush, e);
         fd.reset();
     }
     m_targetFs.emplace(id.dev, std::move(fd));
@@ -40,7 +40,7 @@ int MoveDeletions::run(const std::deque<std::unique_ptr<FileJob>>& files)
             return policy.result(); // that file system cannot be flushed: reported, nothing deleted
         if (::syncfs(fd.get()) != 0) {
             const int e = errno;
-            policy.recordFileError(m_targetShown, QStringLiteral("flush"), e);
+            policy.recordFileError(m_targetShown, Action::Flush, e);
             return resultForErrno(e);
         }
     }
@@ -70,7 +70,7 @@ int MoveDeletions::run(const std::deque<std::unique_ptr<FileJob>>& files)
         if (e == 0 && ::unlinkat(folder.fd, job.name.constData(), 0) != 0)
             e = errno;
         if (e != 0) {
-            policy.recordFileError(m_folders.srcPath(job.dir, job.name), QStringLiteral("delete"), e);
+            policy.recordFileError(m_folders.srcPath(job.dir, job.name), Action::Delete, e);
             FolderTable::markKeep(job.dir);
         } else if (was.links > 1) {
             unlinked.insert(was.ino);
@@ -88,7 +88,7 @@ int MoveDeletions::run(const std::deque<std::unique_ptr<FileJob>>& files)
         if (parent.ok() && ::unlinkat(parent.fd, node.srcName.constData(), AT_REMOVEDIR) != 0)
             e = errno == ENOTEMPTY || errno == EEXIST ? kChangedDuringRun : errno;
         if (e != 0) {
-            policy.recordFileError(m_folders.srcPath(&node), QStringLiteral("delete"), e);
+            policy.recordFileError(m_folders.srcPath(&node), Action::Delete, e);
             FolderTable::markKeep(node.parent);
         }
     }

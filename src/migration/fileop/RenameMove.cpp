@@ -46,7 +46,7 @@ void RenameMove::moveEntry(int sfd, const QByteArray& sname, int dfd, const QByt
                 e = errno;
         }
         if (e != EEXIST && e != ENOTEMPTY) {
-            const ErrorAnswer a = m_policy.onError(spath, QStringLiteral("move"), e);
+            const ErrorAnswer a = m_policy.onError(spath, Action::Move, e);
             if (a == ErrorAnswer::Retry)
                 continue;
             return;
@@ -66,7 +66,7 @@ void RenameMove::moveEntry(int sfd, const QByteArray& sname, int dfd, const QByt
         else if (top && (m_flags & FOF_RENAMEONCOLLISION))
             d = Decision::Rename;
         else {
-            const ErrorAnswer a = m_policy.onError(dpath, QStringLiteral("replace"), sdir ? ENOTDIR : EISDIR);
+            const ErrorAnswer a = m_policy.onError(dpath, Action::Replace, sdir ? ENOTDIR : EISDIR);
             if (a == ErrorAnswer::Retry)
                 continue;
             return;
@@ -81,21 +81,21 @@ void RenameMove::moveEntry(int sfd, const QByteArray& sname, int dfd, const QByt
                 m_progress.filesDone++;
                 return;
             }
-            if (m_policy.onError(dpath, QStringLiteral("replace"), errno) == ErrorAnswer::Retry)
+            if (m_policy.onError(dpath, Action::Replace, errno) == ErrorAnswer::Retry)
                 continue;
             return;
         case Decision::Merge: {
             UniqueFd sub(::openat(sfd, sname.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
             UniqueFd dsub(::openat(dfd, dname.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
             if (!sub.valid() || !dsub.valid()) {
-                if (m_policy.onError(spath, QStringLiteral("open"), errno) == ErrorAnswer::Retry)
+                if (m_policy.onError(spath, Action::Open, errno) == ErrorAnswer::Retry)
                     continue;
                 return;
             }
             // Read the names first: the folder changes while its entries leave.
             DirEntries entries;
             if (const int listError = listEntries(sub.get(), entries)) {
-                if (m_policy.onError(spath, QStringLiteral("read"), listError) == ErrorAnswer::Retry)
+                if (m_policy.onError(spath, Action::Read, listError) == ErrorAnswer::Retry)
                     continue;
                 return;
             }
@@ -107,7 +107,7 @@ void RenameMove::moveEntry(int sfd, const QByteArray& sname, int dfd, const QByt
             // also stays, and is reported, when entries appeared during the run.
             if (::unlinkat(sfd, sname.constData(), AT_REMOVEDIR) != 0 && !m_cancel.load() &&
                 m_policy.itemsLeft() == leftBefore)
-                m_policy.recordFileError(spath, QStringLiteral("delete"),
+                m_policy.recordFileError(spath, Action::Delete,
                                          errno == ENOTEMPTY || errno == EEXIST ? kChangedDuringRun : errno);
             return;
         }
@@ -123,9 +123,9 @@ bool RenameMove::renameToFreeName(int sfd, const QByteArray& sname, int dfd, con
         const QByteArray candidate = collisionName(dname, n, isFolder);
         if (::renameat2(sfd, sname.constData(), dfd, candidate.constData(), RENAME_NOREPLACE) == 0)
             return true;
-        if (errno != EEXIST && errno != ENOTEMPTY) {
-            const int e = errno; // before the path is built, which may touch errno
-            m_policy.recordFileError(QString::fromLocal8Bit(candidate), QStringLiteral("rename"), e);
+        const int e = errno;
+        if (e != EEXIST && e != ENOTEMPTY) {
+            m_policy.recordFileError(QString::fromLocal8Bit(candidate), Action::Rename, e);
             return false;
         }
     }

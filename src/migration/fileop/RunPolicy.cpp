@@ -68,9 +68,9 @@ Decision RunPolicy::askOperator(Conflict::Kind kind, const Path& source, const P
     return Decision::Skip;
 }
 
-ErrorAnswer RunPolicy::onError(const QString& path, const QString& action, int error)
+ErrorAnswer RunPolicy::onError(const QString& path, Action action, int error)
 {
-    const FileError fe{path, action, error};
+    const FileError fe{path, actionText(action), error};
     if (m_cancel.load())
         return ErrorAnswer::Cancel;
     ErrorAnswer a = ErrorAnswer::Skip;
@@ -93,6 +93,11 @@ void RunPolicy::recordFailure(int code, const QString& line)
     m_firstError.compare_exchange_strong(expected, code == Success ? GeneralFailure : code);
     m_itemsLeft++;
     m_failures(line);
+}
+
+void RunPolicy::recordFileError(const QString& path, Action action, int error)
+{
+    recordFileError(path, actionText(action), error);
 }
 
 void RunPolicy::recordFileError(const QString& path, const QString& action, int error)

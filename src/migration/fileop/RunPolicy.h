@@ -1,6 +1,7 @@
 // The collision and error rules of one run.
 #pragma once
 
+#include "Action.h"
 #include "FileOperation.h"
 
 #include <QString>
@@ -33,11 +34,13 @@ public:
     using Path = std::function<QString()>;
     Decision decideFile(const Path& source, const Path& target);
     Decision decideFolder(const QString& source, const QString& target, bool top);
-    ErrorAnswer onError(const QString& path, const QString& action, int error);
+    ErrorAnswer onError(const QString& path, Action action, int error);
     // Success when the missing destination may be made, else the result to end with.
     int confirmCreate(const QString& shown);
 
     void recordFailure(int code, const QString& line);
+    void recordFileError(const QString& path, Action action, int error);
+    // For the path resolution, which names its actions itself.
     void recordFileError(const QString& path, const QString& action, int error);
     void noteOperatorSkip(const QString& path);
     // Ends the run as a cancel does, but with its own result.

@@ -122,8 +122,8 @@ bool TreeCopy::walk(size_t listers)
     const int dstError = root->dst.valid() ? 0 : errno;
     root->merged = true;
     if (srcError != 0 || dstError != 0) {
-        policy.recordFileError(QString::fromLocal8Bit(srcError ? m_paths.source : m_paths.target),
-                               QStringLiteral("open"), srcError ? srcError : dstError);
+        policy.recordFileError(QString::fromLocal8Bit(srcError ? m_paths.source : m_paths.target), Action::Open,
+                               srcError ? srcError : dstError);
         return false;
     }
     DirNode* top = m_folders.add(std::move(root));
@@ -140,7 +140,7 @@ bool TreeCopy::walk(size_t listers)
         return false;
     }
     if (identityOf(st) != identityOf(m_paths.srcStat) || (st.st_mode & S_IFMT) != (m_paths.srcStat.st_mode & S_IFMT)) {
-        policy.recordFileError(QString::fromLocal8Bit(m_paths.source), QStringLiteral("read"), kChangedDuringRun);
+        policy.recordFileError(QString::fromLocal8Bit(m_paths.source), Action::Read, kChangedDuringRun);
         return false;
     }
     if (!S_ISDIR(st.st_mode)) {
@@ -224,7 +224,7 @@ void TreeCopy::finishFolders()
         }
         if (e != 0)
             m_run.policy.recordFileError(onSource ? m_folders.srcPath(&node) : m_folders.dstPath(&node),
-                                         onSource ? QStringLiteral("read") : QStringLiteral("set attributes of"), e);
+                                         onSource ? Action::Read : Action::SetAttributes, e);
     }
 }
 

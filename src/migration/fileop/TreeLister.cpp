@@ -59,7 +59,7 @@ DirNode* TreeLister::addFolder(DirNode& parent, const QByteArray& srcName, const
             }
             e = changedOr(errno);
         }
-        const ErrorAnswer a = m_run.policy.onError(m_folders.srcPath(&parent, srcName), QStringLiteral("open"), e);
+        const ErrorAnswer a = m_run.policy.onError(m_folders.srcPath(&parent, srcName), Action::Open, e);
         if (a != ErrorAnswer::Retry)
             return nullptr;
     }
@@ -82,7 +82,7 @@ DirNode* TreeLister::addFolder(DirNode& parent, const QByteArray& srcName, const
     UniqueFd holder;
     const Reached reached = m_folders.dst(&parent, holder);
     if (!reached.ok()) {
-        m_run.policy.recordFileError(m_folders.dstPath(&parent), QStringLiteral("open"), reached.error);
+        m_run.policy.recordFileError(m_folders.dstPath(&parent), Action::Open, reached.error);
         return nullptr;
     }
     const int pfd = reached.fd;
@@ -120,17 +120,19 @@ DirNode* TreeLister::addFolder(DirNode& parent, const QByteArray& srcName, const
             }
             continue;
         }
-        const ErrorAnswer a = m_run.policy.onError(m_folders.dstPath(&parent, name), QStringLiteral("create"), e);
+        const ErrorAnswer a = m_run.policy.onError(m_folders.dstPath(&parent, name), Action::Create, e);
         if (a != ErrorAnswer::Retry)
             return nullptr;
     }
     if (m_run.cancelled())
         return nullptr;
     // Its identity from here on: every later open of it must find this folder.
-    const bool found = merged || ::fstatat(pfd, name.constData(), &dt, AT_SYMLINK_NOFOLLOW) == 0;
-    if (!found || !S_ISDIR(dt.st_mode)) {
-        const int e = found ? kChangedDuringRun : errno; // before the path is built, which may touch errno
-        m_run.policy.recordFileError(m_folders.dstPath(&parent, name), QStringLiteral("open"), e);
+    int gone = 0;
+    if (!merged && ::fstatat(pfd, name.constData(), &dt, AT_SYMLINK_NOFOLLOW) != 0)
+        gone = errno;
+    if (gone != 0 || !S_ISDIR(dt.st_mode)) {
+        m_run.policy.recordFileError(m_folders.dstPath(&parent, name), Action::Open,
+                                     gone != 0 ? gone : kChangedDuringRun);
         return nullptr;
     }
     {
@@ -174,9 +176,9 @@ void TreeLister::visit(DirNode& node, size_t index)
     m_folders.closeFinished(index, m_run.cancel);
     if (const FolderTable::OpenError failed = m_folders.openForListing(node); failed.error != 0) {
         if (failed.onSource)
-            m_run.policy.recordFileError(m_folders.srcPath(&node), QStringLiteral("read"), failed.error);
+            m_run.policy.recordFileError(m_folders.srcPath(&node), Action::Read, failed.error);
         else
-            m_run.policy.recordFileError(m_folders.dstPath(&node), QStringLiteral("open"), failed.error);
+            m_run.policy.recordFileError(m_folders.dstPath(&node), Action::Open, failed.error);
         FolderTable::markKeep(&node);
         m_folders.releaseHold(node);
         return;
@@ -199,7 +201,7 @@ void TreeLister::visit(DirNode& node, size_t index)
                 struct stat st {};
                 if (::fstatat(node.src.get(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
                     const int e = errno;
-                    m_run.policy.recordFileError(m_folders.srcPath(&node, name), QStringLiteral("read"), e);
+                    m_run.policy.recordFileError(m_folders.srcPath(&node, name), Action::Read, e);
                     FolderTable::markKeep(&node);
                     continue;
                 }
@@ -216,7 +218,7 @@ void TreeLister::visit(DirNode& node, size_t index)
         files.clear();
     }
     if (const int e = reader.error()) {
-        m_run.policy.recordFileError(m_folders.srcPath(&node), QStringLiteral("read"), e);
+        m_run.policy.recordFileError(m_folders.srcPath(&node), Action::Read, e);
         FolderTable::markKeep(&node);
     }
     m_folders.releaseHold(node);
