@@ -90,9 +90,11 @@ CopyOutcome copyRegular(const PlaceRequest& r, const std::atomic<bool>& cancel, 
 {
     // Listed as a file, it may be a FIFO or a device by now: O_NONBLOCK keeps the
     // open from waiting on a writer, and anything but a regular file is refused.
-    UniqueFd in(openSource(r.srcDir, r.srcName.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (!in.valid())
-        return {errno == ELOOP ? kChangedDuringRun : errno, Action::Read, false};
+    Opened opened =
+        openSource(r.srcDir, r.srcName.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (!opened.ok())
+        return {opened.error == ELOOP ? kChangedDuringRun : opened.error, Action::Read, false};
+    UniqueFd in = std::move(opened.fd);
     struct stat st {};
     if (::fstat(in.get(), &st) != 0)
         return {errno, Action::Read, false};
@@ -272,10 +274,15 @@ CopyOutcome copyItem(const PlaceRequest& request, const std::atomic<bool>& cance
 
 // A migration must not rewrite the access time of every source file and folder
 // it reads; O_NOATIME is refused (EPERM) on files of other owners unless root.
-int openSource(int dirFd, const char* name, int flags)
+Opened openSource(int dirFd, const char* name, int flags)
 {
-    const int fd = ::openat(dirFd, name, flags | O_NOATIME);
-    return fd >= 0 || errno != EPERM ? fd : ::openat(dirFd, name, flags);
+    int fd = ::openat(dirFd, name, flags | O_NOATIME);
+    if (fd < 0 && errno == EPERM)
+        fd = ::openat(dirFd, name, flags);
+    Opened opened;
+    opened.error = fd < 0 ? errno : 0;
+    opened.fd.reset(fd);
+    return opened;
 }
 
 } // namespace fileop

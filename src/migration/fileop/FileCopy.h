@@ -3,6 +3,7 @@
 
 #include "Action.h"
 #include "QuickCheck.h"
+#include "UniqueFd.h"
 
 #include <QByteArray>
 #include <QString>
@@ -68,6 +69,6 @@ CopyOutcome copyItem(const PlaceRequest& request, const std::atomic<bool>& cance
 
 // openat for reading a source: without touching its access time where the
 // kernel lets us (as its owner or root), plainly otherwise.
-int openSource(int dirFd, const char* name, int flags);
+Opened openSource(int dirFd, const char* name, int flags);
 
 } // namespace fileop

@@ -72,10 +72,16 @@ int FolderTable::openChecked(int parentFd, const DirNode& node, bool source, int
 {
     const QByteArray& name = source ? node.srcName : node.dstName;
     flags |= O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-    out.reset(source && !(flags & O_PATH) ? openSource(parentFd, name.constData(), flags)
-                                          : ::openat(parentFd, name.constData(), flags));
-    if (!out.valid())
-        return changedOr(errno);
+    if (source && !(flags & O_PATH)) {
+        Opened opened = openSource(parentFd, name.constData(), flags);
+        if (!opened.ok())
+            return changedOr(opened.error);
+        out = std::move(opened.fd);
+    } else {
+        out.reset(::openat(parentFd, name.constData(), flags));
+        if (!out.valid())
+            return changedOr(errno);
+    }
     struct stat st {};
     if (::fstat(out.get(), &st) != 0) {
         const int e = errno;

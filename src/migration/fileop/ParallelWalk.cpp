@@ -23,6 +23,9 @@ void ParallelWalk::run(size_t listers, WalkVisitor& visitor, const std::function
         std::unique_lock lock(m_mutex);
         while (m_running > 0) {
             m_doneCv.wait_for(lock, std::chrono::milliseconds(RunProgress::kIntervalMs));
+            // A cancel sets a flag and signals nothing: idle listers learn of it here.
+            if (m_cancel.load())
+                m_folderCv.notify_all();
             lock.unlock();
             tick();
             lock.lock();
@@ -48,9 +51,8 @@ void ParallelWalk::listLoop(WalkVisitor& visitor)
         size_t index = 0;
         {
             std::unique_lock lock(m_mutex);
-            // The timeout notices a cancel, which does not signal this wait.
             while (m_next == m_folders.size() && m_active > 0 && !m_cancel.load())
-                m_folderCv.wait_for(lock, std::chrono::milliseconds(20));
+                m_folderCv.wait(lock);
             if (m_next == m_folders.size() || m_cancel.load())
                 break;
             index = m_next++;

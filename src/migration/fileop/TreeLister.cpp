@@ -17,7 +17,7 @@ namespace fileop {
 
 namespace {
 
-int openSourceDir(int parentFd, const QByteArray& name)
+Opened openSourceDir(int parentFd, const QByteArray& name)
 {
     return openSource(parentFd, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
 }
@@ -51,13 +51,17 @@ DirNode* TreeLister::addFolder(DirNode& parent, const QByteArray& srcName, const
         const Reached p = m_folders.src(&parent, holder);
         int e = p.error;
         if (p.ok()) {
-            dir.reset(openSourceDir(p.fd, srcName));
+            Opened opened = openSourceDir(p.fd, srcName);
             struct stat st {};
-            if (dir.valid() && ::fstat(dir.get(), &st) == 0) {
+            if (!opened.ok()) {
+                e = changedOr(opened.error);
+            } else if (::fstat(opened.fd.get(), &st) == 0) {
+                dir = std::move(opened.fd);
                 srcId = identityOf(st);
                 break;
+            } else {
+                e = changedOr(errno);
             }
-            e = changedOr(errno);
         }
         const ErrorAnswer a = m_run.policy.onError(m_folders.srcPath(&parent, srcName), Action::Open, e);
         if (a != ErrorAnswer::Retry)

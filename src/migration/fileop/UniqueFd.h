@@ -13,4 +13,11 @@ struct Reached {
     int error = 0;
     bool ok() const { return fd >= 0; }
 };
+
+// An owned descriptor and the errno of the open that made it (0 when it worked).
+struct Opened {
+    UniqueFd fd;
+    int error = 0;
+    bool ok() const { return fd.valid(); }
+};
 } // namespace fileop
