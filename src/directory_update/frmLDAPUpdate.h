@@ -3,6 +3,7 @@
 #include "directory_update/Directory.h"
 #include "directory_update/HomePathUpdate.h"
 #include "directory_update/HomePathUpdateJob.h"
+#include "settings/AppSettings.h"
 
 #include <QWidget>
 
@@ -17,9 +18,10 @@ class QTreeWidget;
 class QTreeWidgetItem;
 
 // The three-step directory update wizard: choose an OU (step 1), see what will
-// be updated (step 2), update every user account of it (step 3). The directory
-// work lives in the directory layer and HomePathUpdate; this form walks the OU
-// tree, shows counts and progress, and keeps itself open while the update runs.
+// be updated (step 2), update every user account of it (step 3). The job owns
+// the work, its rules and its log lines, and runs off this thread; the form
+// starts its steps, renders the states it reports in slots and asks the
+// operator's questions. It never waits in an event loop of its own.
 class frmLDAPUpdate : public QWidget {
     Q_OBJECT
 public:
@@ -65,6 +67,7 @@ public:
     QProgressBar* ProgressBar1 = nullptr;
     QLabel* lblProgressPercent = nullptr;
     QLabel* lblPROGRESS = nullptr;
+    QLabel* lblRunSummary = nullptr; // the run's counts, log and undo file
     QWidget* Picture4 = nullptr;
     QPushButton* cmdFinish = nullptr;
 
@@ -87,9 +90,11 @@ public:
 
     // The node of a DN in the tree ("root" for the domain), or nullptr.
     QTreeWidgetItem* nodeByKey(const QString& key) const;
-    // Users that could not be updated in the last run (directory or tool failures).
+    // Failures of the last run (accounts not written, failed fixes, unreadable containers).
     int updateErrors() const { return m_errors; }
     bool isUpdating() const { return m_updating; }
+    // A step of the job is under way (plan, folder check or run).
+    bool isBusy() const;
     // The plan step 2 took; null before step 2 or when it failed.
     const HomePathUpdateJob* job() const { return m_job.get(); }
     // Page size of the wizard's directory searches.
@@ -106,6 +111,11 @@ private:
     void showStep(QGroupBox* step);
     QTreeWidgetItem* addNode(QTreeWidgetItem* parent, const QString& key, const QString& text);
     void modUsers(const QString& dn, bool deep, const QString& userCaption);
+    void jobStateChanged(HomePathUpdateJob::State state);
+    void showPlan();
+    void foldersChecked();
+    void runFinished();
+    void setStep2Enabled(bool enabled);
     // The log writer shows nothing itself: a failed line is reported here, once per occasion.
     static void showLogFailure(const modMain::LogResult& written);
     void userDone(int done, int total, const QString& name, const QString& userCaption);
@@ -115,6 +125,10 @@ private:
     bool m_updating = false;  // from the confirmation on: the window refuses to close
     bool m_finishing = false; // cmdFinish lets the window close
     bool m_loadingTree = false;
+    enum class Waiting { Nothing, Plan, FoldersForRun, FoldersForPreview, Run };
+    Waiting m_waiting = Waiting::Nothing;
+    QString m_userCaption;
+    AppSettings m_settings; // read once when the form loads
     int m_errors = 0;
     int m_pageSize = DirectorySession::kDefaultPageSize;
     std::unique_ptr<HomePathUpdateJob> m_job; // the plan of step 2, run by Confirm

@@ -29,9 +29,10 @@ protected:
         ASSERT_TRUE(app.writeFile("settings/corvane.ini",
                                   "[SETTINGS]\r\nAdmGrp=School Admins\r\nUserPath=\\\\files\\homes\\\r\n"));
     }
-    CliRun cli(const QStringList& args)
+    CliRun cli(const QStringList& args, const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment())
     {
         QProcess p;
+        p.setProcessEnvironment(env);
         p.setStandardInputFile(QProcess::nullDevice());
         p.start(app.path() + "/corvane-homedirs", args);
         EXPECT_TRUE(p.waitForFinished(60000));
@@ -96,16 +97,24 @@ TEST_F(HomedirsCli, refusesWithoutTerminalUnknownOuEmptyPathOrAMalformedUndoLine
 
     // The third line is bad: the first good one must not be restored either.
     const QString csv = app.path() + "/bad.csv";
-    ASSERT_TRUE(app.writeFile("bad.csv", ("dn,sAMAccountName,oldHomeDirectory,newHomeDirectory\r\n\"" + u +
-                                          "\",cr.one,,\\\\old\\cr.one\r\n\"" + u + "\",cr.one,\\\\x\r\n")
+    ASSERT_TRUE(app.writeFile("bad.csv", ("dn,sAMAccountName,oldHomeDirectory,newHomeDirectory,ou\r\n\"" + u +
+                                          "\",cr.one,,\\\\old\\cr.one,\"" + ou + "\"\r\n\"" + u + "\",cr.one,\\\\x\r\n")
                                              .toUtf8()));
-    r = cli({"undo", csv});
+    r = cli({"undo", csv, "--yes"});
     EXPECT_EQ(r.exitCode, 2);
-    EXPECT_TRUE(r.err.contains("line 3: 3 fields, an undo line has 4; nothing was written")) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("line 3: 3 fields, an undo line has 5; nothing was written")) << r.err.toStdString();
+    // An undo asks as a run does: without a terminal only --yes goes ahead.
+    ASSERT_TRUE(app.writeFile("good.csv", ("dn,sAMAccountName,oldHomeDirectory,newHomeDirectory,ou\r\n\"" + u +
+                                           "\",cr.one,\\\\older\\cr.one,\\\\old\\cr.one,\"" + ou + "\"\r\n")
+                                              .toUtf8()));
+    r = cli({"undo", app.path() + "/good.csv"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(r.err.contains("not a terminal: give --yes")) << r.err.toStdString();
     // On a terminal it asks; anything but yes writes nothing. (script gives it a terminal.)
     QProcess tty;
     tty.start("script",
-              {"-qec", app.path() + "/corvane-homedirs run --no-fix-permissions --ou '" + ou + "'", "/dev/null"});
+              {"-qec", app.path() + "/corvane-homedirs run --no-fix-permissions --skip-folder-check --ou '" + ou + "'",
+               "/dev/null"});
     tty.write("n\n");
     tty.closeWriteChannel();
     ASSERT_TRUE(tty.waitForFinished(60000));
@@ -161,33 +170,35 @@ TEST_F(HomedirsCli, planPrintsWhatRunWritesAndUndoRestoresItByteForByteSkippingA
     EXPECT_EQ(before.count("<none>"), 2);
 
     const QString runUndo = newUndoFile([&] {
-        const CliRun run = cli({"run", "--ou", ou, "--yes", "--no-fix-permissions", "--user-path", "/srv/h/"});
+        const CliRun run =
+            cli({"run", "--ou", ou, "--yes", "--no-fix-permissions", "--skip-folder-check", "--user-path", "/srv/h/"});
         EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
     });
     EXPECT_EQ(homes(dns), newHomes);
     QStringList logged;
     for (const QString& line : logText().split("\r\n", Qt::SkipEmptyParts))
-        logged << line.section(" : ", 1).section(' ', 0, 0);
+        if (line.contains(" Updated Home Path") || line.contains(" Home Path Unchanged"))
+            logged << line.section(" : ", 1).section(' ', 0, 0);
     EXPECT_EQ(logged, sams);
 
-    const QString undoUndo = newUndoFile([&] { EXPECT_EQ(cli({"undo", runUndo}).exitCode, 0); });
+    const QString undoUndo = newUndoFile([&] { EXPECT_EQ(cli({"undo", runUndo, "--yes"}).exitCode, 0); });
     EXPECT_EQ(homes(dns), before);
     EXPECT_TRUE(logText().contains("cp.a Restored Home Path \"\\\\Old Server\\homes\\cp.a\""))
         << logText().toStdString();
-    newUndoFile([&] { EXPECT_EQ(cli({"undo", undoUndo}).exitCode, 0); });
+    newUndoFile([&] { EXPECT_EQ(cli({"undo", undoUndo, "--yes"}).exitCode, 0); });
     EXPECT_EQ(homes(dns), newHomes);
 
     const qsizetype q = sams.indexOf("cp.q");
     ASSERT_TRUE(
         ldapModify("dn: " + dns.value(q) + "\nchangetype: modify\nreplace: homeDirectory\nhomeDirectory: hand\n"));
-    CliRun r = cli({"undo", runUndo});
+    CliRun r = cli({"undo", runUndo, "--yes"});
     EXPECT_EQ(r.exitCode, 1);
     QStringList handKept = before;
     handKept[q] = "hand";
     EXPECT_EQ(homes(dns), handKept);
     EXPECT_TRUE(logText().contains("cp.q Restore Failed: changed since (now \"hand\", expected \"/srv/h/cp.q\")"))
         << logText().toStdString();
-    r = cli({"undo", runUndo, "--force"});
+    r = cli({"undo", runUndo, "--force", "--yes"});
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_EQ(homes(dns), before);
 }
