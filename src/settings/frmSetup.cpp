@@ -3,6 +3,7 @@
 #include "common/FormKit.h"
 #include "common/MsgBox.h"
 #include "common/modMain.h"
+#include "directory_update/HomePath.h"
 #include "settings/AppSettings.h"
 #include "settings/modINI.h"
 
@@ -105,6 +106,13 @@ void frmSetup::cmdLDAPConnect_Click()
             box->setFocus();
             return;
         }
+    }
+    // A path the update would refuse is refused here, with the rule it breaks.
+    if (const QString problem = HomePath::userPathProblem(txtPassword->text()); !problem.isEmpty()) {
+        MsgBox(QStringLiteral("The User Folder Path cannot be used: %1. Nothing was saved.").arg(problem),
+               vbOKOnly | vbExclamation, windowTitle());
+        txtPassword->setFocus();
+        return;
     }
     const QString file = AppSettings::file();
     // A failed write is told, not covered by "Settings Saved": the directory update
