@@ -157,6 +157,8 @@ void frmLDAPUpdate::Form_Load()
     FixPermissions = 1;
     setCaption(this);
     m_settings = AppSettings::load();
+    if (!m_settings.loadError.isEmpty())
+        MsgBox(m_settings.loadError, vbOKOnly | vbExclamation, modMain::AppCaption());
     lblHomePath2->setText(m_settings.userPath);
     LoadOUTree();
 }

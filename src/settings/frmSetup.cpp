@@ -78,6 +78,8 @@ void frmSetup::Form_Load()
 {
     setBuiltCaption(this);
     const AppSettings stored = AppSettings::load();
+    if (!stored.loadError.isEmpty())
+        MsgBox(stored.loadError, vbOKOnly | vbExclamation, windowTitle());
     txtUsername->setText(stored.adminGroup);
     txtPassword->setText(stored.userPath);
 }
@@ -118,7 +120,7 @@ void frmSetup::cmdLDAPConnect_Click()
     // A failed write is told, not covered by "Settings Saved": the directory update
     // would otherwise run later with settings the operator believes were stored.
     QString why;
-    if (!AppSettings{txtUsername->text(), txtPassword->text()}.save(file, &why)) {
+    if (!AppSettings{txtUsername->text(), txtPassword->text(), {}}.save(file, &why)) {
         MsgBox(QStringLiteral("The settings could not be saved to %1\n\n%2\n\nCheck that the settings folder "
                               "exists beside the program and that you may write to it.")
                    .arg(file, why),

@@ -237,6 +237,8 @@ int main(int argc, char** argv)
         return refuse(QStringLiteral("--create-missing needs the folder check that --skip-folder-check leaves out"));
 
     const AppSettings stored = AppSettings::load();
+    if (!stored.loadError.isEmpty())
+        return refuse(AppSettings::file() + QStringLiteral(": ") + stored.loadError);
     Settings settings;
     settings.userPath = parser.isSet(userPath) ? parser.value(userPath) : stored.userPath;
     settings.admGrp = parser.isSet(adminGroup) ? parser.value(adminGroup) : stored.adminGroup;
