@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <gtest/gtest.h>
 
@@ -201,4 +202,41 @@ TEST_F(HomedirsCli, planPrintsWhatRunWritesAndUndoRestoresItByteForByteSkippingA
     r = cli({"undo", runUndo, "--force", "--yes"});
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_EQ(homes(dns), before);
+}
+
+// What the last line says is what ldapsearch shows: a re-run writes nothing it
+// need not (uSNChanged stays), a missing folder leaves its account alone until
+// --create-missing makes it, and a user path that breaks a rule writes nothing.
+TEST_F(HomedirsCli, theLastLineMatchesTheDirectoryAndMissingFoldersOrBadPathsWriteNothing)
+{
+    const QString ou = ous.add("CliFolders");
+    const QString root = app.path() + "/homes/";
+    ASSERT_TRUE(QDir().mkpath(root + "cf.here"));
+    const QString here = addUser(ou, "cf.here"), gone = addUser(ou, "cf.gone");
+    for (const QString& bad : {QString("\\\\srv\\homes$\\..\\"), QString("homes/"), root.chopped(1),
+                               QString("/srv/x\ny/")}) {
+        const CliRun r = cli({"run", "--yes", "--no-fix-permissions", "--ou", ou, "--user-path", bad});
+        EXPECT_EQ(r.exitCode, 2) << bad.toStdString();
+        EXPECT_TRUE(r.err.contains("the user path") && r.err.contains("nothing was written")) << r.err.toStdString();
+    }
+    EXPECT_EQ(homes({here, gone}), QStringList({"<none>", "<none>"}));
+
+    CliRun r = cli({"run", "--yes", "--no-fix-permissions", "--ou", ou, "--user-path", root});
+    EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
+    EXPECT_TRUE(r.err.endsWith("1 updated, 0 unchanged, 1 not updated (1 folder missing), 0 permission fixes "
+                               "failed\n"))
+        << r.err.toStdString();
+    EXPECT_EQ(homes({here, gone}), QStringList({root + "cf.here", "<none>"}));
+    EXPECT_TRUE(logText().contains("cf.gone Not Updated: folder missing: " + root + "cf.gone"));
+    const QString usn = ldapValues(here, "base", "(objectClass=*)", "uSNChanged").value(0);
+    ASSERT_FALSE(usn.isEmpty());
+
+    r = cli({"run", "--yes", "--no-fix-permissions", "--create-missing", "--ou", ou, "--user-path", root});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.err.endsWith("1 updated, 1 unchanged, 0 not updated, 0 permission fixes failed\n"))
+        << r.err.toStdString();
+    EXPECT_EQ(homes({here, gone}), QStringList({root + "cf.here", root + "cf.gone"}));
+    EXPECT_TRUE(QFileInfo(root + "cf.gone").isDir());
+    EXPECT_EQ(ldapValues(here, "base", "(objectClass=*)", "uSNChanged").value(0), usn) << "not written again";
+    EXPECT_TRUE(logText().contains(ou + " Summary: 1 updated, 1 unchanged, 0 not updated, 0 permission fixes failed"));
 }
