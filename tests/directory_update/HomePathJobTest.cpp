@@ -2,6 +2,7 @@
 // which order, and what a failure on the way does to the rest of the run.
 #include "FakeDirectory.h"
 #include "LdapTool.h"
+#include "ScopedEnv.h"
 #include "ScriptedMsgBox.h"
 #include "TempAppFolder.h"
 #include "directory_update/HomeFolderCheck.h"
@@ -12,6 +13,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -480,4 +482,42 @@ TEST(HomePathCsv, thePlanEscapesControlCharactersInEveryColumn)
     a.problem = "the account name holds a control character";
     const QString line = HomePathCsv::line(HomePathCsv::planFields(a));
     EXPECT_EQ(line, "\"CN=ev\\u202eil,OU=S\",x\\x00y,\\\\old\\r\\x,,no,the account name holds a control character\r\n");
+}
+
+// On a local home root a domain account named like a local one (www-data) must
+// get the grant, and the local account nothing: the tool is given DOMAIN\name.
+// The domain's names come from nss_wrapper files, as winbind would give them.
+TEST_F(Job, theRealPermissionToolGrantsTheQualifiedAccountAndNeverItsLocalNamesake)
+{
+    const QString so = QFile::exists("/usr/lib/x86_64-linux-gnu/libnss_wrapper.so")
+                           ? "/usr/lib/x86_64-linux-gnu/libnss_wrapper.so"
+                           : "/usr/lib/aarch64-linux-gnu/libnss_wrapper.so";
+    ASSERT_TRUE(QFile::exists(so)) << "scripts/install-deps.sh installs libnss-wrapper";
+    QFile passwd("/etc/passwd"), group("/etc/group");
+    ASSERT_TRUE(passwd.open(QIODevice::ReadOnly) && group.open(QIODevice::ReadOnly));
+    ASSERT_TRUE(passwd.readAll().contains("\nwww-data:")) << "the local namesake";
+    passwd.seek(0);
+    ASSERT_TRUE(app.writeFile("passwd", passwd.readAll() + "SCHOOL\\www-data:x:4243:4243::/nonexistent:/bin/false\n"));
+    ASSERT_TRUE(app.writeFile("group", group.readAll() + "SCHOOL\\School Admins:x:4244:\n"));
+    ScopedEnv env;
+    env.set("LD_PRELOAD", so.toUtf8());
+    env.set("NSS_WRAPPER_PASSWD", (app.path() + "/passwd").toUtf8());
+    env.set("NSS_WRAPPER_GROUP", (app.path() + "/group").toUtf8());
+    env.set("ASAN_OPTIONS", qgetenv("ASAN_OPTIONS") + ":verify_asan_link_order=0");
+    QFile::remove(app.path() + "/resources/cacls");
+    ASSERT_TRUE(QFile::copy(CORVANE_APP_DIR "/resources/cacls", app.path() + "/resources/cacls"));
+
+    const QString root = app.path() + "/homes/";
+    ASSERT_TRUE(QDir().mkpath(root + "www-data"));
+    dir.user(dn("CN=www-data,OU=S"), "www-data");
+    DirectoryError err;
+    ASSERT_TRUE(job.plan(dn("OU=S"), true, root, err));
+    job.setSettings({"School Admins", root, true});
+    EXPECT_EQ(job.run(), 0) << log.join('\n').toStdString();
+    QProcess getfacl;
+    getfacl.start("getfacl", {"-c", "-n", root + "www-data"});
+    ASSERT_TRUE(getfacl.waitForFinished(30000));
+    const QString acl = QString::fromUtf8(getfacl.readAllStandardOutput());
+    EXPECT_TRUE(acl.contains("user:4243:rwx") && acl.contains("group:4244:rwx")) << acl.toStdString();
+    EXPECT_FALSE(acl.contains("user:33:")) << "the local www-data got nothing: " << acl.toStdString();
 }

@@ -213,8 +213,8 @@ TEST_F(HomedirsCli, theLastLineMatchesTheDirectoryAndMissingFoldersOrBadPathsWri
     const QString root = app.path() + "/homes/";
     ASSERT_TRUE(QDir().mkpath(root + "cf.here"));
     const QString here = addUser(ou, "cf.here"), gone = addUser(ou, "cf.gone");
-    for (const QString& bad : {QString("\\\\srv\\homes$\\..\\"), QString("homes/"), root.chopped(1),
-                               QString("/srv/x\ny/")}) {
+    for (const QString& bad :
+         {QString("\\\\srv\\homes$\\..\\"), QString("homes/"), root.chopped(1), QString("/srv/x\ny/")}) {
         const CliRun r = cli({"run", "--yes", "--no-fix-permissions", "--ou", ou, "--user-path", bad});
         EXPECT_EQ(r.exitCode, 2) << bad.toStdString();
         EXPECT_TRUE(r.err.contains("the user path") && r.err.contains("nothing was written")) << r.err.toStdString();
