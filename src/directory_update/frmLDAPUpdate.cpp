@@ -11,10 +11,12 @@
 #include <QDateTime>
 #include <QFileInfo>
 #include <QGroupBox>
+#include <QHash>
 #include <QHeaderView>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QThread>
 #include <QTreeWidget>
 #include <limits>
 #include <utility>
@@ -36,7 +38,14 @@ frmLDAPUpdate::frmLDAPUpdate(QWidget* parent)
     Form_Load();
 }
 
-frmLDAPUpdate::~frmLDAPUpdate() = default;
+frmLDAPUpdate::~frmLDAPUpdate()
+{
+    // The tree's thread calls this form's EnumerateOUs: it ends before the form does.
+    if (m_treeThread) {
+        m_treeThread->wait();
+        delete m_treeThread;
+    }
+}
 
 void frmLDAPUpdate::createControls()
 {
@@ -200,9 +209,27 @@ QTreeWidgetItem* frmLDAPUpdate::nodeByKey(const QString& key) const
     return nullptr;
 }
 
+// The directory is read off the window's thread; what it met comes back as a
+// list of events, replayed here in order: nodes, log lines and messages alike.
 void frmLDAPUpdate::LoadOUTree()
 {
-    m_loadingTree = true;
+    m_waiting = Waiting::Tree;
+    setCursor(Qt::BusyCursor);
+    auto events = std::make_shared<QList<TreeEvent>>();
+    m_treeThread = QThread::create([this, events] { collectTree(*events); });
+    connect(m_treeThread, &QThread::finished, this, [this, events] {
+        // finished() comes just before the thread's very end: wait for that, then let it go.
+        m_treeThread->wait();
+        delete std::exchange(m_treeThread, nullptr);
+        m_waiting = Waiting::Nothing;
+        unsetCursor();
+        treeLoaded(*events);
+    });
+    m_treeThread->start();
+}
+
+void frmLDAPUpdate::collectTree(QList<TreeEvent>& events)
+{
     DirectoryError err;
     auto session = openSession(err);
     QString namingContext;
@@ -211,16 +238,43 @@ void frmLDAPUpdate::LoadOUTree()
     if (session && !err)
         session->bindEntry(namingContext, err);
     if (err) {
-        // Without a directory there is nothing to choose: say why once, leave the tree empty.
-        m_loadingTree = false;
-        MsgBox(QStringLiteral("Unable to read the directory: ") + err.text, vbOKOnly | vbCritical,
-               modMain::AppCaption());
+        events.append({TreeEvent::Kind::LoadFailed, {}, {}, err.text, err.code});
         return;
     }
-    QTreeWidgetItem* root = addNode(nullptr, QStringLiteral("root"), namingContext);
-    root->setExpanded(true);
-    RecurseOUs(*session, namingContext, 0, root);
-    m_loadingTree = false;
+    events.append({TreeEvent::Kind::Node, {}, QStringLiteral("root"), namingContext, 0});
+    RecurseOUs(*session, namingContext, 0, QStringLiteral("root"), events);
+}
+
+void frmLDAPUpdate::treeLoaded(const QList<TreeEvent>& events)
+{
+    QHash<QString, QTreeWidgetItem*> nodes;
+    for (const TreeEvent& e : events) {
+        switch (e.kind) {
+        case TreeEvent::Kind::LoadFailed:
+            // Without a directory there is nothing to choose: say why once, leave the tree empty.
+            MsgBox(QStringLiteral("Unable to read the directory: ") + e.text, vbOKOnly | vbCritical,
+                   modMain::AppCaption());
+            break;
+        case TreeEvent::Kind::Node: {
+            m_loadingTree = true;
+            QTreeWidgetItem* node = addNode(nodes.value(e.parentKey), e.key, e.text);
+            m_loadingTree = false;
+            if (e.key == QLatin1String("root"))
+                node->setExpanded(true);
+            nodes.insert(e.key, node);
+            break;
+        }
+        case TreeEvent::Kind::EnumerationFailed:
+            showLogFailure(modMain::WriteLog(QStringLiteral("RecurseOUs - Error: %1 - %2").arg(e.code).arg(e.text),
+                                             QStringLiteral("error")));
+            MsgBox(QStringLiteral("An error has occured, please check the error log for more detailed information"),
+                   vbOKOnly | vbCritical, modMain::AppCaption());
+            break;
+        case TreeEvent::Kind::BindFailed:
+            MsgBox(QStringLiteral("Error enumerating ") + e.key, vbOKOnly);
+            break;
+        }
+    }
 }
 
 QList<DirectoryChild> frmLDAPUpdate::EnumerateOUs(DirectorySession& session, const QString& container,
@@ -229,31 +283,28 @@ QList<DirectoryChild> frmLDAPUpdate::EnumerateOUs(DirectorySession& session, con
     return session.children(container, QStringLiteral("organizationalUnit"), err);
 }
 
-void frmLDAPUpdate::RecurseOUs(DirectorySession& session, const QString& container, int depth,
-                               QTreeWidgetItem* parentNode)
+void frmLDAPUpdate::RecurseOUs(DirectorySession& session, const QString& container, int depth, const QString& parentKey,
+                               QList<TreeEvent>& events)
 {
-    Q_UNUSED(depth); // keys are DNs now: the depth no longer has to make them unique
     DirectoryError err;
     const QList<DirectoryChild> children = EnumerateOUs(session, container, err);
     if (err) {
-        showLogFailure(modMain::WriteLog(QStringLiteral("RecurseOUs - Error: %1 - %2").arg(err.code).arg(err.text),
-                                         QStringLiteral("error")));
-        MsgBox(QStringLiteral("An error has occured, please check the error log for more detailed information"),
-               vbOKOnly | vbCritical, modMain::AppCaption());
+        events.append({TreeEvent::Kind::EnumerationFailed, {}, container, err.text, err.code});
         return;
     }
     for (const DirectoryChild& child : children) {
         if (child.Name.left(3).toUpper() != QLatin1String("OU="))
             continue;
+        // Keys are DNs: two OUs of one name at one depth are two nodes.
         const QString dn = child.DistinguishedName;
         QString text = child.Name;
         text.remove(QStringLiteral("OU="));
-        QTreeWidgetItem* node = addNode(parentNode, dn, text);
+        events.append({TreeEvent::Kind::Node, parentKey, dn, text, 0});
         DirectoryError bindErr;
         if (session.bindEntry(dn, bindErr))
-            RecurseOUs(session, dn, depth + 1, node);
+            RecurseOUs(session, dn, depth + 1, dn, events);
         else
-            MsgBox(QStringLiteral("Error enumerating ") + dn, vbOKOnly);
+            events.append({TreeEvent::Kind::BindFailed, {}, dn, bindErr.text, bindErr.code});
     }
 }
 
@@ -346,6 +397,7 @@ void frmLDAPUpdate::jobStateChanged(HomePathUpdateJob::State state)
     case Waiting::Run:
         runFinished();
         break;
+    case Waiting::Tree:
     case Waiting::Nothing:
         break;
     }

@@ -14,6 +14,7 @@ class QGroupBox;
 class QLabel;
 class QProgressBar;
 class QPushButton;
+class QThread;
 class QTreeWidget;
 class QTreeWidgetItem;
 
@@ -27,6 +28,37 @@ class frmLDAPUpdate : public QWidget {
 public:
     explicit frmLDAPUpdate(QWidget* parent = nullptr);
     ~frmLDAPUpdate() override;
+
+    // The wizard state, for whoever looks at it from outside (tests find the controls by object name).
+    QString selectedOU() const { return SelectedOU; }
+    QTreeWidgetItem* checkedNode() const { return CheckedNode; }
+    // The node of a DN in the tree ("root" for the domain), or nullptr.
+    QTreeWidgetItem* nodeByKey(const QString& key) const;
+    // Failures of the last run (accounts not written, failed fixes, unreadable containers).
+    int updateErrors() const { return m_errors; }
+    bool isUpdating() const { return m_updating; }
+    // Work is under way off the window's thread (the OU tree, the plan, the folder check or the run).
+    bool isBusy() const;
+    // The plan step 2 took; null before step 2 or when it failed.
+    const HomePathUpdateJob* job() const { return m_job.get(); }
+    // Page size of the wizard's directory searches.
+    void setPageSize(int pageSize) { m_pageSize = pageSize; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    // The children OUs of a container; a stand-in directory can fail here. Called off the window's thread.
+    virtual QList<DirectoryChild> EnumerateOUs(DirectorySession& session, const QString& container,
+                                               DirectoryError& err);
+
+private:
+    // What loading the OU tree met, in order, replayed on the window's thread.
+    struct TreeEvent {
+        enum class Kind { Node, EnumerationFailed, BindFailed, LoadFailed } kind;
+        QString parentKey;
+        QString key;
+        QString text;
+        int code = 0;
+    };
 
     // Wizard state.
     QString SelectedOU;
@@ -82,34 +114,18 @@ public:
     void cmdPreview_Click();
     void cmdFinish_Click();
     void LoadOUTree();
-    void RecurseOUs(DirectorySession& session, const QString& container, int depth, QTreeWidgetItem* parentNode);
+    void RecurseOUs(DirectorySession& session, const QString& container, int depth, const QString& parentKey,
+                    QList<TreeEvent>& events);
     void GetMembers();
     void ModUsersRootOnly(const QString& dn);
     void ModUsersDeep(const QString& dn);
     void DisableCloseWindowsButton(QWidget* window);
 
-    // The node of a DN in the tree ("root" for the domain), or nullptr.
-    QTreeWidgetItem* nodeByKey(const QString& key) const;
-    // Failures of the last run (accounts not written, failed fixes, unreadable containers).
-    int updateErrors() const { return m_errors; }
-    bool isUpdating() const { return m_updating; }
-    // A step of the job is under way (plan, folder check or run).
-    bool isBusy() const;
-    // The plan step 2 took; null before step 2 or when it failed.
-    const HomePathUpdateJob* job() const { return m_job.get(); }
-    // Page size of the wizard's directory searches.
-    void setPageSize(int pageSize) { m_pageSize = pageSize; }
-
-protected:
-    void closeEvent(QCloseEvent* event) override;
-    // The children OUs of a container; a stand-in directory can fail here.
-    virtual QList<DirectoryChild> EnumerateOUs(DirectorySession& session, const QString& container,
-                                               DirectoryError& err);
-
-private:
     void createControls();
     void showStep(QGroupBox* step);
     QTreeWidgetItem* addNode(QTreeWidgetItem* parent, const QString& key, const QString& text);
+    void collectTree(QList<TreeEvent>& events);
+    void treeLoaded(const QList<TreeEvent>& events);
     void modUsers(const QString& dn, bool deep, const QString& userCaption);
     void jobStateChanged(HomePathUpdateJob::State state);
     void showPlan();
@@ -125,10 +141,11 @@ private:
     bool m_updating = false;  // from the confirmation on: the window refuses to close
     bool m_finishing = false; // cmdFinish lets the window close
     bool m_loadingTree = false;
-    enum class Waiting { Nothing, Plan, FoldersForRun, FoldersForPreview, Run };
+    enum class Waiting { Nothing, Tree, Plan, FoldersForRun, FoldersForPreview, Run };
     Waiting m_waiting = Waiting::Nothing;
+    QThread* m_treeThread = nullptr;
     QString m_userCaption;
-    AppSettings m_settings; // read once when the form loads
+    AppSettings m_settings; // read when the form loads and when Back starts step 1 again
     int m_errors = 0;
     int m_pageSize = DirectorySession::kDefaultPageSize;
     std::unique_ptr<HomePathUpdateJob> m_job; // the plan of step 2, run by Confirm

@@ -26,16 +26,16 @@ public:
     using SaveFileName = std::function<QString(QWidget* parent)>;
     static void SetSaveFileName(SaveFileName ask);
 
+    // The list as saved: the plan's columns and the folder check.
+    QString csv() const;
+
+private:
     QTableWidget* grdPlan = nullptr;
     QLabel* lblSummary = nullptr;
     QPushButton* cmdSave = nullptr;
     QPushButton* cmdClose = nullptr;
 
     void cmdSave_Click();
-    // The list as saved: the plan's columns and the folder check.
-    QString csv() const;
-
-private:
     void fill();
 
     HomePathUpdate::HomePathPlan m_plan;
