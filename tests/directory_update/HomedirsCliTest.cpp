@@ -12,6 +12,9 @@
 #include <QProcess>
 #include <gtest/gtest.h>
 
+#include <QTest>
+
+#include <csignal>
 #include <sys/stat.h>
 
 namespace {
@@ -239,4 +242,56 @@ TEST_F(HomedirsCli, theLastLineMatchesTheDirectoryAndMissingFoldersOrBadPathsWri
     EXPECT_TRUE(QFileInfo(root + "cf.gone").isDir());
     EXPECT_EQ(ldapValues(here, "base", "(objectClass=*)", "uSNChanged").value(0), usn) << "not written again";
     EXPECT_TRUE(logText().contains(ou + " Summary: 1 updated, 1 unchanged, 0 not updated, 0 permission fixes failed"));
+}
+
+// SIGINT between two accounts: the run stops there, says so, and the directory,
+// the log and the undo file agree on exactly which accounts were written.
+TEST_F(HomedirsCli, aSignalStopsTheRunBetweenAccountsWithLogAndUndoFileCoveringWhatWasWritten)
+{
+    const QString ou = ous.add("CliSignal");
+    QString ldif;
+    for (int i = 0; i < 60; ++i)
+        ldif += QString("dn: CN=sg.%1,%2\nchangetype: add\nobjectClass: user\nsAMAccountName: sg.%1\n\n")
+                    .arg(i, 2, 10, QChar('0'))
+                    .arg(ou);
+    ASSERT_TRUE(ldapModify(ldif));
+    QProcess p;
+    p.setStandardInputFile(QProcess::nullDevice());
+    p.start(app.path() + "/corvane-homedirs",
+            {"run", "--yes", "--no-fix-permissions", "--skip-folder-check", "--ou", ou, "--user-path", "/srv/sig/"});
+    ASSERT_TRUE(p.waitForStarted());
+    ASSERT_TRUE(QTest::qWaitFor([this] { return logText().contains(" Updated Home Path"); }, 60000));
+    ::kill(pid_t(p.processId()), SIGINT);
+    ASSERT_TRUE(p.waitForFinished(60000));
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    EXPECT_EQ(p.exitCode(), 1) << err.toStdString();
+    EXPECT_TRUE(err.contains("stopped by SIGINT between two accounts; the log and the undo file cover exactly what "
+                             "was written"))
+        << err.toStdString();
+
+    QStringList written, logged, recorded;
+    const QStringList dns = ldapValues(ou, "one", DirectorySession::userFilter());
+    const QStringList now = homes(dns);
+    for (qsizetype i = 0; i < dns.size(); ++i)
+        if (now[i] != "<none>")
+            written << now[i].mid(QString("/srv/sig/").size());
+    for (const QString& line : logText().split("\r\n", Qt::SkipEmptyParts))
+        if (line.contains(" Updated Home Path"))
+            logged << line.section(" : ", 1).section(' ', 0, 0);
+    const QStringList undo = undoFiles();
+    ASSERT_EQ(undo.size(), 1);
+    for (const QString& row :
+         QString::fromUtf8(app.readFile("logs/" + undo[0])).split("\r\n", Qt::SkipEmptyParts).mid(1))
+        recorded << fields(row).value(1);
+    written.sort();
+    logged.sort();
+    recorded.sort();
+    EXPECT_GT(written.size(), 0);
+    EXPECT_LT(written.size(), 60) << "the signal came too late to test anything";
+    EXPECT_EQ(logged, written);
+    EXPECT_EQ(recorded, written);
+    EXPECT_TRUE(err.contains(QString("%1 updated, 0 unchanged, %2 not updated (%2 not reached)")
+                                 .arg(written.size())
+                                 .arg(60 - written.size())))
+        << err.toStdString();
 }

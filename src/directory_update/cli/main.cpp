@@ -11,8 +11,11 @@
 #include <QCoreApplication>
 #include <QTextStream>
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <pthread.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace HomePathUpdate;
@@ -132,30 +135,50 @@ void showProgress(HomePathUpdateJob& job)
     });
 }
 
-// A signal stops the run between two accounts: what was written stays logged and recorded.
-HomePathUpdateJob* g_running = nullptr;
+// A signal stops the run between two accounts: what was written stays logged
+// and recorded. The signals are blocked in the working thread (and in the
+// tools it starts) and taken by a waiter thread, so none can interrupt an LDAP
+// write half way: an interrupted call reports a failure the server may not have had.
+class SignalStop {
+public:
+    explicit SignalStop(HomePathUpdateJob& job)
+    {
+        sigemptyset(&m_signals);
+        sigaddset(&m_signals, SIGINT);
+        sigaddset(&m_signals, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &m_signals, &m_old);
+        m_waiter = std::thread([this, &job] {
+            const timespec tick{0, 100 * 1000 * 1000};
+            while (!m_done) {
+                const int signal = sigtimedwait(&m_signals, nullptr, &tick);
+                if (signal == SIGINT || signal == SIGTERM)
+                    job.requestStop(signal == SIGINT ? "SIGINT" : "SIGTERM");
+            }
+        });
+    }
+    ~SignalStop()
+    {
+        m_done = true;
+        m_waiter.join();
+        pthread_sigmask(SIG_SETMASK, &m_old, nullptr);
+    }
+    SignalStop(const SignalStop&) = delete;
+    SignalStop& operator=(const SignalStop&) = delete;
 
-extern "C" void onSignal(int signal)
-{
-    if (g_running)
-        g_running->requestStop(signal == SIGINT ? "SIGINT" : "SIGTERM");
-}
+private:
+    sigset_t m_signals{};
+    sigset_t m_old{};
+    std::atomic<bool> m_done{false};
+    std::thread m_waiter;
+};
 
 int runJob(HomePathUpdateJob& job)
 {
     showProgress(job);
-    g_running = &job;
-    struct sigaction action {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    struct sigaction oldInt {
-    }, oldTerm{};
-    sigaction(SIGINT, &action, &oldInt);
-    sigaction(SIGTERM, &action, &oldTerm);
-    job.run();
-    sigaction(SIGINT, &oldInt, nullptr);
-    sigaction(SIGTERM, &oldTerm, nullptr);
-    g_running = nullptr;
+    {
+        SignalStop stop(job);
+        job.run();
+    }
 
     if (!job.logFailure().ok())
         std::fprintf(stderr, "corvane-homedirs: the log could not be written: %s\n",
