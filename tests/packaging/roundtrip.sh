@@ -51,7 +51,10 @@ work=$(mktemp -d /tmp/corvane-roundtrip.XXXXXX)
 gui_pid=""
 cleanup() {
   local rc=$?
-  [ -n "$gui_pid" ] && kill "$gui_pid" 2>/dev/null
+  # The program outlives a failed drive of its windows: it would hold the
+  # package's files and its instance lock.
+  [ -n "$gui_pid" ] || [ ! -s "$work/gui.pid" ] || gui_pid=$(cat "$work/gui.pid")
+  [ -z "$gui_pid" ] || kill "$gui_pid" 2>/dev/null || true
   if [ -e "$marker" ]; then
     timeout 120 dpkg --purge corvane >/dev/null 2>&1 || echo "could not purge corvane: dpkg --purge corvane" >&2
     rm -f "$marker"
@@ -91,13 +94,18 @@ DEBIAN_FRONTEND=noninteractive timeout 300 apt-get install -y -q --no-install-re
 [ "$(readlink /opt/corvane/logs)" = /var/log/corvane ] || fail "/opt/corvane/logs is not a link to /var/log/corvane"
 [ -d /var/log/corvane ] || fail "/var/log/corvane is missing"
 # An upgrade keeps the administrator's settings only if dpkg knows the file as a conffile.
-dpkg-query -W -f='${Conffiles}\n' corvane | grep -q '^ /etc/corvane/corvane.ini ' ||
+conffiles=$(dpkg-query -W -f='${Conffiles}\n' corvane)
+grep -q '^ /etc/corvane/corvane.ini ' <<<"$conffiles" ||
   fail "/etc/corvane/corvane.ini is not a conffile"
 
 echo "== the tools from the PATH"
 [ "$(command -v corvane-fileop)" = /usr/bin/corvane-fileop ] || fail "corvane-fileop is not /usr/bin/corvane-fileop"
-corvane-fileop --help | grep -q '^Usage: corvane-fileop' || fail "corvane-fileop --help printed no usage"
-corvane-homedirs --help | grep -q '^Usage: corvane-homedirs' || fail "corvane-homedirs --help printed no usage"
+# Read whole before matching: grep -q would leave a long help text to die of
+# SIGPIPE, which pipefail reports as a failure.
+help=$(corvane-fileop --help)
+grep -q '^Usage: corvane-fileop' <<<"$help" || fail "corvane-fileop --help printed no usage"
+help=$(corvane-homedirs --help)
+grep -q '^Usage: corvane-homedirs' <<<"$help" || fail "corvane-homedirs --help printed no usage"
 # Started through /usr/bin, the tool must still take its settings from the program folder.
 rc=0
 out=$(corvane-homedirs plan --ou OU=Nowhere,DC=school,DC=local 2>&1 </dev/null) || rc=$?
@@ -119,18 +127,25 @@ set -euo pipefail
 /opt/corvane/corvane >"$WORK/gui.log" 2>&1 &
 echo $! >"$WORK/gui.pid"
 caption='^Corvane - File Migration Tool v[0-9]+\.[0-9]+ BETA$'
-menu=$(timeout 60 xdotool search --sync --onlyvisible --name "$caption" | head -1)
+menu=$(timeout 60 xdotool search --sync --onlyvisible --name "$caption" | sed -n 1p)
 # The main menu's first picture button opens the settings form (pixels = twips / 15).
-xdotool mousemove --sync --window "$menu" 128 152 click 1
-timeout 20 bash -c 'while xdotool search --onlyvisible --name "$1" | grep -qx "$2"; do sleep 0.2; done' _ "$caption" "$menu"
-setup=$(timeout 20 xdotool search --sync --onlyvisible --name '^Corvane' | head -1)
-sleep 0.5
+# On a loaded machine a click can land before the window takes input: click
+# again until the menu has gone.
+for attempt in $(seq 1 20); do
+  xdotool mousemove --sync --window "$menu" 128 152 click 1
+  sleep 1
+  shown=$(xdotool search --onlyvisible --name "$caption" || true)
+  grep -qx "$menu" <<<"$shown" || break
+  [ "$attempt" != 20 ] || { echo "the menu did not open the settings form" >&2; exit 1; }
+done
+setup=$(timeout 60 xdotool search --sync --onlyvisible --name '^Corvane' | sed -n 1p)
+sleep 1
 xdotool mousemove --sync --window "$setup" 200 81 click 1 key ctrl+a type 'Roundtrip Admins'
 xdotool mousemove --sync --window "$setup" 200 121 click 1 key ctrl+a type '/srv/home/'
 xdotool mousemove --sync --window "$setup" 304 212 click 1
-timeout 20 xdotool search --sync --onlyvisible --name '^Settings Saved$' >/dev/null
+timeout 60 xdotool search --sync --onlyvisible --name '^Settings Saved$' >/dev/null
 EOF
-WORK=$work timeout 120 xvfb-run -a -s "-screen 0 1024x768x24" bash "$work/gui.sh" ||
+WORK=$work timeout 240 xvfb-run -a -s "-screen 0 1024x768x24" bash "$work/gui.sh" ||
   { cat "$work/gui.log" 2>/dev/null; fail "the program's settings form did not save under Xvfb"; }
 gui_pid=$(cat "$work/gui.pid")
 kill "$gui_pid" 2>/dev/null || true
@@ -144,7 +159,8 @@ echo "== man corvane-fileop"
 if grep -rqs '^path-exclude=/usr/share/man' /etc/dpkg/dpkg.cfg.d/; then
   echo "NOTE: dpkg on this machine leaves out manual pages (path-exclude); checked in the package above"
 else
-  MANPAGER=cat MANWIDTH=80 man corvane-fileop 2>&1 | grep -q 'corvane-fileop .*copy' || fail "man corvane-fileop shows no page"
+  page=$(MANPAGER=cat MANWIDTH=80 man corvane-fileop 2>&1)
+  grep -q 'corvane-fileop .*copy' <<<"$page" || fail "man corvane-fileop shows no page"
 fi
 
 echo "== apt-get remove, then purge"
