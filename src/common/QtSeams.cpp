@@ -99,9 +99,10 @@ private:
 
 class QtFolderPicker final : public FolderPicker {
 public:
-    QString browseForFolder(const QString& prompt) override
+    QString browseForFolder(const QString& prompt, const QString& start) override
     {
-        return QFileDialog::getExistingDirectory(QApplication::activeWindow(), prompt, QStringLiteral("/"),
+        return QFileDialog::getExistingDirectory(QApplication::activeWindow(), prompt,
+                                                 start.isEmpty() ? QStringLiteral("/") : start,
                                                  QFileDialog::ShowDirsOnly);
     }
 };

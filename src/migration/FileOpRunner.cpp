@@ -106,6 +106,17 @@ FileOpRunner::Outcome FileOpRunner::run(QWidget* owner, const Request& request)
     return outcome;
 }
 
+void FileOpRunner::logRefusal(int operation, const QString& source, const QString& destination, const QString& reason)
+{
+    const modMain::LogResult written =
+        modMain::WriteLog(QStringLiteral("%1 %2 to %3: refused, nothing written: %4")
+                              .arg(operation == FO_MOVE ? QStringLiteral("Move") : QStringLiteral("Copy"), source,
+                                   destination, QString(reason).replace(QLatin1String("\n\n"), QLatin1String(" "))),
+                          logNameNow());
+    if (!written.ok())
+        MsgBox(written.message(), vbOKOnly);
+}
+
 QString FileOpRunner::failureDetails(const Outcome& outcome, int limit)
 {
     QStringList lines;

@@ -26,6 +26,9 @@ Outcome run(QWidget* owner, const fileop::Request& request);
 // items not copied, then "... and N more", then the log that holds them all.
 QString failureDetails(const Outcome& outcome, int limit = 200);
 
+// A run refused before it started, with its reason, to the day's migration log.
+void logRefusal(int operation, const QString& source, const QString& destination, const QString& reason);
+
 // logs/Migration_<d>_<m>_<yyyy>.txt, one per day like the directory update's.
 QString logNameNow();
 

@@ -60,6 +60,7 @@ int FileOperationEngine::run(const Request& request, FileOpQuestions* questions)
     }
     RunProgress progress(*this);
     RunPolicy policy(*this, request.flags, questions, progress);
+    policy.setTopIsDestination(request.contents);
     const int code = runRequest(*this, request, policy, progress);
     progress.report(true);
     return code;

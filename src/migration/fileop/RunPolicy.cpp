@@ -24,6 +24,8 @@ Decision RunPolicy::decideFile(const Path& source, const Path& target)
 
 Decision RunPolicy::decideFolder(const QString& source, const QString& target, bool top)
 {
+    if (top && m_topIsDestination)
+        return Decision::Merge;
     // Only the top folder gets a new name; inside it everything is new anyway.
     if (top && (m_flags & FOF_RENAMEONCOLLISION))
         return Decision::Rename;
@@ -40,7 +42,9 @@ Decision RunPolicy::askOperator(Conflict::Kind kind, const Path& source, const P
     std::lock_guard lock(m_askMutex);
     if (yesToAll)
         return yes;
-    const Conflict conflict{kind, source(), target()};
+    Conflict conflict{kind, source(), target()};
+    if (kind == Conflict::Kind::File)
+        describeConflict(conflict);
     if (m_engine.isCancelled())
         return Decision::Skip;
     if (!m_questions) {
@@ -72,11 +76,18 @@ ErrorAnswer RunPolicy::onError(const QString& path, const QString& action, int e
     if (m_engine.isCancelled())
         return ErrorAnswer::Cancel;
     ErrorAnswer a = ErrorAnswer::Skip;
-    if (m_questions) {
+    if (m_questions && !m_skipAllErrors.load()) {
         std::lock_guard lock(m_askMutex);
-        m_progress.asking++;
-        a = m_questions->askError(fe);
-        m_progress.asking--;
+        // Skip All given while this error waited for the lock holds for it too.
+        if (!m_skipAllErrors.load()) {
+            m_progress.asking++;
+            a = m_questions->askError(fe);
+            m_progress.asking--;
+        }
+    }
+    if (a == ErrorAnswer::SkipAll) {
+        m_skipAllErrors = true;
+        a = ErrorAnswer::Skip; // the callers know retry, skip and cancel
     }
     if (a == ErrorAnswer::Skip)
         recordFailure(resultForErrno(error), fe.text());

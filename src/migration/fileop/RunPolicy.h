@@ -28,6 +28,9 @@ public:
     Decision decideFile(const Path& source, const Path& target);
     Decision decideFolder(const QString& source, const QString& target, bool top);
     ErrorAnswer onError(const QString& path, const QString& action, int error);
+    // The destination itself is the top target (a contents run): the operator
+    // asked for it to be updated, so it is merged into without a question.
+    void setTopIsDestination(bool yes) { m_topIsDestination = yes; }
     // Success when the missing destination may be made, else the result to end with.
     int confirmCreate(const QString& shown);
 
@@ -58,6 +61,8 @@ private:
     std::atomic<int> m_firstError{0};
     std::atomic<int> m_fatal{0}; // a result that ends the run at once
     std::atomic<bool> m_operatorSkipped{false};
+    std::atomic<bool> m_skipAllErrors{false};
+    bool m_topIsDestination = false;
     std::atomic<int> m_itemsLeft{0};
 };
 
