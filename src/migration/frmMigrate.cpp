@@ -304,11 +304,16 @@ void frmMigrate::PerformShellAction(QString source, QString destination)
     request.contents = m_contents;
     const FileOpRunner::Outcome outcome = FileOpRunner::run(this, request);
     // The box keeps its words; what was not copied, and why, is behind its details.
+    // The numbers go under the words; what was left out is behind the details.
     if (outcome.result != 0)
         MsgBox(QStringLiteral("File Migration Failed."), vbOKOnly | vbCritical, modMain::AppCaption(),
-               outcome.failures.isEmpty() ? QString() : FileOpRunner::failureDetails(outcome));
+               outcome.failures.isEmpty() && outcome.unusableNames.isEmpty() ? QString()
+                                                                             : FileOpRunner::failureDetails(outcome),
+               FileOpRunner::outcomeText(outcome));
     else
-        MsgBox(QStringLiteral("File Migration Completed."), vbOKOnly, modMain::AppCaption());
+        MsgBox(QStringLiteral("File Migration Completed."), vbOKOnly, modMain::AppCaption(),
+               outcome.unusableNames.isEmpty() ? QString() : FileOpRunner::failureDetails(outcome),
+               FileOpRunner::outcomeText(outcome));
 }
 
 void frmMigrate::closeEvent(QCloseEvent* event)

@@ -9,6 +9,7 @@
 #include "common/modMain.h"
 #include "migration/FileOpProgressDialog.h"
 #include "migration/FileOpQuestionDialog.h"
+#include "migration/FileOpRunner.h"
 #include "migration/frmMigrate.h"
 
 #include <QApplication>
@@ -79,6 +80,23 @@ TEST(MigrationScreenshots, theFormAndItsDialogsRenderWithEverythingVisible)
     form->Text2->setText(dir.filePath(QStringLiteral("new/Year7")));
     renderNextBox(QStringLiteral("frmMigrate-earlier-copy"), QMessageBox::Cancel);
     QTest::mouseClick(form->Command2, Qt::LeftButton);
+    // The two final boxes with a second pass's numbers, as PerformShellAction shows them.
+    FileOpRunner::Outcome outcome;
+    outcome.result = Success;
+    outcome.summary = RunSummary{FO_COPY, 212, 310500000, 29850, 140, 0, 0, 3, 30202, 8400, false, false};
+    outcome.unusableNames << QStringLiteral("/srv/new/home/u0042/Documents/Notes: Year 9.docx: a name Windows "
+                                            "clients cannot use: it holds the character ':'");
+    outcome.logPath = QStringLiteral("/opt/corvane/logs/Migration_7_12_2026.txt");
+    renderNextBox(QStringLiteral("frmMigrate-completed"), QMessageBox::Ok);
+    MsgBox(QStringLiteral("File Migration Completed."), vbOKOnly, modMain::AppCaption(),
+           FileOpRunner::failureDetails(outcome), FileOpRunner::outcomeText(outcome));
+    outcome.result = Cancelled;
+    outcome.summary.failed = 2;
+    outcome.summary.cancelled = true;
+    outcome.failures << QStringLiteral("Cannot read /srv/old-server/home/u0007/Desktop/locked.pst: Input/output error");
+    renderNextBox(QStringLiteral("frmMigrate-failed"), QMessageBox::Ok);
+    MsgBox(QStringLiteral("File Migration Failed."), vbOKOnly | vbCritical, modMain::AppCaption(),
+           FileOpRunner::failureDetails(outcome), FileOpRunner::outcomeText(outcome));
     SetMsgBoxHandler(nullptr);
     form->close();
     modMain::SetMainMenuHandler({});
@@ -87,6 +105,7 @@ TEST(MigrationScreenshots, theFormAndItsDialogsRenderWithEverythingVisible)
     Progress p{12034, 30278, 1310000000, 3270000000, false, 5200, {}, false};
     p.currentFile = QStringLiteral("/srv/old-server/home/u0142/Pictures/Klassenfahrt 2023/Video 01.mp4");
     p.filesUpToDate = 11870; // a second pass
+    p.bytesCopied = 210000000;
     progress.setProgress(p);
     progress.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&progress));

@@ -191,6 +191,7 @@ TEST(FileOpProgressDialogTest, whileCountingShowsNoShareOrEstimateAndThenBoth)
     modMain::ComposeAppCaption();
     FileOpProgressDialog d(nullptr, FO_COPY);
     Progress p{1234, 30278, 120500000, 3270000000, true /* counting */, 10000 /* ms */, {}, false};
+    p.bytesCopied = 120500000;
     d.setProgress(p);
     EXPECT_EQ(d.lblCounts->text(), "1,234 of 30,278 files found so far, 120.5 MB copied");
     EXPECT_EQ(d.lblRate->text(), "Estimating the time left...");
@@ -203,6 +204,12 @@ TEST(FileOpProgressDialogTest, whileCountingShowsNoShareOrEstimateAndThenBoth)
     p.filesUpToDate = 1200;
     d.setProgress(p);
     EXPECT_EQ(d.lblRate->text(), "12.1 MB/s, about 4 min 21 s left (1,200 already up to date)");
+    p.bytesCopied = 20000000; // most of it was found up to date: the rate counts only what was written
+    d.setProgress(p);
+    EXPECT_EQ(d.lblRate->text(), "2.0 MB/s, about 4 min 21 s left (1,200 already up to date)");
+    p.bytesCopied = 0;
+    d.setProgress(p);
+    EXPECT_EQ(d.lblRate->text(), "about 4 min 21 s left (1,200 already up to date)");
 }
 
 namespace {
@@ -353,4 +360,73 @@ TEST(MigrateForm, anEarlierCopyInTheDestinationIsAskedAboutAndUpdatedInPlace)
     QTest::mouseClick(f.form->Command2, Qt::LeftButton);
     EXPECT_EQ(cancel.calls().size(), 1u);
     EXPECT_FALSE(t.exists("new/Year7/Year7"));
+}
+
+// A second pass driven as the operator: Yes to All, one Skip All for three
+// items that cannot be written, and the numbers of the final box and of the
+// log's run line are what is on disk.
+TEST(MigrateForm, theFinalBoxAndTheLogGiveTheNumbersOfWhatIsOnDiskAndSkipAllAsksOnce)
+{
+    TempAppFolder app;
+    OpenForm f;
+    TempTree t;
+    for (const char* file : {"S/same1.txt", "S/same2.txt", "S/edited.txt", "S/chmod.txt", "S/b1", "S/b2", "S/b3"})
+        t.write(file, QByteArray(file).repeated(2));
+    f.form->Text1->setText(t.path("S"));
+    f.form->Text2->setText(t.path("D"));
+    clickIndicator(f.form->Check1[0]); // silent
+    clickIndicator(f.form->Check1[1]);
+    clickIndicator(f.form->Check1[2]); // Yes to all
+    {
+        ScriptedMsgBox first{MsgBoxAnswer::Yes, MsgBoxAnswer::OK};
+        QTest::mouseClick(f.form->Command2, Qt::LeftButton);
+        ASSERT_EQ(first.calls().size(), 2u);
+        EXPECT_EQ(first.calls()[1].text, "File Migration Completed.");
+        EXPECT_TRUE(
+            first.calls()[1].informative.startsWith("7 files copied (114 bytes), 0 already up to date, 0 metadata "
+                                                    "only, 0 skipped, 0 failed, 0 names Windows clients cannot "
+                                                    "use, in "))
+            << first.calls()[1].informative.toStdString();
+    }
+    t.write("S/edited.txt", "edited during the week");
+    ASSERT_EQ(::chmod(t.bytes("S/chmod.txt").constData(), 0600), 0);
+    t.write("S/what?.txt", "new");
+    for (const char* blocked : {"D/b1", "D/b2", "D/b3"}) {
+        ASSERT_TRUE(QFile::remove(t.path(blocked)));
+        ASSERT_TRUE(QDir().mkpath(t.path(blocked) + "/in the way"));
+    }
+    int errorQuestions = 0;
+    QTimer driver;
+    QObject::connect(&driver, &QTimer::timeout, [&] {
+        if (auto* d = qobject_cast<FileOpQuestionDialog*>(QApplication::activeModalWidget())) {
+            ++errorQuestions;
+            d->findChild<QPushButton*>(QStringLiteral("cmdSkipAll"))->click();
+        }
+    });
+    driver.start(10);
+    ScriptedMsgBox second{MsgBoxAnswer::Yes, MsgBoxAnswer::Yes, MsgBoxAnswer::OK};
+    QTest::mouseClick(f.form->Command2, Qt::LeftButton);
+    driver.stop();
+    ASSERT_EQ(second.calls().size(), 3u);
+    EXPECT_TRUE(second.calls()[0].text.contains("looks like an earlier copy"));
+    EXPECT_EQ(errorQuestions, 1) << "Skip All: the later errors are not asked";
+    const MsgBoxCall& box = second.calls()[2];
+    EXPECT_EQ(box.text, "File Migration Failed.");
+    const QString numbers = "2 files copied (25 bytes), 2 already up to date, 1 metadata only, 0 skipped, 3 failed, "
+                            "1 names Windows clients cannot use, in ";
+    EXPECT_TRUE(box.informative.startsWith(numbers)) << box.informative.toStdString();
+    for (const char* blocked : {"b1", "b2", "b3"})
+        EXPECT_TRUE(box.details.contains(t.path("D/") + blocked)) << box.details.toStdString();
+    EXPECT_TRUE(box.details.contains(t.path("D/what?.txt") + ": a name Windows clients cannot use: it holds the "
+                                                             "character '?'"));
+    // On disk: the two copies, the new mode, the folders in the way untouched.
+    EXPECT_EQ(t.read("D/edited.txt"), "edited during the week");
+    EXPECT_EQ(t.read("D/what?.txt"), "new");
+    EXPECT_EQ(t.lstat("D/chmod.txt").st_mode & 0777, 0600u);
+    EXPECT_EQ(t.files("D/b1"), QStringList()) << "a skipped item is left as it was";
+    const QString log = QString::fromUtf8(app.readFile("logs/" + FileOpRunner::logNameNow() + ".txt"));
+    EXPECT_TRUE(log.contains(QStringLiteral("Copy %1 to %2 (contents): result ").arg(t.path("S"), t.path("D")) +
+                             QString::number(FileDestinationIsFolder) + ", " + numbers))
+        << log.toStdString();
+    EXPECT_TRUE(log.contains(t.path("D/what?.txt") + ": a name Windows clients cannot use"));
 }

@@ -290,11 +290,14 @@ std::optional<CopyOutcome> refreshMetadata(int in, const PlaceRequest& r, const 
         return CopyOutcome{kChangedDuringRun, QStringLiteral("open"), true, st.st_size, st};
     if (t.st_nlink > st.st_nlink || (runningAsRoot() && (t.st_uid != st.st_uid || t.st_gid != st.st_gid)))
         return std::nullopt;
-    if (metadataDiffers(in, out.get(), st, t))
+    const bool differs = metadataDiffers(in, out.get(), st, t);
+    if (differs)
         if (const int e = copyMetadata(in, out.get(), st))
             return CopyOutcome{e, QStringLiteral("set attributes of"), true, st.st_size, st};
     bytesDone += st.st_size;
-    return CopyOutcome{0, {}, false, st.st_size, st, r.dstName, true};
+    CopyOutcome done{0, {}, false, st.st_size, st, r.dstName, true};
+    done.metadataChanged = differs;
+    return done;
 }
 
 // A later name of a copied inode becomes a hard link to that copy. The link
@@ -319,6 +322,14 @@ CopyOutcome placeLink(const PlaceRequest& r, const struct stat& st, std::atomic<
         return {e, QStringLiteral("create"), true, st.st_size, st};
     bytesDone += st.st_size;
     return {0, {}, false, st.st_size, st, placed};
+}
+
+// A regular file whose data was written: all of it counts as copied.
+CopyOutcome written(const struct stat& st, const QByteArray& placed)
+{
+    CopyOutcome done{0, {}, false, st.st_size, st, placed};
+    done.bytesWritten = st.st_size;
+    return done;
 }
 
 CopyOutcome copyRegular(const PlaceRequest& r, const FileOperationEngine& engine, std::atomic<qint64>& bytesDone)
@@ -399,7 +410,7 @@ CopyOutcome copyRegular(const PlaceRequest& r, const FileOperationEngine& engine
             ::unlinkat(r.dstDir, placed.constData(), 0);
             return fail(e, QStringLiteral("write"), true);
         }
-        return {0, {}, false, st.st_size, st, placed};
+        return written(st, placed);
     }
 
     if (const int e = out.closeChecked())
@@ -425,7 +436,7 @@ CopyOutcome copyRegular(const PlaceRequest& r, const FileOperationEngine& engine
     }
     if (e != 0)
         return fail(e, QStringLiteral("create"), true);
-    return {0, {}, false, st.st_size, st, placed};
+    return written(st, placed);
 }
 
 // Links and special files are created in one step, so they never exist half-made.

@@ -49,9 +49,11 @@ struct CopyOutcome {
     qint64 size = -1; // the source's size when it was read
     // The source as it was opened, so a move deletes it only while unchanged.
     struct stat source {};
-    QByteArray placed{};   // the name it got at the target
-    bool upToDate = false; // the target already held it: only metadata was brought in line
-    bool deferred = false; // a later name of an inode: nothing done yet (see claimInode)
+    QByteArray placed{};          // the name it got at the target
+    bool upToDate = false;        // the target already held it: only metadata was brought in line
+    bool deferred = false;        // a later name of an inode: nothing done yet (see claimInode)
+    bool metadataChanged = false; // up to date, but its attributes had to be brought in line
+    qint64 bytesWritten = 0;      // the data actually written (not a link, not the holes)
 };
 
 // Whether a target's modification time stands for the source's: equal, or the

@@ -51,6 +51,8 @@ struct Request {
     // missing) instead of a folder of the source's name: run twice, the same
     // request updates one copy.
     bool contents = false;
+    // Walk both trees and say what would be done to each item; write nothing.
+    bool dryRun = false;
 };
 
 enum class ReplaceAnswer { Yes, YesToAll, No, Cancel };
@@ -108,6 +110,7 @@ struct Progress {
     QString currentFile;
     bool finished = false;
     qint64 filesUpToDate = 0; // the target already held them: no data copied
+    qint64 bytesCopied = 0;   // of bytesDone, those actually written (what a rate counts)
 };
 
 // The Windows-style result code for an errno value.

@@ -1,5 +1,6 @@
 #include "FileOperationEngine.h"
 
+#include "DryRun.h"
 #include "PathResolution.h"
 #include "RenameMove.h"
 #include "RunPolicy.h"
@@ -18,11 +19,19 @@ namespace {
 // The rules first; then a move within one file system is a rename (the whole
 // tree in one step, or entry by entry into an existing target), and anything
 // else a tree copy.
-int runRequest(FileOperationEngine& engine, const Request& request, RunPolicy& policy, RunProgress& progress)
+int runRequest(FileOperationEngine& engine, const Request& request, RunPolicy& policy, RunProgress& progress,
+               const std::function<void(const QString&)>& drySink, QString& dryTotals)
 {
     ResolvedPaths paths;
     if (const int rc = resolvePaths(request, policy, paths); rc != Success)
         return rc;
+    if (request.dryRun) {
+        DryRun dry(
+            request, paths, engine.cancelFlag(), drySink ? drySink : [](const QString&) {});
+        const int rc = dry.run();
+        dryTotals = DryRun::totalsText(dry.totals());
+        return rc;
+    }
     struct stat d {};
     const bool sameFs =
         request.operation == FO_MOVE && ::fstat(paths.dstParent.get(), &d) == 0 && paths.srcStat.st_dev == d.st_dev;
@@ -31,6 +40,7 @@ int runRequest(FileOperationEngine& engine, const Request& request, RunPolicy& p
                         baseName(paths.target).constData(), RENAME_NOREPLACE) == 0) {
             // The whole tree in one step: same inodes, same metadata.
             progress.filesDone = 1;
+            progress.filesCopied = 1;
             return Success;
         }
         if (errno != EXDEV) {
@@ -57,13 +67,42 @@ int FileOperationEngine::run(const Request& request, FileOpQuestions* questions)
     {
         std::lock_guard lock(m_failuresMutex);
         m_failures.clear();
+        m_unusableNames.clear();
     }
     RunProgress progress(*this);
     RunPolicy policy(*this, request.flags, questions, progress);
     policy.setTopIsDestination(request.contents);
-    const int code = runRequest(*this, request, policy, progress);
+    QString dryTotals;
+    const int code = runRequest(*this, request, policy, progress, m_dryRunSink, dryTotals);
+    {
+        std::lock_guard lock(m_failuresMutex);
+        m_dryRunTotals = dryTotals;
+    }
     progress.report(true);
+    RunSummary s;
+    s.operation = request.operation;
+    s.dryRun = request.dryRun;
+    s.filesCopied = progress.filesCopied.load();
+    s.bytesCopied = progress.bytesCopied.load();
+    s.metadataOnly = progress.metadataOnly.load();
+    s.upToDate = progress.upToDate.load() - s.metadataOnly;
+    s.skipped = policy.skipped();
+    s.failed = policy.failed();
+    s.unusableNames = policy.unusableNames();
+    s.filesTotal = progress.filesTotal.load();
+    s.elapsedMs = lastProgress().elapsedMs;
+    s.cancelled = isCancelled();
+    {
+        std::lock_guard lock(m_failuresMutex);
+        m_summary = s;
+    }
     return code;
+}
+
+QString FileOperationEngine::dryRunTotals() const
+{
+    std::lock_guard lock(m_failuresMutex);
+    return m_dryRunTotals;
 }
 
 Progress FileOperationEngine::lastProgress() const
@@ -76,6 +115,24 @@ QStringList FileOperationEngine::failures() const
 {
     std::lock_guard lock(m_failuresMutex);
     return m_failures;
+}
+
+QStringList FileOperationEngine::unusableNames() const
+{
+    std::lock_guard lock(m_failuresMutex);
+    return m_unusableNames;
+}
+
+RunSummary FileOperationEngine::summary() const
+{
+    std::lock_guard lock(m_failuresMutex);
+    return m_summary;
+}
+
+void FileOperationEngine::addUnusableName(const QString& line)
+{
+    std::lock_guard lock(m_failuresMutex);
+    m_unusableNames << line;
 }
 
 void FileOperationEngine::addFailure(const QString& line)

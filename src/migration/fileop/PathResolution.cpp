@@ -156,7 +156,7 @@ int resolvePaths(const Request& request, RunPolicy& policy, ResolvedPaths& paths
     if (const int rc = checkContainment(request, paths); rc != Success)
         return rc;
 
-    if (paths.destinationMissing) {
+    if (paths.destinationMissing && !request.dryRun) {
         if (const int rc = policy.confirmCreate(QDir::cleanPath(request.destination)); rc != Success)
             return rc;
         if (const int rc = createMissingParents(paths, policy); rc != Success)

@@ -29,6 +29,7 @@ void RenameMove::moveEntry(int sfd, const QByteArray& sname, int dfd, const QByt
         m_progress.setCurrentPath(spath);
         if (::renameat2(sfd, sname.constData(), dfd, dname.constData(), RENAME_NOREPLACE) == 0) {
             m_progress.filesDone++;
+            m_progress.filesCopied++;
             m_progress.maybeReport();
             return;
         }
@@ -40,6 +41,7 @@ void RenameMove::moveEntry(int sfd, const QByteArray& sname, int dfd, const QByt
                 e = EEXIST;
             else if (::renameat(sfd, sname.constData(), dfd, dname.constData()) == 0) {
                 m_progress.filesDone++;
+                m_progress.filesCopied++;
                 return;
             } else
                 e = errno;
@@ -74,10 +76,12 @@ void RenameMove::moveEntry(int sfd, const QByteArray& sname, int dfd, const QByt
         case Decision::Rename:
             if (renameToFreeName(sfd, sname, dfd, dname, sdir))
                 m_progress.filesDone++;
+            m_progress.filesCopied++;
             return;
         case Decision::Replace:
             if (::renameat(sfd, sname.constData(), dfd, dname.constData()) == 0) {
                 m_progress.filesDone++;
+                m_progress.filesCopied++;
                 return;
             }
             if (m_policy.onError(dpath, QStringLiteral("replace"), errno) == ErrorAnswer::Retry)

@@ -101,6 +101,7 @@ void RunPolicy::recordFailure(int code, const QString& line)
     int expected = 0;
     m_firstError.compare_exchange_strong(expected, code == Success ? GeneralFailure : code);
     m_itemsLeft++;
+    m_failed++;
     m_engine.addFailure(line);
 }
 
@@ -113,7 +114,14 @@ void RunPolicy::noteOperatorSkip(const QString& path)
 {
     m_operatorSkipped = true;
     m_itemsLeft++;
+    m_skipped++;
     m_engine.addFailure(QStringLiteral("%1: kept, not replaced").arg(path));
+}
+
+void RunPolicy::noteUnusableName(const QString& path, const QString& problem)
+{
+    m_unusableNames++;
+    m_engine.addUnusableName(QStringLiteral("%1: a name Windows clients cannot use: it %2").arg(path, problem));
 }
 
 void RunPolicy::stopRun(int code, const QString& line)

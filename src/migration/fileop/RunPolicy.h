@@ -40,8 +40,14 @@ public:
     // Ends the run as a cancel does, but with its own result.
     void stopRun(int code, const QString& line);
 
+    // A name Windows clients cannot use: copied all the same, and listed.
+    void noteUnusableName(const QString& path, const QString& problem);
+
     // Failures and kept items so far.
     int itemsLeft() const { return m_itemsLeft.load(); }
+    qint64 failed() const { return m_failed.load(); }
+    qint64 skipped() const { return m_skipped.load(); }
+    qint64 unusableNames() const { return m_unusableNames.load(); }
     int result() const;
 
 private:
@@ -64,6 +70,9 @@ private:
     std::atomic<bool> m_skipAllErrors{false};
     bool m_topIsDestination = false;
     std::atomic<int> m_itemsLeft{0};
+    std::atomic<qint64> m_failed{0};
+    std::atomic<qint64> m_skipped{0};
+    std::atomic<qint64> m_unusableNames{0};
 };
 
 } // namespace fileop

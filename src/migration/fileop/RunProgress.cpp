@@ -18,6 +18,7 @@ void RunProgress::report(bool finished)
     p.bytesDone = bytesDone.load();
     p.bytesTotal = bytesTotal.load();
     p.filesUpToDate = upToDate.load();
+    p.bytesCopied = bytesCopied.load();
     p.counting = counting.load() && !finished;
     p.elapsedMs = m_clock.elapsed();
     p.finished = finished;

@@ -5,6 +5,7 @@
 #include "PathResolution.h"
 #include "RunPolicy.h"
 #include "RunProgress.h"
+#include "WindowsNames.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -434,6 +435,8 @@ void TreeCopy::listDir(DirNode& node)
     for (const auto& [name, type] : entries) {
         if (m_engine.isCancelled())
             break;
+        if (const QString problem = windowsNameProblem(name); !problem.isEmpty())
+            m_policy.noteUnusableName(dstPath(&node, name), problem);
         mode_t mode = DTTOIF(type);
         if (type == DT_UNKNOWN) {
             struct stat st {};
@@ -650,8 +653,13 @@ bool TreeCopy::copyJob(FileJob& job, const LinkSource* link)
         if (out.error == 0) {
             job.copied = stampOf(out.source);
             job.done = true;
-            if (out.upToDate)
+            if (out.upToDate) {
                 m_progress.upToDate++;
+                m_progress.metadataOnly += out.metadataChanged ? 1 : 0;
+            } else {
+                m_progress.filesCopied++;
+                m_progress.bytesCopied += out.bytesWritten;
+            }
             if (!link && out.source.st_nlink > 1) {
                 std::lock_guard lock(m_linksMutex);
                 InodeCopy& copy = m_inodes[identityOf(out.source)];

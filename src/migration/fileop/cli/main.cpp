@@ -7,6 +7,7 @@
 #include "common/modMain.h"
 #include "migration/fileop/FileOperationEngine.h"
 #include "migration/fileop/NetworkPath.h"
+#include "migration/fileop/RunSummary.h"
 #include "migration/fileop/TargetPreview.h"
 
 #include <QCommandLineParser>
@@ -50,6 +51,10 @@ Options:
   --yes-to-all           answer every question Yes to All: replace existing
                          files, merge existing folders, create missing folders
   --contents             copy or move the contents of SOURCE into DESTINATION
+  --dry-run              write nothing: list on standard output what the run
+                         would do to each item (create, replace, up to date,
+                         metadata only, merge, ask, rename, fail, and for a
+                         move, delete the source), then the totals
   --rename-on-collision  give an incoming item whose name is taken a new name
                          ("Copy of NAME", "Copy (2) of NAME", ...) instead of
                          replacing; wins over --yes-to-all
@@ -66,9 +71,17 @@ root), extended attributes and ACLs; links stay links, sparse files sparse.
 
 A second pass over an earlier copy copies only what changed: a replaced file
 whose target has the same size and modification time (to the precision the
-target keeps) gets its metadata brought in line, not its data copied again; the
-line before the last says how many files were already up to date. Files with
-several names in SOURCE keep one inode with those names in the copy.
+target keeps) gets its metadata brought in line, not its data copied again.
+Files with several names in SOURCE keep one inode with those names in the copy.
+Names that Windows clients cannot use (reserved characters such as : or ?,
+a trailing dot or space, device names such as CON or COM1, control
+characters) are copied all the same, and listed.
+
+The line before the last sums the run up: files copied and their bytes,
+already up to date, metadata only, skipped (kept by an answer), failed (Skip
+and Skip All at an error included), names Windows clients cannot use, and the
+time taken; the rate counts only the bytes copied. A cancelled run says how
+far it got and how to finish it.
 
 Exit status: 0 when everything was done, 1 otherwise. The last line on
 standard error reads "result: N" (Ctrl+C and SIGTERM give 1223). Names in
@@ -169,8 +182,9 @@ int main(int argc, char** argv)
     const QCommandLineOption yesToAll(QStringLiteral("yes-to-all"));
     const QCommandLineOption renameOnCollision(QStringLiteral("rename-on-collision"));
     const QCommandLineOption contents(QStringLiteral("contents"));
+    const QCommandLineOption dryRun(QStringLiteral("dry-run"));
     const QCommandLineOption workers(QStringLiteral("workers"), QString(), QStringLiteral("N"));
-    parser.addOptions({help, silent, noConfirmMkdir, yesToAll, renameOnCollision, workers, contents});
+    parser.addOptions({help, silent, noConfirmMkdir, yesToAll, renameOnCollision, workers, contents, dryRun});
     if (!parser.parse(app.arguments()))
         return usageError(qPrintable(parser.errorText()));
     if (parser.isSet(help)) {
@@ -203,6 +217,7 @@ int main(int argc, char** argv)
     request.source = paths[0];
     request.destination = paths[1];
     request.contents = parser.isSet(contents);
+    request.dryRun = parser.isSet(dryRun);
 
     TerminalQuestions questions;
     if (int refused = 0; !mapPath(request.source, &refused) || !mapPath(request.destination, &refused)) {
@@ -222,18 +237,21 @@ int main(int argc, char** argv)
     sigemptyset(&onStop.sa_mask);
     ::sigaction(SIGINT, &onStop, nullptr);
     ::sigaction(SIGTERM, &onStop, nullptr);
-    const bool showProgress = !(request.flags & FOF_SILENT) && ::isatty(STDERR_FILENO) == 1;
+    const bool showProgress = !(request.flags & FOF_SILENT) && !request.dryRun && ::isatty(STDERR_FILENO) == 1;
+    if (request.dryRun)
+        engine.setDryRunSink([](const QString& line) { std::printf("%s\n", escaped(line).constData()); });
     if (showProgress) {
         QObject::connect(
             &engine, &FileOperationEngine::progress, &engine,
             [&](const Progress& p) {
                 const double seconds = std::max<qint64>(p.elapsedMs, 1) / 1000.0;
+                // The rate counts what was written, not the files found up to date.
                 questions.showProgress(QStringLiteral("%1/%2%3 files, %4 of %5, %6/s")
                                            .arg(p.filesDone)
                                            .arg(p.filesTotal)
                                            .arg(p.counting ? QStringLiteral("+") : QString())
                                            .arg(ByteSize::text(p.bytesDone), ByteSize::text(p.bytesTotal),
-                                                ByteSize::text(static_cast<qint64>(p.bytesDone / seconds))));
+                                                ByteSize::text(static_cast<qint64>(p.bytesCopied / seconds))));
             },
             Qt::DirectConnection);
     }
@@ -241,10 +259,17 @@ int main(int argc, char** argv)
     g_engine = nullptr;
     if (showProgress)
         questions.endProgress();
-    for (const QString& line : engine.failures())
-        std::fprintf(stderr, "%s\n", modMain::EscapeControls(line).toLocal8Bit().constData());
-    std::fprintf(stderr, "%lld files already up to date\n",
-                 static_cast<long long>(engine.lastProgress().filesUpToDate));
+    for (const QString& line : engine.failures() + engine.unusableNames())
+        std::fprintf(stderr, "%s\n", escaped(line).constData());
+    const RunSummary summary = engine.summary();
+    if (request.dryRun) {
+        std::printf("%s\n", escaped(engine.dryRunTotals()).constData());
+        std::fflush(stdout);
+    } else {
+        std::fprintf(stderr, "%s\n", escaped(summaryText(summary)).constData());
+    }
+    if (summary.cancelled)
+        std::fprintf(stderr, "%s\n", escaped(finishHint(summary, QStringLiteral("--yes-to-all"))).constData());
     std::fprintf(stderr, "result: %d\n", result);
     return result == 0 ? 0 : 1;
 }
