@@ -208,6 +208,9 @@ bool frmMigrate::mapBox(const QString& typed, const QString& which, QString& loc
             QStringLiteral("The %1 folder \"%2\" is not a full path. Choose it with \"%3\", or type a path "
                            "that begins with / (or a network path, \\\\server\\share\\folder).")
                 .arg(which, typed, which == QLatin1String("source") ? Command1[0]->text() : Command1[1]->text()));
+    if (which == QLatin1String("destination"))
+        if (const QString refusal = fileop::backslashRefusal(mapped.path); !refusal.isEmpty())
+            return refuse(Text1->text(), Text2->text(), refusal);
     local = mapped.path;
     return true;
 }

@@ -155,6 +155,11 @@ TEST(FileOpCli, aNetworkPathWithoutItsShareMountedIsRefusedAndNothingIsWritten)
         EXPECT_TRUE(r.err.contains("which is not mounted on this computer")) << r.err.toStdString();
         EXPECT_TRUE(r.err.contains(QRegularExpression("\\nmount -t cifs '?//corvane-nosrv"))) << r.err.toStdString();
     }
+    // A Windows-style relative path would make one folder named "new\Year7".
+    const CliRun r = runCli({"copy", "--yes-to-all", t.path("S"), "new\\Year7"}, {}, false, nullptr, t.path("work"));
+    EXPECT_EQ(r.summary(), "1, result: 3");
+    EXPECT_TRUE(r.err.contains("would create a folder whose name holds a backslash (new\\Year7)"))
+        << r.err.toStdString();
     EXPECT_EQ(t.files("work"), QStringList{".keep"});
     EXPECT_FALSE(t.exists("D"));
     EXPECT_FALSE(QFileInfo::exists("/corvane-nosrv"));

@@ -288,6 +288,14 @@ TEST(MigrateForm, networkPathsRunOnTheirMountedShareOrAreRefusedWithTheReasonInT
             << boxes.calls()[0].text.toStdString();
         EXPECT_TRUE(log().contains("relative/D: refused, nothing written: The destination folder"));
     }
+    f.form->Text2->setText(t.path("new\\homes"));
+    {
+        ScriptedMsgBox boxes{MsgBoxAnswer::OK};
+        QTest::mouseClick(f.form->Command2, Qt::LeftButton);
+        ASSERT_EQ(boxes.calls().size(), 1u);
+        EXPECT_TRUE(boxes.calls()[0].text.contains("would create a folder whose name holds a backslash (new\\homes)"))
+            << boxes.calls()[0].text.toStdString();
+    }
     QDir::setCurrent(before);
     QStringList left = QDir(t.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
     left.sort();

@@ -1,7 +1,9 @@
 // Maps \\server\share paths to the mount point of that share, or refuses them.
 #include "NetworkPath.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 
 #include <sys/stat.h>
@@ -146,6 +148,21 @@ QList<ShareMount> readShareMounts(const QString& mountinfo, QString* error)
         mounts << m;
     }
     return mounts;
+}
+
+QString backslashRefusal(const QString& destination)
+{
+    QString path = QDir::cleanPath(QDir::current().absoluteFilePath(destination));
+    QString missing;
+    while (!QFileInfo(path).exists() && !QFileInfo(path).isSymLink() && path != QLatin1String("/")) {
+        missing.prepend(u'/' + QFileInfo(path).fileName());
+        path = QFileInfo(path).path();
+    }
+    if (!missing.contains(u'\\'))
+        return {};
+    return QStringLiteral("%1 would create a folder whose name holds a backslash (%2). On this computer folders are "
+                          "separated by /; for a network share give \\\\server\\share\\folder or its mount point.")
+        .arg(destination, missing.mid(1).section(u'/', 0, 0));
 }
 
 QString mountCommand(const QString& server, const QString& share)

@@ -54,6 +54,11 @@ struct MappedPath {
 // drive path (C:\...) is refused too. Any other path is returned as it is.
 MappedPath mapNetworkPath(const QString& path, const QString& mountinfo = QStringLiteral("/proc/self/mountinfo"));
 
+// A destination whose missing part holds a backslash would become a folder
+// named after a Windows path ("new\homes"): the reason it is refused, or an
+// empty string. Existing folders may have any name.
+QString backslashRefusal(const QString& destination);
+
 // The command that mounts a share, as the refusal suggests it.
 QString mountCommand(const QString& server, const QString& share);
 

@@ -224,6 +224,10 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "result: %d\n", refused);
         return 1;
     }
+    if (const QString refusal = backslashRefusal(request.destination); !refusal.isEmpty()) {
+        std::fprintf(stderr, "corvane-fileop: %s\nresult: %d\n", escaped(refusal).constData(), int(PathNotFound));
+        return 1;
+    }
     if (const int rc = confirmTarget(request, questions); rc != Success) {
         std::fprintf(stderr, "result: %d\n", rc);
         return 1;
