@@ -1,7 +1,8 @@
 // Walks both trees of a request and says what the run would do to each item, writing nothing.
 #include "DryRun.h"
 
-#include "FileCopy.h"
+#include "DirReader.h"
+#include "QuickCheck.h"
 #include "TreeIdentity.h"
 #include "WindowsNames.h"
 
@@ -11,6 +12,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -28,12 +30,16 @@ enum class TargetFate { Replace, MetadataOnly, UpToDate };
 
 // The second pass's quick check, from the two stats alone: what a Yes (or
 // Yes to All) would do to an existing file.
-TargetFate fateOf(const struct stat& s, const struct stat& t, bool move)
+TargetFate fateOf(const struct stat& s, const struct stat& t, const TargetClock& clock, bool move)
 {
-    if (!S_ISREG(s.st_mode) || !S_ISREG(t.st_mode) || s.st_size != t.st_size ||
-        !sameModificationTime(s.st_mtim, t.st_mtim, !move))
+    switch (quickCheck(s, t, clock, move)) {
+    case TargetState::UpToDate:
+        return TargetFate::UpToDate;
+    case TargetState::MetadataOnly:
+        return TargetFate::MetadataOnly;
+    default:
         return TargetFate::Replace;
-    return attributesUnchanged(s, t) ? TargetFate::UpToDate : TargetFate::MetadataOnly;
+    }
 }
 
 QString fateText(TargetFate f)
@@ -317,7 +323,7 @@ void DryRun::visit(const Folder& in, int srcFd, int dstFd, const QByteArray& nam
                 deletes + extra);
         return;
     }
-    const TargetFate fate = fateOf(s, t, m_move);
+    const TargetFate fate = fateOf(s, t, clockOf(dstFd, t.st_dev), m_move);
     switch (fate) {
     case TargetFate::UpToDate:
         m_totals.upToDate++;
@@ -340,6 +346,20 @@ void DryRun::visit(const Folder& in, int srcFd, int dstFd, const QByteArray& nam
         say(QStringLiteral("ask replace"), dstRel,
             QStringLiteral(" (a Yes would: %1)").arg(fateText(fate)) + detail + deletes + extra);
     }
+}
+
+// The run learns a target's clock by one probe write; a dry run writes
+// nothing, so it knows only the file systems that statfs names (FAT, exFAT,
+// SMB, NTFS) and compares the others exactly. At worst it lists a file as
+// replaced that the run then finds up to date, never the other way round.
+TargetClock DryRun::clockOf(int dirFd, dev_t dev)
+{
+    std::lock_guard lock(m_clocksMutex);
+    if (const auto it = m_clocks.find(dev); it != m_clocks.end())
+        return it->second;
+    struct statfs fs {};
+    const std::optional<TargetClock> known = ::fstatfs(dirFd, &fs) == 0 ? knownClock(long(fs.f_type)) : std::nullopt;
+    return m_clocks[dev] = known.value_or(TargetClock{});
 }
 
 QString DryRun::totalsText(const DryRunTotals& t)

@@ -3,11 +3,14 @@
 
 #include "FileOperation.h"
 #include "PathResolution.h"
+#include "QuickCheck.h"
+#include "UniqueFd.h"
 
 #include <QString>
 
 #include <atomic>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <vector>
 
@@ -59,6 +62,7 @@ private:
     QString targetPath(const QByteArray& rel) const;
     QString sourcePath(const QByteArray& rel) const;
     int openBelow(int rootFd, const QByteArray& rel) const;
+    TargetClock clockOf(int dirFd, dev_t dev);
 
     const Request& m_request;
     const ResolvedPaths& m_paths;
@@ -67,6 +71,8 @@ private:
     DryRunTotals m_totals;
     std::atomic<int> m_firstError{0};
     std::mutex m_sinkMutex;
+    std::mutex m_clocksMutex;
+    std::map<dev_t, TargetClock> m_clocks;
     QByteArray m_targetRoot; // the target, or the new name a renamed top gets
     UniqueFd m_srcRoot;      // the source folder (O_RDONLY), or the source item (O_PATH)
     UniqueFd m_dstRoot;      // the existing target folder (O_PATH)

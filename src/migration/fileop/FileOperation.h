@@ -1,3 +1,4 @@
+// The request, answers and result codes of one move or copy: what the engine shares with the form and the CLI.
 #pragma once
 
 #include <QByteArray>
@@ -7,8 +8,6 @@
 
 #include <cerrno>
 
-// The request, answers and result codes of one move or copy, shared by the
-// engine, the migration form and the command-line front end.
 namespace fileop {
 
 enum Operation : int { FO_MOVE = 1, FO_COPY = 2 };
@@ -53,6 +52,8 @@ struct Request {
     bool contents = false;
     // Walk both trees and say what would be done to each item; write nothing.
     bool dryRun = false;
+    // Files listed ahead of the workers at most: the memory of a walk. 0 picks the default.
+    int queueLimit = 0;
 };
 
 enum class ReplaceAnswer { Yes, YesToAll, No, Cancel };
@@ -109,8 +110,9 @@ struct Progress {
     qint64 elapsedMs = 0;
     QString currentFile;
     bool finished = false;
-    qint64 filesUpToDate = 0; // the target already held them: no data copied
-    qint64 bytesCopied = 0;   // of bytesDone, those actually written (what a rate counts)
+    qint64 filesUpToDate = 0;   // the target already held them: no data copied
+    qint64 filesQueuedPeak = 0; // the most files listed and not yet taken by a worker at once
+    qint64 bytesCopied = 0;     // of bytesDone, those actually written (what a rate counts)
 };
 
 // The Windows-style result code for an errno value.

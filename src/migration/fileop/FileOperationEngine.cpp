@@ -1,3 +1,4 @@
+// The engine's face to the form and the CLI: runs a request through its parts and keeps the outcome.
 #include "FileOperationEngine.h"
 
 #include "DryRun.h"
@@ -19,7 +20,7 @@ namespace {
 // The rules first; then a move within one file system is a rename (the whole
 // tree in one step, or entry by entry into an existing target), and anything
 // else a tree copy.
-int runRequest(FileOperationEngine& engine, const Request& request, RunPolicy& policy, RunProgress& progress,
+int runRequest(std::atomic<bool>& cancel, const Request& request, RunPolicy& policy, RunProgress& progress,
                const std::function<void(const QString&)>& drySink, QString& dryTotals)
 {
     ResolvedPaths paths;
@@ -27,7 +28,7 @@ int runRequest(FileOperationEngine& engine, const Request& request, RunPolicy& p
         return rc;
     if (request.dryRun) {
         DryRun dry(
-            request, paths, engine.cancelFlag(), drySink ? drySink : [](const QString&) {});
+            request, paths, cancel, drySink ? drySink : [](const QString&) {});
         const int rc = dry.run();
         dryTotals = DryRun::totalsText(dry.totals());
         return rc;
@@ -44,13 +45,13 @@ int runRequest(FileOperationEngine& engine, const Request& request, RunPolicy& p
             return Success;
         }
         if (errno != EXDEV) {
-            RenameMove(engine, request.flags, policy, progress)
+            RenameMove(cancel, request.flags, policy, progress)
                 .moveEntry(paths.srcParent.get(), baseName(paths.source), paths.dstParent.get(), baseName(paths.target),
                            QString::fromLocal8Bit(paths.source), QString::fromLocal8Bit(paths.target), true);
             return policy.result();
         }
     }
-    return TreeCopy(engine, request, paths, policy, progress).run();
+    return TreeCopy(cancel, request, paths, policy, progress).run();
 }
 
 } // namespace
@@ -69,11 +70,18 @@ int FileOperationEngine::run(const Request& request, FileOpQuestions* questions)
         m_failures.clear();
         m_unusableNames.clear();
     }
-    RunProgress progress(*this);
-    RunPolicy policy(*this, request.flags, questions, progress);
+    // The engine only adapts: the parts of a run report through these, and
+    // never call back into it.
+    RunProgress progress([this](const Progress& p) {
+        if (p.finished)
+            setLastProgress(p);
+        emit this->progress(p);
+    });
+    RunPolicy policy(m_cancel, request.flags, questions, progress, [this](const QString& line) { addFailure(line); });
     policy.setTopIsDestination(request.contents);
+    policy.setUnusableNameSink([this](const QString& line) { addUnusableName(line); });
     QString dryTotals;
-    const int code = runRequest(*this, request, policy, progress, m_dryRunSink, dryTotals);
+    const int code = runRequest(m_cancel, request, policy, progress, m_dryRunSink, dryTotals);
     {
         std::lock_guard lock(m_failuresMutex);
         m_dryRunTotals = dryTotals;

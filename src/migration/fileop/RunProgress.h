@@ -1,3 +1,4 @@
+// The counters of one run and the reports made of them.
 #pragma once
 
 #include "FileOperation.h"
@@ -10,14 +11,13 @@
 
 namespace fileop {
 
-class FileOperationEngine;
-
 // The counts of one run and their reports: about ten a second at most, none
 // while a question is open, and a last one when the run ends. The counters
 // are bumped from any thread; reports leave from the engine's own thread.
 class RunProgress {
 public:
-    explicit RunProgress(FileOperationEngine& engine);
+    // deliver: where each report goes (the engine's signal, the last one kept too).
+    explicit RunProgress(std::function<void(const Progress&)> deliver);
 
     std::atomic<qint64> filesDone{0};
     std::atomic<qint64> filesTotal{0};
@@ -27,8 +27,9 @@ public:
     std::atomic<qint64> metadataOnly{0}; // same data, attributes brought in line
     std::atomic<qint64> filesCopied{0};  // data written, links placed, entries renamed
     std::atomic<qint64> bytesCopied{0};  // the bytes actually written
-    std::atomic<bool> counting{false};   // the totals still grow
-    std::atomic<int> asking{0};          // questions open
+    std::atomic<qint64> queuedPeak{0};
+    std::atomic<bool> counting{false}; // the totals still grow
+    std::atomic<int> asking{0};        // questions open
 
     // What the report names as the current file: the one path set here, or
     // what current() returns while it is installed.
@@ -41,7 +42,7 @@ public:
     static constexpr qint64 kIntervalMs = 100;
 
 private:
-    FileOperationEngine& m_engine;
+    std::function<void(const Progress&)> m_deliver;
     QElapsedTimer m_clock;
     qint64 m_lastReport = -kIntervalMs;
     QString m_currentPath;
