@@ -4,9 +4,9 @@ namespace {
 FolderPicker* g_picker = nullptr;
 }
 
-QString BrowseForFolder(const QString& prompt)
+QString BrowseForFolder(const QString& prompt, const QString& start)
 {
-    return g_picker ? g_picker->browseForFolder(prompt) : QString();
+    return g_picker ? g_picker->browseForFolder(prompt, start) : QString();
 }
 
 FolderPicker* SetFolderPicker(FolderPicker* picker)

@@ -7,10 +7,11 @@
 class FolderPicker {
 public:
     virtual ~FolderPicker() = default;
-    // The chosen folder's path, or "" when the operator cancelled.
-    virtual QString browseForFolder(const QString& prompt) = 0;
+    // The chosen folder's path, or "" when the operator cancelled. The dialog
+    // opens at start (an existing folder), or at the root when start is empty.
+    virtual QString browseForFolder(const QString& prompt, const QString& start) = 0;
 };
 
 // Returns "" when no picker is installed.
-QString BrowseForFolder(const QString& prompt);
+QString BrowseForFolder(const QString& prompt, const QString& start = QString());
 FolderPicker* SetFolderPicker(FolderPicker* picker);

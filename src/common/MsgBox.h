@@ -28,8 +28,9 @@ enum class MsgBoxAnswer { OK = 1, Cancel = 2, Abort = 3, Retry = 4, Ignore = 5, 
 struct MsgBoxCall {
     QString text;
     int style = vbOKOnly;
-    QString title;   // never empty: a box without a title of its own carries "Corvane"
-    QString details; // shown behind the box's "Show Details..." button; empty for none
+    QString title;       // never empty: a box without a title of its own carries "Corvane"
+    QString details;     // shown behind the box's "Show Details..." button; empty for none
+    QString informative; // a second paragraph under the text, in a lighter voice; empty for none
     int buttons() const { return style & 7; }
     int icon() const { return style & 0x70; }
 };
@@ -42,7 +43,7 @@ public:
 
 // Shows a box (modal) and returns the button pressed. An empty title gives "Corvane".
 MsgBoxAnswer MsgBox(const QString& text, int style = vbOKOnly, const QString& title = QString(),
-                    const QString& details = QString());
+                    const QString& details = QString(), const QString& informative = QString());
 
 // Installs the answerer for every later box; nullptr removes it. Returns the previous one.
 // With none installed a box cannot be shown: it is logged to stderr and answers Cancel.

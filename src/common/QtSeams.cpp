@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QLabel>
 #include <QMessageBox>
 #include <QThread>
 
@@ -23,6 +24,12 @@ public:
         // would be followed (an <img> opens its file). Every text is plain.
         box.setTextFormat(Qt::PlainText);
         box.setText(call.text);
+        if (!call.informative.isEmpty()) {
+            box.setInformativeText(call.informative);
+            // Its label guesses the format by itself: plain too, for the same reason.
+            if (auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
+                label->setTextFormat(Qt::PlainText);
+        }
         if (!call.details.isEmpty())
             box.setDetailedText(call.details);
         box.setIcon(iconFor(call.icon()));
@@ -99,9 +106,10 @@ private:
 
 class QtFolderPicker final : public FolderPicker {
 public:
-    QString browseForFolder(const QString& prompt) override
+    QString browseForFolder(const QString& prompt, const QString& start) override
     {
-        return QFileDialog::getExistingDirectory(QApplication::activeWindow(), prompt, QStringLiteral("/"),
+        return QFileDialog::getExistingDirectory(QApplication::activeWindow(), prompt,
+                                                 start.isEmpty() ? QStringLiteral("/") : start,
                                                  QFileDialog::ShowDirsOnly);
     }
 };

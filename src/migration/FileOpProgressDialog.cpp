@@ -71,11 +71,16 @@ QString FileOpProgressDialog::rateText(const Progress& p)
 {
     if (p.counting || p.elapsedMs < 500 || p.bytesDone <= 0)
         return tr("Estimating the time left...");
-    const double rate = double(p.bytesDone) * 1000.0 / double(p.elapsedMs);
-    const qint64 left = static_cast<qint64>(double(std::max<qint64>(p.bytesTotal - p.bytesDone, 0)) / rate);
+    // The time left goes by the progress made; the rate shown by what was
+    // written, so a second pass does not claim the speed of files it skipped.
+    const double progressRate = double(p.bytesDone) * 1000.0 / double(p.elapsedMs);
+    const qint64 left = static_cast<qint64>(double(std::max<qint64>(p.bytesTotal - p.bytesDone, 0)) / progressRate);
     const QString remaining = left >= 3600 ? tr("%1 h %2 min").arg(left / 3600).arg((left % 3600) / 60)
                               : left >= 60 ? tr("%1 min %2 s").arg(left / 60).arg(left % 60)
                                            : tr("%1 s").arg(left);
+    if (p.bytesCopied <= 0)
+        return tr("about %1 left").arg(remaining);
+    const double rate = double(p.bytesCopied) * 1000.0 / double(p.elapsedMs);
     return tr("%1/s, about %2 left").arg(ByteSize::text(static_cast<qint64>(rate)), remaining);
 }
 

@@ -60,14 +60,17 @@ QString FileOpQuestionDialog::replaceText(const Conflict& c)
                               "asked before any file in it is replaced.")
             .arg(name, c.target);
     return QStringLiteral("The destination already contains a file named '%1'.\n\n"
-                          "Do you want to replace the existing file\n%2\n\nwith this one?\n%3")
-        .arg(name, c.target, c.source);
+                          "Do you want to replace the existing file\n%2\n%3\n\nwith this one?\n%4\n%5")
+        .arg(name, c.target, sizeAndTimeText(c.targetSize, c.targetTimeNs), c.source,
+             sizeAndTimeText(c.sourceSize, c.sourceTimeNs));
 }
 
 QString FileOpQuestionDialog::errorText(const FileError& e)
 {
     return e.text() + QStringLiteral("\n\nRetry tries again, Skip leaves this item out (the migration will then "
-                                     "be reported as failed), Cancel stops the migration.");
+                                     "be reported as failed), Skip All leaves out this and every later item that "
+                                     "fails in this run without asking again (all are listed at the end), Cancel "
+                                     "stops the migration.");
 }
 
 ReplaceAnswer FileOpQuestionDialog::askReplace(QWidget* parent, const Conflict& conflict)
@@ -83,9 +86,11 @@ ReplaceAnswer FileOpQuestionDialog::askReplace(QWidget* parent, const Conflict& 
 
 ErrorAnswer FileOpQuestionDialog::askError(QWidget* parent, const FileError& error)
 {
-    FileOpQuestionDialog d(parent, errorText(error), {tr("&Retry"), tr("&Skip"), tr("Cancel")},
-                           {QStringLiteral("cmdRetry"), QStringLiteral("cmdSkip"), QStringLiteral("cmdCancel")});
+    FileOpQuestionDialog d(parent, errorText(error), {tr("&Retry"), tr("&Skip"), tr("Skip A&ll"), tr("Cancel")},
+                           {QStringLiteral("cmdRetry"), QStringLiteral("cmdSkip"), QStringLiteral("cmdSkipAll"),
+                            QStringLiteral("cmdCancel")});
     d.exec();
-    static constexpr ErrorAnswer answers[] = {ErrorAnswer::Retry, ErrorAnswer::Skip, ErrorAnswer::Cancel};
+    static constexpr ErrorAnswer answers[] = {ErrorAnswer::Retry, ErrorAnswer::Skip, ErrorAnswer::SkipAll,
+                                              ErrorAnswer::Cancel};
     return answers[d.choice()];
 }

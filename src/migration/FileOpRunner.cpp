@@ -89,32 +89,57 @@ FileOpRunner::Outcome FileOpRunner::run(QWidget* owner, const Request& request)
     Outcome outcome;
     outcome.result = result;
     outcome.failures = engine.failures();
-    outcome.upToDate = engine.lastProgress().filesUpToDate;
+    outcome.unusableNames = engine.unusableNames();
+    outcome.summary = engine.summary();
     const QString log = logNameNow();
     outcome.logPath = modMain::ApplicationFolder() + QStringLiteral("/logs/") + log + QStringLiteral(".txt");
-    modMain::LogResult written =
-        modMain::WriteLog(QStringLiteral("%1 %2 to %3: result %4, %5 files already up to date")
-                              .arg(request.operation == FO_MOVE ? QStringLiteral("Move") : QStringLiteral("Copy"),
-                                   request.source, request.destination)
-                              .arg(result)
-                              .arg(outcome.upToDate),
-                          log);
-    for (qsizetype i = 0; written.ok() && i < outcome.failures.size(); ++i)
-        written = modMain::WriteLog(QStringLiteral("  ") + outcome.failures[i], log);
+    modMain::LogResult written = modMain::WriteLog(
+        QStringLiteral("%1 %2 to %3%4: result %5, %6")
+            .arg(request.operation == FO_MOVE ? QStringLiteral("Move") : QStringLiteral("Copy"), request.source,
+                 request.destination, request.contents ? QStringLiteral(" (contents)") : QString())
+            .arg(result)
+            .arg(summaryText(outcome.summary)),
+        log);
+    const QStringList items = outcome.failures + outcome.unusableNames;
+    for (qsizetype i = 0; written.ok() && i < items.size(); ++i)
+        written = modMain::WriteLog(QStringLiteral("  ") + items[i], log);
     if (!written.ok())
         MsgBox(written.message(), vbOKOnly);
     return outcome;
 }
 
+void FileOpRunner::logRefusal(int operation, const QString& source, const QString& destination, const QString& reason)
+{
+    const modMain::LogResult written =
+        modMain::WriteLog(QStringLiteral("%1 %2 to %3: refused, nothing written: %4")
+                              .arg(operation == FO_MOVE ? QStringLiteral("Move") : QStringLiteral("Copy"), source,
+                                   destination, QString(reason).replace(QLatin1String("\n\n"), QLatin1String(" "))),
+                          logNameNow());
+    if (!written.ok())
+        MsgBox(written.message(), vbOKOnly);
+}
+
 QString FileOpRunner::failureDetails(const Outcome& outcome, int limit)
 {
+    const QStringList items = outcome.failures + outcome.unusableNames;
     QStringList lines;
-    for (const QString& line : outcome.failures.mid(0, limit))
+    for (const QString& line : items.mid(0, limit))
         lines << modMain::EscapeControls(line);
-    if (outcome.failures.size() > limit)
-        lines << QStringLiteral("... and %1 more").arg(outcome.failures.size() - limit);
+    if (items.size() > limit)
+        lines << QStringLiteral("... and %1 more").arg(items.size() - limit);
     lines << QStringLiteral("The migration log %1 lists every item.").arg(outcome.logPath);
     return lines.join(u'\n');
+}
+
+QString FileOpRunner::outcomeText(const Outcome& outcome)
+{
+    QString text = summaryText(outcome.summary) + u'.';
+    if (outcome.result != Success && outcome.failures.isEmpty() && !outcome.summary.cancelled)
+        text += QStringLiteral("\n\nResult %1: %2.").arg(outcome.result).arg(resultText(outcome.result));
+    if (outcome.summary.cancelled)
+        text += QStringLiteral("\n\n") +
+                finishHint(outcome.summary, QStringLiteral("\"Respond 'Yes To All' for any dialog box displayed\""));
+    return text;
 }
 
 QString FileOpRunner::logNameNow()

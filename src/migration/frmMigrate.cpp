@@ -7,9 +7,13 @@
 #include "common/MsgBox.h"
 #include "common/modMain.h"
 #include "migration/fileop/FileOperation.h"
+#include "migration/fileop/NetworkPath.h"
+#include "migration/fileop/TargetPreview.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -132,15 +136,32 @@ void frmMigrate::Option1_Click(int index)
     m_operation = index;
 }
 
-QString frmMigrate::GetBrowseFolder(const QString& prompt)
+QString frmMigrate::GetBrowseFolder(const QString& prompt, const QString& start)
 {
-    return BrowseForFolder(prompt);
+    return BrowseForFolder(prompt, start);
+}
+
+// The nearest existing folder of what a box holds, where the picker opens;
+// empty (the root) when the box holds nothing usable.
+QString frmMigrate::pickerStart(const QString& text) const
+{
+    const fileop::MappedPath mapped = fileop::mapNetworkPath(text.trimmed(), m_mountInfo);
+    if (!mapped.ok() || !QDir::isAbsolutePath(mapped.path))
+        return {};
+    for (QString path = QDir::cleanPath(mapped.path);; path = QFileInfo(path).path()) {
+        const QFileInfo here(path);
+        if (here.isDir())
+            return here.absoluteFilePath();
+        if (here.isRoot() || path == QFileInfo(path).path())
+            return {};
+    }
 }
 
 void frmMigrate::Command1_Click(int index)
 {
     const QString chosen = GetBrowseFolder(index == 0 ? QStringLiteral("Select the SOURCE to move or copy:")
-                                                      : QStringLiteral("Select the DESTINATION folder:"));
+                                                      : QStringLiteral("Select the DESTINATION folder:"),
+                                           pickerStart((index == 0 ? Text1 : Text2)->text()));
     if (chosen.isEmpty())
         return; // cancelled: the box keeps what it had
     (index == 0 ? Text1 : Text2)->setText(chosen);
@@ -156,15 +177,98 @@ void frmMigrate::Command2_Click()
                vbOKOnly | vbCritical, modMain::AppCaption());
         return;
     }
-    const QString text = QStringLiteral("You have chosen to move or copy the folder and contents of : ") + source +
-                         QStringLiteral("\r\n\r\n") + QStringLiteral("to the destination : ") + destination +
-                         QStringLiteral("\r\n\r\n") +
-                         QStringLiteral("Are you sure that you want to proceed with this action?");
-    if (MsgBox(text, vbYesNo | vbExclamation | vbDefaultButton1, modMain::AppCaption()) != MsgBoxAnswer::Yes)
+    // Network paths become their mounted shares; anything the run cannot
+    // take as it stands is refused here, before anything is written.
+    QString from;
+    QString to;
+    if (!mapBox(source, QStringLiteral("source"), from) || !mapBox(destination, QStringLiteral("destination"), to))
+        return;
+    m_contents = false;
+    if (!askEarlierCopy(from, to))
+        return;
+    if (MsgBox(confirmationText(from, to), vbYesNo | vbExclamation | vbDefaultButton1, modMain::AppCaption()) !=
+        MsgBoxAnswer::Yes)
         return;
     setBusy(true);
-    PerformShellAction(source, destination);
+    PerformShellAction(from, to);
     setBusy(false);
+    m_contents = false;
+}
+
+// The box's path as the run takes it: a network path mapped to its share's
+// mount point, and only a full path. False, with the reason shown and logged, otherwise.
+bool frmMigrate::mapBox(const QString& typed, const QString& which, QString& local)
+{
+    const fileop::MappedPath mapped = fileop::mapNetworkPath(typed, m_mountInfo);
+    if (!mapped.ok())
+        return refuse(Text1->text(), Text2->text(), mapped.refusal);
+    if (!QDir::isAbsolutePath(mapped.path))
+        return refuse(
+            Text1->text(), Text2->text(),
+            QStringLiteral("The %1 folder \"%2\" is not a full path. Choose it with \"%3\", or type a path "
+                           "that begins with / (or a network path, \\\\server\\share\\folder).")
+                .arg(which, typed, which == QLatin1String("source") ? Command1[0]->text() : Command1[1]->text()));
+    if (which == QLatin1String("destination"))
+        if (const QString refusal = fileop::backslashRefusal(mapped.path); !refusal.isEmpty())
+            return refuse(Text1->text(), Text2->text(), refusal);
+    local = mapped.path;
+    return true;
+}
+
+bool frmMigrate::refuse(const QString& source, const QString& destination, const QString& reason)
+{
+    FileOpRunner::logRefusal(m_operation, source, destination, reason);
+    MsgBox(reason, vbOKOnly | vbCritical, modMain::AppCaption());
+    return false;
+}
+
+// The usual rule would nest a second copy inside an earlier one: the operator
+// chooses. False when cancelled.
+bool frmMigrate::askEarlierCopy(const QString& source, const QString& destination)
+{
+    fileop::Request request;
+    request.operation = m_operation;
+    request.source = source;
+    request.destination = destination;
+    request.flags = GetShellFlags();
+    const fileop::TargetPreview p = fileop::previewTarget(request);
+    if (!p.earlierCopy)
+        return true;
+    const QString name = QFileInfo(p.source).fileName();
+    const QString text =
+        QStringLiteral("The destination %1 looks like an earlier copy of %2: %3 of its %4 top-level names are also "
+                       "in the source, and it holds no folder named %5.\r\n\r\n"
+                       "Yes: update that copy (what %2 holds goes into %1).\r\n"
+                       "No: create %6 inside it, as the usual rule does.\r\n"
+                       "Cancel: do nothing.")
+            .arg(destination, p.source)
+            .arg(p.namesShared)
+            .arg(p.namesInDestination)
+            .arg(name, p.target);
+    switch (MsgBox(text, vbYesNoCancel | vbQuestion | vbDefaultButton1, modMain::AppCaption())) {
+    case MsgBoxAnswer::Yes:
+        m_contents = true;
+        return true;
+    case MsgBoxAnswer::No:
+        return true;
+    default:
+        return false;
+    }
+}
+
+QString frmMigrate::confirmationText(const QString& source, const QString& destination) const
+{
+    fileop::Request request;
+    request.operation = m_operation;
+    request.source = source;
+    request.destination = destination;
+    request.flags = GetShellFlags();
+    request.contents = m_contents;
+    const fileop::TargetPreview p = fileop::previewTarget(request);
+    return QStringLiteral("You have chosen to move or copy the folder and contents of : ") + Text1->text() +
+           QStringLiteral("\r\n\r\n") + QStringLiteral("to the destination : ") + Text2->text() +
+           QStringLiteral("\r\n\r\n") + p.line + QStringLiteral("\r\n\r\n") +
+           QStringLiteral("Are you sure that you want to proceed with this action?");
 }
 
 void frmMigrate::setBusy(bool busy)
@@ -200,13 +304,19 @@ void frmMigrate::PerformShellAction(QString source, QString destination)
     request.source = source;
     request.destination = destination;
     request.flags = GetShellFlags();
+    request.contents = m_contents;
     const FileOpRunner::Outcome outcome = FileOpRunner::run(this, request);
     // The box keeps its words; what was not copied, and why, is behind its details.
+    // The numbers go under the words; what was left out is behind the details.
     if (outcome.result != 0)
         MsgBox(QStringLiteral("File Migration Failed."), vbOKOnly | vbCritical, modMain::AppCaption(),
-               outcome.failures.isEmpty() ? QString() : FileOpRunner::failureDetails(outcome));
+               outcome.failures.isEmpty() && outcome.unusableNames.isEmpty() ? QString()
+                                                                             : FileOpRunner::failureDetails(outcome),
+               FileOpRunner::outcomeText(outcome));
     else
-        MsgBox(QStringLiteral("File Migration Completed."), vbOKOnly, modMain::AppCaption());
+        MsgBox(QStringLiteral("File Migration Completed."), vbOKOnly, modMain::AppCaption(),
+               outcome.unusableNames.isEmpty() ? QString() : FileOpRunner::failureDetails(outcome),
+               FileOpRunner::outcomeText(outcome));
 }
 
 void frmMigrate::closeEvent(QCloseEvent* event)

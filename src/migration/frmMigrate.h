@@ -21,8 +21,12 @@ public:
     // The operation code: 1 move, 2 copy.
     int OperationCode() const { return m_operation; }
     int GetShellFlags() const;
-    QString GetBrowseFolder(const QString& prompt);
+    // start: the folder the picker opens at (the root when empty).
+    QString GetBrowseFolder(const QString& prompt, const QString& start = QString());
     void PerformShellAction(QString source, QString destination);
+
+    // Where network paths are looked up (tests point it at a fixture).
+    void setMountInfo(const QString& path) { m_mountInfo = path; }
 
     QLabel* Image1;
     QLabel* Label1;
@@ -49,7 +53,14 @@ private:
     void Command1_Click(int index);
     void Command2_Click();
     void setBusy(bool busy);
+    QString pickerStart(const QString& text) const;
+    bool refuse(const QString& source, const QString& destination, const QString& reason);
+    bool mapBox(const QString& typed, const QString& which, QString& local);
+    bool askEarlierCopy(const QString& source, const QString& destination);
+    QString confirmationText(const QString& source, const QString& destination) const;
 
     int m_operation = 2;
     bool m_busy = false;
+    bool m_contents = false; // the operator chose to update an earlier copy in the destination
+    QString m_mountInfo = QStringLiteral("/proc/self/mountinfo");
 };

@@ -2,6 +2,8 @@
 // and questions answered No when standard input is not a terminal.
 #include "EngineTestSupport.h"
 
+#include "migration/fileop/FileOperation.h"
+
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -21,7 +23,8 @@ struct CliRun {
 
 // prefix wraps the program (setpriv, prlimit); namedTemp forces the
 // temporary-name path used where O_TMPFILE is missing.
-CliRun runCli(const QStringList& args, QStringList prefix = {}, bool namedTemp = false, QString* out = nullptr)
+CliRun runCli(const QStringList& args, QStringList prefix = {}, bool namedTemp = false, QString* out = nullptr,
+              const QString& workDir = QString())
 {
     prefix << QStringLiteral(CORVANE_APP_DIR "/corvane-fileop") << args;
     QProcess p;
@@ -29,6 +32,8 @@ CliRun runCli(const QStringList& args, QStringList prefix = {}, bool namedTemp =
     if (namedTemp)
         env.insert(QStringLiteral("CORVANE_FILEOP_NO_TMPFILE"), QStringLiteral("1"));
     p.setProcessEnvironment(env);
+    if (!workDir.isEmpty())
+        p.setWorkingDirectory(workDir);
     p.setStandardInputFile(QProcess::nullDevice()); // not a terminal
     p.start(prefix.takeFirst(), prefix);
     EXPECT_TRUE(p.waitForFinished(30000));
@@ -61,9 +66,14 @@ TEST(FileOpCli, everyOptionTheHelpListsIsAcceptedAndBadUsageTouchesNothing)
         const QString target = t.path("O" + QString::number(++options));
         const CliRun r = runCli(args + QStringList{t.path("S"), target});
         EXPECT_EQ(r.exitCode, 0) << option.captured(1).toStdString() << ": " << r.err.toStdString();
-        EXPECT_TRUE(QFile::exists(target + "/a.txt")) << option.captured(1).toStdString();
+        // A dry run writes nothing, not even the missing destination.
+        EXPECT_EQ(QFile::exists(target + "/a.txt"), option.captured(1) != "--dry-run")
+            << option.captured(1).toStdString();
     }
     EXPECT_GE(options, 5) << help.toStdString();
+    for (int code : fileop::resultCodes()) // every code the engine returns, with its meaning
+        EXPECT_TRUE(help.contains(QStringLiteral("\n  %1 ").arg(code)) && help.contains(fileop::resultText(code)))
+            << code;
     EXPECT_EQ(runCli({"copy", t.path("S")}).exitCode, 1);
     EXPECT_EQ(runCli({"copy", "--bogus", t.path("S"), t.path("D")}).exitCode, 1);
     EXPECT_FALSE(t.exists("D"));
@@ -127,4 +137,74 @@ TEST(FileOpCli, aTreeWithMoreFoldersThanDescriptorsIsCopiedWhole)
             EXPECT_EQ(t.read("D" + workers + "/" + rel), rel.toUtf8()) << rel.toStdString();
         EXPECT_EQ(t.read("D" + workers + "/big.bin").size(), 96 << 20);
     }
+}
+
+// A network path is refused unless its share is mounted, before anything is
+// written anywhere: no folder named after it, in the working folder or at /.
+TEST(FileOpCli, aNetworkPathWithoutItsShareMountedIsRefusedAndNothingIsWritten)
+{
+    TempTree t;
+    t.write("S/a.txt", "alpha");
+    t.write("work/.keep", "");
+    for (const QStringList& paths : {QStringList{t.path("S"), "\\\\corvane-nosrv.example\\homes$\\y7a.moss"},
+                                     QStringList{t.path("S"), "//corvane-nosrv/homes$/y7a.moss"},
+                                     QStringList{"\\\\corvane-nosrv\\old\\Year7", t.path("D")}}) {
+        SCOPED_TRACE(paths.join(" ").toStdString());
+        const CliRun r = runCli(QStringList{"copy", "--yes-to-all"} + paths, {}, false, nullptr, t.path("work"));
+        EXPECT_EQ(r.summary(), "1, result: 53");
+        EXPECT_TRUE(r.err.contains("which is not mounted on this computer")) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(QRegularExpression("\\nmount -t cifs '?//corvane-nosrv"))) << r.err.toStdString();
+    }
+    // A Windows-style relative path would make one folder named "new\Year7".
+    const CliRun r = runCli({"copy", "--yes-to-all", t.path("S"), "new\\Year7"}, {}, false, nullptr, t.path("work"));
+    EXPECT_EQ(r.summary(), "1, result: 3");
+    EXPECT_TRUE(r.err.contains("would create a folder whose name holds a backslash (new\\Year7)"))
+        << r.err.toStdString();
+    EXPECT_EQ(t.files("work"), QStringList{".keep"});
+    EXPECT_FALSE(t.exists("D"));
+    EXPECT_FALSE(QFileInfo::exists("/corvane-nosrv"));
+}
+
+// The cutover: --contents makes the same command update one copy; without it
+// a destination that looks like an earlier copy is warned of (no terminal to ask).
+TEST(FileOpCli, contentsTwiceUpdatesOneCopyAndWithoutItAnEarlierCopyIsWarnedOf)
+{
+    TempTree t;
+    for (const char* user : {"u1", "u2", "u3"})
+        t.write(QStringLiteral("Year7/%1/notes.txt").arg(user), user);
+    const QStringList contents{"copy", "--contents", "--yes-to-all", t.path("Year7"), t.path("new/Year7")};
+    CliRun r = runCli(contents);
+    EXPECT_EQ(r.summary(), "0, result: 0") << r.err.toStdString();
+    EXPECT_TRUE(r.err.startsWith("The contents of " + t.path("Year7") + " will be copied into " + t.path("new/Year7") +
+                                 ", which is created.\n"))
+        << r.err.toStdString();
+    t.write("Year7/u2/notes.txt", "changed");
+    r = runCli(contents);
+    EXPECT_EQ(r.summary(), "0, result: 0") << r.err.toStdString();
+    EXPECT_TRUE(r.err.startsWith("The contents of " + t.path("Year7") + " will be copied into " + t.path("new/Year7") +
+                                 ", updating what is there.\n"))
+        << r.err.toStdString();
+    EXPECT_TRUE(
+        r.err.contains("\n1 files copied (7 bytes), 2 already up to date, 0 metadata only, 0 skipped, 0 failed, "
+                       "0 names Windows clients cannot use, in "))
+        << r.err.toStdString();
+    EXPECT_EQ(t.files("new/Year7"), QStringList({"u1/notes.txt", "u2/notes.txt", "u3/notes.txt"}));
+    EXPECT_EQ(t.read("new/Year7/u2/notes.txt"), "changed");
+
+    // The same pass without --contents: the shell's rule, with the warning.
+    r = runCli({"copy", "--yes-to-all", t.path("Year7"), t.path("new/Year7")});
+    EXPECT_EQ(r.summary(), "0, result: 0") << r.err.toStdString();
+    const QStringList lines = r.err.split(u'\n');
+    ASSERT_GE(lines.size(), 2);
+    EXPECT_EQ(lines[0], t.path("Year7") + " will be copied to " + t.path("new/Year7/Year7") + ".");
+    EXPECT_TRUE(lines[1].startsWith("warning: " + t.path("new/Year7") + " looks like an earlier copy of " +
+                                    t.path("Year7") + ": 3 of its 3 top-level names"))
+        << lines[1].toStdString();
+    EXPECT_TRUE(lines[1].endsWith("run the same command with --contents."));
+    EXPECT_TRUE(t.exists("new/Year7/Year7/u1/notes.txt"));
+
+    // A file has no contents to put into a folder.
+    t.write("file.txt", "x");
+    EXPECT_EQ(runCli({"copy", "--contents", "--yes-to-all", t.path("file.txt"), t.path("new")}).summary(),
+              "1, result: 128");
 }

@@ -4,12 +4,14 @@
 
 #include "migration/fileop/FileOperationEngine.h"
 
+#include <QDateTime>
 #include <QProcess>
 
 #include <algorithm>
 #include <cstring>
 #include <tuple>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -320,4 +322,60 @@ TEST(EngineErrors, retrySkipAndCancelAtAnErrorQuestionAreEachObeyed)
         }
         EXPECT_EQ(t.files("S"), kSourceFiles) << "a copy never touches its source";
     }
+}
+
+// Skip All at the first error skips the later ones of the run without asking,
+// and every one of them is listed.
+TEST(EngineErrors, skipAllAsksOnceAndListsEveryItemItLeftOut)
+{
+    TempTree t;
+    for (const char* dir : {"d1", "d2", "d3", "d4"}) {
+        t.write(QStringLiteral("S/%1/f.txt").arg(dir), "data");
+        t.write(QStringLiteral("D/S/%1").arg(dir), "a file in the way");
+    }
+    t.write("S/ok.txt", "fine");
+    Operator q;
+    q.onError = [](const FileError&) {
+        return ErrorAnswer::SkipAll;
+    };
+    Request r;
+    r.source = t.path("S");
+    r.destination = t.path("D");
+    FileOperationEngine engine;
+    EXPECT_NE(engine.run(r, &q), Success);
+    EXPECT_EQ(q.errors.size(), 1u) << "asked once";
+    EXPECT_EQ(engine.failures().size(), 4) << engine.failures().join("\n").toStdString();
+    for (const char* dir : {"d1", "d2", "d3", "d4"})
+        EXPECT_EQ(engine.failures().filter(t.path("D/S/") + dir).size(), 1) << dir;
+    EXPECT_EQ(t.read("D/S/ok.txt"), "fine") << "the rest is copied";
+}
+
+// The replace question carries what the operator compares: both sizes and times.
+TEST(EngineQuestions, theReplaceQuestionCarriesBothSizesAndModificationTimes)
+{
+    TempTree t;
+    t.write("S/a.txt", "alpha!");
+    t.write("D/S/a.txt", "old");
+    struct timespec times[2] = {{1700000000, 0}, {1700000000, 250000000}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, t.bytes("D/S/a.txt").constData(), times, 0), 0);
+    Operator q;
+    std::vector<Conflict> asked;
+    q.onReplace = [&](const Conflict& c) {
+        asked.push_back(c);
+        return ReplaceAnswer::Yes;
+    };
+    Request r;
+    r.source = t.path("S");
+    r.destination = t.path("D");
+    FileOperationEngine engine;
+    EXPECT_EQ(engine.run(r, &q), Success);
+    ASSERT_EQ(asked.size(), 2u); // the folder, then the file
+    EXPECT_EQ(asked[1].sourceSize, 6);
+    EXPECT_EQ(asked[1].targetSize, 3);
+    EXPECT_EQ(asked[1].targetTimeNs, 1700000000250000000LL);
+    EXPECT_EQ(asked[1].sourceTimeNs,
+              qint64(t.lstat("S/a.txt").st_mtim.tv_sec) * 1000000000 + t.lstat("S/a.txt").st_mtim.tv_nsec);
+    EXPECT_EQ(sizeAndTimeText(asked[1].targetSize, asked[1].targetTimeNs),
+              "3 bytes, modified " +
+                  QDateTime::fromSecsSinceEpoch(1700000000).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
 }

@@ -395,6 +395,8 @@ TEST(HostileTree, sigtermEndsARunThatWaitsForAnAnswer)
     EXPECT_LT(clock.elapsed(), 5000);
     EXPECT_EQ(cli.process().exitCode(), 1);
     EXPECT_TRUE(cli.err().trimmed().endsWith("result: 1223")) << cli.err().toStdString();
+    EXPECT_TRUE(cli.err().contains("To finish, run the same move again with --yes-to-all"))
+        << "an interrupted run says how to finish: " << cli.err().toStdString();
     EXPECT_EQ(t.read("S/z/z1/z2/z3/z4/z5/z6/z7/z8/last.txt"), "last") << "a cancelled move deletes nothing";
 }
 

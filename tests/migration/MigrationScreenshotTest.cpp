@@ -1,17 +1,26 @@
 // Renders the migration windows (saved as PNGs by scripts/screenshots.sh) and
 // checks what must be visible on them.
 #include "Screenshot.h"
+#include "TempAppFolder.h"
 
 #include "common/FormKit.h"
+#include "common/MsgBox.h"
+#include "common/QtSeams.h"
 #include "common/modMain.h"
 #include "migration/FileOpProgressDialog.h"
 #include "migration/FileOpQuestionDialog.h"
+#include "migration/FileOpRunner.h"
 #include "migration/frmMigrate.h"
 
+#include <QApplication>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -42,6 +51,53 @@ TEST(MigrationScreenshots, theFormAndItsDialogsRenderWithEverythingVisible)
     ASSERT_TRUE(QTest::qWaitForWindowExposed(form));
     renderWindow(form, QStringLiteral("frmMigrate"));
     expectCaptionsFit(form);
+
+    // The boxes the form shows before a run, as the program's own message boxes draw them.
+    TempAppFolder app; // the refusals are logged
+    QtSeams::InstallDefaults();
+    // Waits for the box (the click may run pending events before it opens), renders it and answers.
+    QTimer driver;
+    auto renderNextBox = [&driver](const QString& name, QMessageBox::StandardButton answer) {
+        driver.disconnect();
+        QObject::connect(&driver, &QTimer::timeout, [&driver, name, answer] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box || !box->isVisible())
+                return;
+            driver.stop();
+            renderWindow(box, name);
+            ASSERT_NE(box->button(answer), nullptr) << name.toStdString();
+            box->button(answer)->click();
+        });
+        driver.start(20);
+    };
+    form->Text2->setText(QStringLiteral("\\\\fs1.school.local\\homes$\\Year7"));
+    renderNextBox(QStringLiteral("frmMigrate-refused-unmounted-share"), QMessageBox::Ok);
+    QTest::mouseClick(form->Command2, Qt::LeftButton);
+    QTemporaryDir dir;
+    for (const char* rel : {"Year7/u0001", "Year7/u0002", "Year7/u0003", "new/Year7/u0001", "new/Year7/u0002"})
+        QDir().mkpath(dir.filePath(QString::fromLatin1(rel)));
+    form->Text1->setText(dir.filePath(QStringLiteral("Year7")));
+    form->Text2->setText(dir.filePath(QStringLiteral("new/Year7")));
+    renderNextBox(QStringLiteral("frmMigrate-earlier-copy"), QMessageBox::Cancel);
+    QTest::mouseClick(form->Command2, Qt::LeftButton);
+    // The two final boxes with a second pass's numbers, as PerformShellAction shows them.
+    FileOpRunner::Outcome outcome;
+    outcome.result = Success;
+    outcome.summary = RunSummary{FO_COPY, 212, 310500000, 29850, 140, 0, 0, 3, 30202, 8400, false, false};
+    outcome.unusableNames << QStringLiteral("/srv/new/home/u0042/Documents/Notes: Year 9.docx: a name Windows "
+                                            "clients cannot use: it holds the character ':'");
+    outcome.logPath = QStringLiteral("/opt/corvane/logs/Migration_7_12_2026.txt");
+    renderNextBox(QStringLiteral("frmMigrate-completed"), QMessageBox::Ok);
+    MsgBox(QStringLiteral("File Migration Completed."), vbOKOnly, modMain::AppCaption(),
+           FileOpRunner::failureDetails(outcome), FileOpRunner::outcomeText(outcome));
+    outcome.result = Cancelled;
+    outcome.summary.failed = 2;
+    outcome.summary.cancelled = true;
+    outcome.failures << QStringLiteral("Cannot read /srv/old-server/home/u0007/Desktop/locked.pst: Input/output error");
+    renderNextBox(QStringLiteral("frmMigrate-failed"), QMessageBox::Ok);
+    MsgBox(QStringLiteral("File Migration Failed."), vbOKOnly | vbCritical, modMain::AppCaption(),
+           FileOpRunner::failureDetails(outcome), FileOpRunner::outcomeText(outcome));
+    SetMsgBoxHandler(nullptr);
     form->close();
     modMain::SetMainMenuHandler({});
 
@@ -49,6 +105,7 @@ TEST(MigrationScreenshots, theFormAndItsDialogsRenderWithEverythingVisible)
     Progress p{12034, 30278, 1310000000, 3270000000, false, 5200, {}, false};
     p.currentFile = QStringLiteral("/srv/old-server/home/u0142/Pictures/Klassenfahrt 2023/Video 01.mp4");
     p.filesUpToDate = 11870; // a second pass
+    p.bytesCopied = 210000000;
     progress.setProgress(p);
     progress.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&progress));
@@ -64,6 +121,10 @@ TEST(MigrationScreenshots, theFormAndItsDialogsRenderWithEverythingVisible)
 
     Conflict c{Conflict::Kind::File, QStringLiteral("/srv/old-server/home/u0001/Documents/Aufsatz 003.docx"),
                QStringLiteral("/srv/new/home/u0001/Documents/Aufsatz 003.docx")};
+    c.sourceSize = 48213;
+    c.sourceTimeNs = 1764930000LL * 1000000000;
+    c.targetSize = 47990;
+    c.targetTimeNs = 1764843600LL * 1000000000;
     FileOpQuestionDialog d(nullptr, FileOpQuestionDialog::replaceText(c), {"&Yes", "Yes to &All", "&No", "Cancel"},
                            {"cmdYes", "cmdYesToAll", "cmdNo", "cmdCancel"});
     d.show();
@@ -71,4 +132,14 @@ TEST(MigrationScreenshots, theFormAndItsDialogsRenderWithEverythingVisible)
     renderWindow(&d, QStringLiteral("FileOpQuestionDialog"));
     EXPECT_TRUE(d.rect().contains(d.findChild<QPushButton*>("cmdCancel")->geometry())) << "the last button fits";
     EXPECT_TRUE(d.findChild<QLabel*>("lblQuestion")->text().contains("Aufsatz 003.docx"));
+    EXPECT_TRUE(d.findChild<QLabel*>("lblQuestion")->text().contains("47,990 bytes, modified"));
+
+    const FileError e{QStringLiteral("/srv/old-server/home/u0007/Desktop/locked.pst"), QStringLiteral("read"), EIO};
+    FileOpQuestionDialog err(nullptr, FileOpQuestionDialog::errorText(e), {"&Retry", "&Skip", "Skip A&ll", "Cancel"},
+                             {"cmdRetry", "cmdSkip", "cmdSkipAll", "cmdCancel"});
+    err.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&err));
+    renderWindow(&err, QStringLiteral("FileOpQuestionDialog-error"));
+    for (const char* name : {"cmdRetry", "cmdSkip", "cmdSkipAll", "cmdCancel"})
+        EXPECT_TRUE(err.rect().contains(err.findChild<QPushButton*>(name)->geometry())) << name;
 }

@@ -14,6 +14,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
@@ -24,6 +25,9 @@
 #include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 using namespace fileop;
 
@@ -94,7 +98,8 @@ TEST(MigrateForm, fromTheCheckThroughConfirmationQuestionsAndOutcomeToClosing)
         QTest::mouseClick(form->Command2, Qt::LeftButton);
         ASSERT_EQ(no.calls().size(), 1u);
         EXPECT_EQ(no.calls()[0].text, "You have chosen to move or copy the folder and contents of : " + t.path("S") +
-                                          "\r\n\r\nto the destination : " + t.path("new/D") +
+                                          "\r\n\r\nto the destination : " + t.path("new/D") + "\r\n\r\n" +
+                                          t.path("new/D") + " will be created as the copy of S." +
                                           "\r\n\r\nAre you sure that you want to proceed with this action?");
         EXPECT_EQ(no.calls()[0].style, vbYesNo | vbExclamation | vbDefaultButton1);
         EXPECT_FALSE(t.exists("new"));
@@ -186,6 +191,7 @@ TEST(FileOpProgressDialogTest, whileCountingShowsNoShareOrEstimateAndThenBoth)
     modMain::ComposeAppCaption();
     FileOpProgressDialog d(nullptr, FO_COPY);
     Progress p{1234, 30278, 120500000, 3270000000, true /* counting */, 10000 /* ms */, {}, false};
+    p.bytesCopied = 120500000;
     d.setProgress(p);
     EXPECT_EQ(d.lblCounts->text(), "1,234 of 30,278 files found so far, 120.5 MB copied");
     EXPECT_EQ(d.lblRate->text(), "Estimating the time left...");
@@ -198,4 +204,237 @@ TEST(FileOpProgressDialogTest, whileCountingShowsNoShareOrEstimateAndThenBoth)
     p.filesUpToDate = 1200;
     d.setProgress(p);
     EXPECT_EQ(d.lblRate->text(), "12.1 MB/s, about 4 min 21 s left (1,200 already up to date)");
+    p.bytesCopied = 20000000; // most of it was found up to date: the rate counts only what was written
+    d.setProgress(p);
+    EXPECT_EQ(d.lblRate->text(), "2.0 MB/s, about 4 min 21 s left (1,200 already up to date)");
+    p.bytesCopied = 0;
+    d.setProgress(p);
+    EXPECT_EQ(d.lblRate->text(), "about 4 min 21 s left (1,200 already up to date)");
+}
+
+namespace {
+
+// A mountinfo fixture that shows the share //fs1/homes$ mounted on a real
+// folder of the test (its own device, as the kernel would list it).
+QString shareFixture(const TempTree& t, const QString& mountRel)
+{
+    t.write(mountRel + "/.keep", "");
+    const struct stat st = t.lstat(mountRel);
+    t.write("mountinfo", QStringLiteral("22 1 8:1 / / rw - ext4 /dev/vda1 rw\n"
+                                        "41 22 %1:%2 / %3 rw,relatime - cifs //fs1.school.local/homes$ rw,sec=krb5\n")
+                             .arg(major(st.st_dev))
+                             .arg(minor(st.st_dev))
+                             .arg(t.path(mountRel))
+                             .toUtf8());
+    return t.path("mountinfo");
+}
+
+struct OpenForm {
+    OpenForm()
+    {
+        modMain::ComposeAppCaption();
+        modMain::SetMainMenuHandler([] {});
+        form = new frmMigrate;
+        form->show();
+    }
+    ~OpenForm()
+    {
+        form->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        modMain::SetMainMenuHandler({});
+    }
+    QPointer<frmMigrate> form;
+};
+
+} // namespace
+
+// A network path typed in a box runs on its mounted share; with the share not
+// mounted, or with a path that is not a full one, the run is refused before
+// anything is written, and the box and the log say why.
+TEST(MigrateForm, networkPathsRunOnTheirMountedShareOrAreRefusedWithTheReasonInTheBoxAndTheLog)
+{
+    TempAppFolder app;
+    OpenForm f;
+    TempTree t;
+    t.write("S/a.txt", "alpha");
+    f.form->setMountInfo(shareFixture(t, "mnt/homes"));
+    const QString before = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(t.path()));
+    auto log = [&] {
+        return QString::fromUtf8(app.readFile("logs/" + FileOpRunner::logNameNow() + ".txt"));
+    };
+
+    f.form->Text1->setText(t.path("S"));
+    for (const QString& unmounted :
+         {QStringLiteral("\\\\dc1.school.local\\homes$\\y7a.moss"), QStringLiteral("//dc1/homes$/y7a.moss")}) {
+        f.form->Text2->setText(unmounted);
+        ScriptedMsgBox boxes{MsgBoxAnswer::OK};
+        QTest::mouseClick(f.form->Command2, Qt::LeftButton);
+        ASSERT_EQ(boxes.calls().size(), 1u) << "refused before the confirmation";
+        EXPECT_TRUE(boxes.calls()[0].text.contains("is on the network share \\\\dc1"))
+            << boxes.calls()[0].text.toStdString();
+        EXPECT_TRUE(boxes.calls()[0].text.contains("mount -t cifs '//dc1")) << boxes.calls()[0].text.toStdString();
+        EXPECT_EQ(boxes.calls()[0].style, vbOKOnly | vbCritical);
+        EXPECT_TRUE(log().contains("Copy " + t.path("S") + " to " + unmounted +
+                                   ": refused, nothing written: " + unmounted + " is on the network share"))
+            << log().toStdString();
+    }
+    f.form->Text2->setText(QStringLiteral("relative/D"));
+    {
+        ScriptedMsgBox boxes{MsgBoxAnswer::OK};
+        QTest::mouseClick(f.form->Command2, Qt::LeftButton);
+        ASSERT_EQ(boxes.calls().size(), 1u);
+        EXPECT_TRUE(boxes.calls()[0].text.startsWith("The destination folder \"relative/D\" is not a full path."))
+            << boxes.calls()[0].text.toStdString();
+        EXPECT_TRUE(log().contains("relative/D: refused, nothing written: The destination folder"));
+    }
+    f.form->Text2->setText(t.path("new\\homes"));
+    {
+        ScriptedMsgBox boxes{MsgBoxAnswer::OK};
+        QTest::mouseClick(f.form->Command2, Qt::LeftButton);
+        ASSERT_EQ(boxes.calls().size(), 1u);
+        EXPECT_TRUE(boxes.calls()[0].text.contains("would create a folder whose name holds a backslash (new\\homes)"))
+            << boxes.calls()[0].text.toStdString();
+    }
+    QDir::setCurrent(before);
+    QStringList left = QDir(t.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    left.sort();
+    EXPECT_EQ(left, QStringList({"S", "mnt", "mountinfo"}))
+        << "no folder named after a network path, nothing relative to the working folder";
+    EXPECT_EQ(QDir(app.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).filter("\\").size(), 0);
+    EXPECT_FALSE(QFileInfo::exists("/dc1"));
+
+    // The short server name finds the mount of the full one; the copy lands below the mount point.
+    f.form->Text2->setText(QStringLiteral("\\\\FS1\\Homes$\\new"));
+    ScriptedMsgBox boxes{MsgBoxAnswer::Yes, MsgBoxAnswer::OK};
+    clickIndicator(f.form->Check1[1]); // no question about creating it
+    QTest::mouseClick(f.form->Command2, Qt::LeftButton);
+    ASSERT_EQ(boxes.calls().size(), 2u);
+    EXPECT_TRUE(boxes.calls()[0].text.contains("to the destination : \\\\FS1\\Homes$\\new\r\n\r\n" +
+                                               t.path("mnt/homes/new") + " will be created as the copy of S."))
+        << boxes.calls()[0].text.toStdString();
+    EXPECT_EQ(boxes.calls()[1].text, "File Migration Completed.");
+    EXPECT_EQ(t.read("mnt/homes/new/a.txt"), "alpha");
+}
+
+// The cutover pass: the destination the first pass made looks like an earlier
+// copy; the operator chooses to update it, and it is updated in place, not
+// nested. The picker opens where each box points.
+TEST(MigrateForm, anEarlierCopyInTheDestinationIsAskedAboutAndUpdatedInPlace)
+{
+    TempAppFolder app;
+    OpenForm f;
+    TempTree t;
+    for (const char* user : {"u1", "u2", "u3"})
+        t.write(QStringLiteral("Year7/%1/notes.txt").arg(user), user);
+    f.form->Text1->setText(t.path("Year7"));
+    f.form->Text2->setText(t.path("new/homes/Year7/missing/deeper"));
+    {
+        ScriptedFolderPicker picker({"", ""});
+        QTest::mouseClick(f.form->Command1[0], Qt::LeftButton);
+        QTest::mouseClick(f.form->Command1[1], Qt::LeftButton);
+        EXPECT_EQ(picker.starts(), QStringList({t.path("Year7"), t.path()})) << "the nearest existing folder";
+    }
+    f.form->Text2->setText(t.path("new/Year7"));
+    clickIndicator(f.form->Check1[1]);
+    clickIndicator(f.form->Check1[2]); // Yes to all: a second pass replaces what changed
+    {
+        ScriptedMsgBox first{MsgBoxAnswer::Yes, MsgBoxAnswer::OK};
+        QTest::mouseClick(f.form->Command2, Qt::LeftButton);
+        ASSERT_EQ(first.calls().size(), 2u);
+        EXPECT_EQ(first.calls()[1].text, "File Migration Completed.");
+    }
+    t.write("Year7/u2/notes.txt", "changed");
+    t.write("Year7/u4/notes.txt", "new user");
+    ScriptedMsgBox second{MsgBoxAnswer::Yes, MsgBoxAnswer::Yes, MsgBoxAnswer::OK};
+    QTest::mouseClick(f.form->Command2, Qt::LeftButton);
+    ASSERT_EQ(second.calls().size(), 3u);
+    EXPECT_TRUE(second.calls()[0].text.startsWith("The destination " + t.path("new/Year7") +
+                                                  " looks like an earlier copy of " + t.path("Year7") +
+                                                  ": 3 of its 3 top-level names are also in the source"))
+        << second.calls()[0].text.toStdString();
+    EXPECT_EQ(second.calls()[0].style, vbYesNoCancel | vbQuestion);
+    EXPECT_TRUE(second.calls()[1].text.contains("The contents of " + t.path("Year7") + " will be copied into " +
+                                                t.path("new/Year7") + ", updating what is there."))
+        << second.calls()[1].text.toStdString();
+    EXPECT_TRUE(second.calls()[1].text.endsWith("Are you sure that you want to proceed with this action?"));
+    EXPECT_EQ(second.calls()[2].text, "File Migration Completed.");
+    EXPECT_EQ(t.files("new/Year7"), QStringList({"u1/notes.txt", "u2/notes.txt", "u3/notes.txt", "u4/notes.txt"}))
+        << "updated in place, nothing nested";
+    EXPECT_EQ(t.read("new/Year7/u2/notes.txt"), "changed");
+
+    // Cancel at the question: nothing happens, not even the confirmation.
+    ScriptedMsgBox cancel{MsgBoxAnswer::Cancel};
+    QTest::mouseClick(f.form->Command2, Qt::LeftButton);
+    EXPECT_EQ(cancel.calls().size(), 1u);
+    EXPECT_FALSE(t.exists("new/Year7/Year7"));
+}
+
+// A second pass driven as the operator: Yes to All, one Skip All for three
+// items that cannot be written, and the numbers of the final box and of the
+// log's run line are what is on disk.
+TEST(MigrateForm, theFinalBoxAndTheLogGiveTheNumbersOfWhatIsOnDiskAndSkipAllAsksOnce)
+{
+    TempAppFolder app;
+    OpenForm f;
+    TempTree t;
+    for (const char* file : {"S/same1.txt", "S/same2.txt", "S/edited.txt", "S/chmod.txt", "S/b1", "S/b2", "S/b3"})
+        t.write(file, QByteArray(file).repeated(2));
+    f.form->Text1->setText(t.path("S"));
+    f.form->Text2->setText(t.path("D"));
+    clickIndicator(f.form->Check1[0]); // silent
+    clickIndicator(f.form->Check1[1]);
+    clickIndicator(f.form->Check1[2]); // Yes to all
+    {
+        ScriptedMsgBox first{MsgBoxAnswer::Yes, MsgBoxAnswer::OK};
+        QTest::mouseClick(f.form->Command2, Qt::LeftButton);
+        ASSERT_EQ(first.calls().size(), 2u);
+        EXPECT_EQ(first.calls()[1].text, "File Migration Completed.");
+        EXPECT_TRUE(
+            first.calls()[1].informative.startsWith("7 files copied (114 bytes), 0 already up to date, 0 metadata "
+                                                    "only, 0 skipped, 0 failed, 0 names Windows clients cannot "
+                                                    "use, in "))
+            << first.calls()[1].informative.toStdString();
+    }
+    t.write("S/edited.txt", "edited during the week");
+    ASSERT_EQ(::chmod(t.bytes("S/chmod.txt").constData(), 0600), 0);
+    t.write("S/what?.txt", "new");
+    for (const char* blocked : {"D/b1", "D/b2", "D/b3"}) {
+        ASSERT_TRUE(QFile::remove(t.path(blocked)));
+        ASSERT_TRUE(QDir().mkpath(t.path(blocked) + "/in the way"));
+    }
+    int errorQuestions = 0;
+    QTimer driver;
+    QObject::connect(&driver, &QTimer::timeout, [&] {
+        if (auto* d = qobject_cast<FileOpQuestionDialog*>(QApplication::activeModalWidget())) {
+            ++errorQuestions;
+            d->findChild<QPushButton*>(QStringLiteral("cmdSkipAll"))->click();
+        }
+    });
+    driver.start(10);
+    ScriptedMsgBox second{MsgBoxAnswer::Yes, MsgBoxAnswer::Yes, MsgBoxAnswer::OK};
+    QTest::mouseClick(f.form->Command2, Qt::LeftButton);
+    driver.stop();
+    ASSERT_EQ(second.calls().size(), 3u);
+    EXPECT_TRUE(second.calls()[0].text.contains("looks like an earlier copy"));
+    EXPECT_EQ(errorQuestions, 1) << "Skip All: the later errors are not asked";
+    const MsgBoxCall& box = second.calls()[2];
+    EXPECT_EQ(box.text, "File Migration Failed.");
+    const QString numbers = "2 files copied (25 bytes), 2 already up to date, 1 metadata only, 0 skipped, 3 failed, "
+                            "1 names Windows clients cannot use, in ";
+    EXPECT_TRUE(box.informative.startsWith(numbers)) << box.informative.toStdString();
+    for (const char* blocked : {"b1", "b2", "b3"})
+        EXPECT_TRUE(box.details.contains(t.path("D/") + blocked)) << box.details.toStdString();
+    EXPECT_TRUE(box.details.contains(t.path("D/what?.txt") + ": a name Windows clients cannot use: it holds the "
+                                                             "character '?'"));
+    // On disk: the two copies, the new mode, the folders in the way untouched.
+    EXPECT_EQ(t.read("D/edited.txt"), "edited during the week");
+    EXPECT_EQ(t.read("D/what?.txt"), "new");
+    EXPECT_EQ(t.lstat("D/chmod.txt").st_mode & 0777, 0600u);
+    EXPECT_EQ(t.files("D/b1"), QStringList()) << "a skipped item is left as it was";
+    const QString log = QString::fromUtf8(app.readFile("logs/" + FileOpRunner::logNameNow() + ".txt"));
+    EXPECT_TRUE(log.contains(QStringLiteral("Copy %1 to %2 (contents): result ").arg(t.path("S"), t.path("D")) +
+                             QString::number(FileDestinationIsFolder) + ", " + numbers))
+        << log.toStdString();
+    EXPECT_TRUE(log.contains(t.path("D/what?.txt") + ": a name Windows clients cannot use"));
 }

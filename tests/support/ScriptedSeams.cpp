@@ -12,9 +12,10 @@ ScriptedFolderPicker::~ScriptedFolderPicker()
     SetFolderPicker(m_previous);
 }
 
-QString ScriptedFolderPicker::browseForFolder(const QString& prompt)
+QString ScriptedFolderPicker::browseForFolder(const QString& prompt, const QString& start)
 {
     m_prompts << prompt;
+    m_starts << start;
     if (m_answers.isEmpty()) {
         ADD_FAILURE() << "Unexpected folder picker: " << prompt.toStdString();
         return {};

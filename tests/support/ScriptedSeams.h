@@ -8,17 +8,20 @@
 
 #include <vector>
 
-// Answers the folder picker from a script ("" = cancel) and records the prompts.
+// Answers the folder picker from a script ("" = cancel) and records the
+// prompts and the folders it was opened at.
 class ScriptedFolderPicker final : public FolderPicker {
 public:
     explicit ScriptedFolderPicker(QStringList answers = {});
     ~ScriptedFolderPicker() override;
-    QString browseForFolder(const QString& prompt) override;
+    QString browseForFolder(const QString& prompt, const QString& start) override;
     const QStringList& prompts() const { return m_prompts; }
+    const QStringList& starts() const { return m_starts; }
 
 private:
     QStringList m_answers;
     QStringList m_prompts;
+    QStringList m_starts;
     FolderPicker* m_previous = nullptr;
 };
 

@@ -45,11 +45,14 @@ std::optional<CopyOutcome> refreshMetadata(int in, const PlaceRequest& r, const 
     // The target may have changed since the quick check: it must still hold this file.
     if (quickCheck(st, t, clockOf(r, t), r.deletesSource) == TargetState::Copy)
         return std::nullopt;
-    if (metadataDiffers(in, out.get(), st, t, clockOf(r, t)))
+    const bool differs = metadataDiffers(in, out.get(), st, t, clockOf(r, t));
+    if (differs)
         if (const int e = copyMetadata(in, out.get(), st))
             return CopyOutcome{e, Action::SetAttributes, true, st.st_size, st};
     bytesDone += st.st_size;
-    return CopyOutcome{0, {}, false, st.st_size, st, r.dstName, true};
+    CopyOutcome done{0, {}, false, st.st_size, st, r.dstName, true};
+    done.metadataChanged = differs;
+    return done;
 }
 
 // A later name of a copied inode becomes a hard link to that copy. The link
@@ -84,6 +87,14 @@ CopyOutcome placeLink(const PlaceRequest& r, const struct stat& st, std::atomic<
         return {e, Action::Create, true, st.st_size, st};
     bytesDone += st.st_size;
     return {0, {}, false, st.st_size, st, placed};
+}
+
+// A regular file whose data was written: all of it counts as copied.
+CopyOutcome written(const struct stat& st, const QByteArray& placed)
+{
+    CopyOutcome done{0, {}, false, st.st_size, st, placed};
+    done.bytesWritten = st.st_size;
+    return done;
 }
 
 CopyOutcome copyRegular(const PlaceRequest& r, const std::atomic<bool>& cancel, std::atomic<qint64>& bytesDone)
@@ -166,7 +177,7 @@ CopyOutcome copyRegular(const PlaceRequest& r, const std::atomic<bool>& cancel, 
             ::unlinkat(r.dstDir, placed.constData(), 0);
             return fail(e, Action::Write, true);
         }
-        return {0, {}, false, st.st_size, st, placed};
+        return written(st, placed);
     }
 
     if (const int e = out.closeChecked())
@@ -192,7 +203,7 @@ CopyOutcome copyRegular(const PlaceRequest& r, const std::atomic<bool>& cancel, 
     }
     if (e != 0)
         return fail(e, Action::Create, true);
-    return {0, {}, false, st.st_size, st, placed};
+    return written(st, placed);
 }
 
 // Links and special files are created in one step, so they never exist half-made.

@@ -56,10 +56,12 @@ struct CopyOutcome {
     qint64 size = -1; // the source's size when it was read
     // The source as it was opened, so a move deletes it only while unchanged.
     struct stat source {};
-    QByteArray placed{};       // the name it got at the target
-    bool upToDate = false;     // the target already held it: only metadata was brought in line
-    bool deferred = false;     // a later name of an inode: nothing done yet (see claimInode)
-    bool onLinkSource = false; // the failure was the first copy's, which a later name links to
+    QByteArray placed{};          // the name it got at the target
+    bool upToDate = false;        // the target already held it: only metadata was brought in line
+    bool deferred = false;        // a later name of an inode: nothing done yet (see claimInode)
+    bool onLinkSource = false;    // the failure was the first copy's, which a later name links to
+    bool metadataChanged = false; // up to date, but its attributes had to be brought in line
+    qint64 bytesWritten = 0;      // the data actually written (not a link)
 };
 
 // Copies one file, link or special file with its metadata. A regular file is

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QMetaType>
 #include <QString>
 
@@ -27,6 +28,7 @@ enum Result : int {
     WriteProtected = 19,
     GeneralFailure = 31,
     FileExists = 80,
+    NetworkPathNotFound = 53, // a \\server\share path whose share is not mounted here
     DiskFull = 112,
     NameTooLong = 206,
     SameFile = 0x71,
@@ -44,12 +46,18 @@ struct Request {
     QString destination;
     int flags = 0;
     int workers = 0; // files in flight at once (and folders listed, up to 8); 0 picks the default
+    // The destination receives the source's contents (it is created when
+    // missing) instead of a folder of the source's name: run twice, the same
+    // request updates one copy.
+    bool contents = false;
+    // Walk both trees and say what would be done to each item; write nothing.
+    bool dryRun = false;
     // Files listed ahead of the workers at most: the memory of a walk. 0 picks the default.
     int queueLimit = 0;
 };
 
 enum class ReplaceAnswer { Yes, YesToAll, No, Cancel };
-enum class ErrorAnswer { Retry, Skip, Cancel };
+enum class ErrorAnswer { Retry, Skip, Cancel, SkipAll }; // SkipAll: this and every later error of the run
 
 // An incoming item whose name is already taken at the target.
 struct Conflict {
@@ -57,7 +65,18 @@ struct Conflict {
     Kind kind = Kind::File;
     QString source; // full path of the incoming item
     QString target; // full path of the item already there
+    // What the operator compares: sizes in bytes and modification times (ns
+    // since the epoch) of both, -1 where unknown. Filled when the question is asked.
+    qint64 sourceSize = -1;
+    qint64 targetSize = -1;
+    qint64 sourceTimeNs = -1;
+    qint64 targetTimeNs = -1;
 };
+
+// Fills a conflict's sizes and times from the two paths (without following links).
+void describeConflict(Conflict& conflict);
+// "1,234 bytes, modified 2026-12-06 10:00:01" for one side of a conflict.
+QString sizeAndTimeText(qint64 size, qint64 timeNs);
 
 // The errno the engine reports for an item that is no longer what was listed
 // (a folder swapped for a link, a file for a FIFO, a file changed before its
@@ -93,10 +112,15 @@ struct Progress {
     bool finished = false;
     qint64 filesUpToDate = 0;   // the target already held them: no data copied
     qint64 filesQueuedPeak = 0; // the most files listed and not yet taken by a worker at once
+    qint64 bytesCopied = 0;     // of bytesDone, those actually written (what a rate counts)
 };
 
 // The Windows-style result code for an errno value.
 int resultForErrno(int error);
+// What a result code means, in a few words; every code the engine returns has its own.
+QString resultText(int result);
+// Every result code the engine can return, in order.
+const QList<int>& resultCodes();
 // How many "Copy (n) of" names, or temporary names, are tried before giving up.
 constexpr int kMaxRenameAttempts = 10000;
 // The name given to an incoming item on collision: "Copy of name.ext", then

@@ -1,6 +1,7 @@
 // The engine's face to the form and the CLI: runs a request through its parts and keeps the outcome.
 #include "FileOperationEngine.h"
 
+#include "DryRun.h"
 #include "PathResolution.h"
 #include "RenameMove.h"
 #include "RunPolicy.h"
@@ -19,11 +20,19 @@ namespace {
 // The rules first; then a move within one file system is a rename (the whole
 // tree in one step, or entry by entry into an existing target), and anything
 // else a tree copy.
-int runRequest(std::atomic<bool>& cancel, const Request& request, RunPolicy& policy, RunProgress& progress)
+int runRequest(std::atomic<bool>& cancel, const Request& request, RunPolicy& policy, RunProgress& progress,
+               const std::function<void(const QString&)>& drySink, QString& dryTotals)
 {
     ResolvedPaths paths;
     if (const int rc = resolvePaths(request, policy, paths); rc != Success)
         return rc;
+    if (request.dryRun) {
+        DryRun dry(
+            request, paths, cancel, drySink ? drySink : [](const QString&) {});
+        const int rc = dry.run();
+        dryTotals = DryRun::totalsText(dry.totals());
+        return rc;
+    }
     struct stat d {};
     const bool sameFs =
         request.operation == FO_MOVE && ::fstat(paths.dstParent.get(), &d) == 0 && paths.srcStat.st_dev == d.st_dev;
@@ -32,6 +41,7 @@ int runRequest(std::atomic<bool>& cancel, const Request& request, RunPolicy& pol
                         baseName(paths.target).constData(), RENAME_NOREPLACE) == 0) {
             // The whole tree in one step: same inodes, same metadata.
             progress.filesDone = 1;
+            progress.filesCopied = 1;
             return Success;
         }
         if (errno != EXDEV) {
@@ -58,6 +68,7 @@ int FileOperationEngine::run(const Request& request, FileOpQuestions* questions)
     {
         std::lock_guard lock(m_failuresMutex);
         m_failures.clear();
+        m_unusableNames.clear();
     }
     // The engine only adapts: the parts of a run report through these, and
     // never call back into it.
@@ -67,9 +78,39 @@ int FileOperationEngine::run(const Request& request, FileOpQuestions* questions)
         emit this->progress(p);
     });
     RunPolicy policy(m_cancel, request.flags, questions, progress, [this](const QString& line) { addFailure(line); });
-    const int code = runRequest(m_cancel, request, policy, progress);
+    policy.setTopIsDestination(request.contents);
+    policy.setUnusableNameSink([this](const QString& line) { addUnusableName(line); });
+    QString dryTotals;
+    const int code = runRequest(m_cancel, request, policy, progress, m_dryRunSink, dryTotals);
+    {
+        std::lock_guard lock(m_failuresMutex);
+        m_dryRunTotals = dryTotals;
+    }
     progress.report(true);
+    RunSummary s;
+    s.operation = request.operation;
+    s.dryRun = request.dryRun;
+    s.filesCopied = progress.filesCopied.load();
+    s.bytesCopied = progress.bytesCopied.load();
+    s.metadataOnly = progress.metadataOnly.load();
+    s.upToDate = progress.upToDate.load() - s.metadataOnly;
+    s.skipped = policy.skipped();
+    s.failed = policy.failed();
+    s.unusableNames = policy.unusableNames();
+    s.filesTotal = progress.filesTotal.load();
+    s.elapsedMs = lastProgress().elapsedMs;
+    s.cancelled = isCancelled();
+    {
+        std::lock_guard lock(m_failuresMutex);
+        m_summary = s;
+    }
     return code;
+}
+
+QString FileOperationEngine::dryRunTotals() const
+{
+    std::lock_guard lock(m_failuresMutex);
+    return m_dryRunTotals;
 }
 
 Progress FileOperationEngine::lastProgress() const
@@ -82,6 +123,24 @@ QStringList FileOperationEngine::failures() const
 {
     std::lock_guard lock(m_failuresMutex);
     return m_failures;
+}
+
+QStringList FileOperationEngine::unusableNames() const
+{
+    std::lock_guard lock(m_failuresMutex);
+    return m_unusableNames;
+}
+
+RunSummary FileOperationEngine::summary() const
+{
+    std::lock_guard lock(m_failuresMutex);
+    return m_summary;
+}
+
+void FileOperationEngine::addUnusableName(const QString& line)
+{
+    std::lock_guard lock(m_failuresMutex);
+    m_unusableNames << line;
 }
 
 void FileOperationEngine::addFailure(const QString& line)

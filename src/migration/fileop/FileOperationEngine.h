@@ -2,11 +2,13 @@
 #pragma once
 
 #include "FileOperation.h"
+#include "RunSummary.h"
 
 #include <QObject>
 #include <QStringList>
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 
 namespace fileop {
@@ -27,9 +29,20 @@ public:
     // Safe from any thread; the run returns Cancelled once running files stop.
     void cancel() { m_cancel.store(true); }
     bool isCancelled() const { return m_cancel.load(); }
+    const std::atomic<bool>& cancelFlag() const { return m_cancel; }
 
     // One line per skipped or failed item of the last run, for logs and the CLI.
     QStringList failures() const;
+
+    // A dry run (Request::dryRun) gives each item's line to sink, from any
+    // thread but one at a time, and its totals after.
+    void setDryRunSink(std::function<void(const QString&)> sink) { m_dryRunSink = std::move(sink); }
+    QString dryRunTotals() const;
+
+    // One line per name of the last run that Windows clients cannot use (copied all the same).
+    QStringList unusableNames() const;
+    // The numbers of the last run.
+    RunSummary summary() const;
     // The final report of the last run (its counts).
     Progress lastProgress() const;
 
@@ -40,12 +53,17 @@ signals:
 
 private:
     void addFailure(const QString& line);
+    void addUnusableName(const QString& line);
     void setLastProgress(const Progress& progress);
 
     std::atomic<bool> m_cancel{false};
     mutable std::mutex m_failuresMutex;
     QStringList m_failures;
     Progress m_last;
+    std::function<void(const QString&)> m_dryRunSink;
+    QString m_dryRunTotals;
+    QStringList m_unusableNames;
+    RunSummary m_summary;
 };
 
 } // namespace fileop

@@ -113,8 +113,13 @@ bool FileWorkers::copyFile(FileJob& job, const LinkSource* link)
         if (out.error == 0) {
             job.copied = stampOf(out.source);
             job.done = true;
-            if (out.upToDate)
+            if (out.upToDate) {
                 m_run.progress.upToDate++;
+                m_run.progress.metadataOnly += out.metadataChanged ? 1 : 0;
+            } else {
+                m_run.progress.filesCopied++;
+                m_run.progress.bytesCopied += out.bytesWritten;
+            }
             if (!link && out.source.st_nlink > 1)
                 m_links.placed(identityOf(out.source), &job, out.placed);
             return true;

@@ -1,5 +1,6 @@
 #include "PathResolution.h"
 
+#include "NetworkPath.h"
 #include "RunPolicy.h"
 #include "TreeIdentity.h"
 
@@ -20,7 +21,8 @@ namespace {
 // that would copy a tree into itself or replace the source with its own copy.
 int checkContainment(const Request& request, const ResolvedPaths& paths)
 {
-    const bool renameTop = request.operation == FO_COPY && (request.flags & FOF_RENAMEONCOLLISION);
+    // The top item is renamed on collision, except when the destination itself is the target.
+    const bool renameTop = request.operation == FO_COPY && (request.flags & FOF_RENAMEONCOLLISION) && !request.contents;
     UniqueFd holder; // the folder the target goes in, or its deepest existing ancestor
     if (paths.destinationMissing)
         holder.reset(
@@ -45,7 +47,7 @@ int checkContainment(const Request& request, const ResolvedPaths& paths)
         return Success; // nothing there yet: nothing to collide with
     if (identityOf(target) == identityOf(paths.srcStat) || paths.target == paths.source)
         return renameTop ? Success : SameFile;
-    if (S_ISDIR(target.st_mode) && !(request.flags & FOF_RENAMEONCOLLISION)) {
+    if (S_ISDIR(target.st_mode) && (!(request.flags & FOF_RENAMEONCOLLISION) || request.contents)) {
         UniqueFd tgt(::openat(paths.dstParent.get(), baseName(paths.target).constData(),
                               O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (tgt.valid() && isWithin(paths.srcParent.get(), tgt.get()))
@@ -93,6 +95,16 @@ int resolvePaths(const Request& request, RunPolicy& policy, ResolvedPaths& paths
         return SourceMissing;
     if (request.destination.isEmpty())
         return PathNotFound;
+    // A network path reaches this computer only through its mount point
+    // (mapNetworkPath); taken as it stands it would be a local folder named
+    // after it, or "/server/share".
+    for (const QString& path : {request.source, request.destination}) {
+        if (parseNetworkPath(path)) {
+            policy.recordFailure(NetworkPathNotFound,
+                                 QStringLiteral("%1: a network path; give the path of the mounted share").arg(path));
+            return NetworkPathNotFound;
+        }
+    }
     const QByteArray source = QFile::encodeName(QDir::cleanPath(QDir::current().absoluteFilePath(request.source)));
     const QByteArray destination =
         QFile::encodeName(QDir::cleanPath(QDir::current().absoluteFilePath(request.destination)));
@@ -114,6 +126,9 @@ int resolvePaths(const Request& request, RunPolicy& policy, ResolvedPaths& paths
     if (::fstatat(paths.srcParent.get(), baseName(paths.source).constData(), &paths.srcStat, AT_SYMLINK_NOFOLLOW) != 0)
         return errno == ENOENT ? SourceMissing : resultForErrno(errno);
 
+    if (request.contents && !S_ISDIR(paths.srcStat.st_mode))
+        return FileDestinationIsFolder; // only a folder has contents to put into a folder
+
     struct stat dst {};
     if (::stat(destination.constData(), &dst) == 0) {
         if (!S_ISDIR(dst.st_mode))
@@ -121,8 +136,12 @@ int resolvePaths(const Request& request, RunPolicy& policy, ResolvedPaths& paths
         const QByteArray real = realPath(destination, &error);
         if (real.isEmpty())
             return resultForErrno(error);
-        paths.target = joinPath(real, baseName(paths.source));
-        paths.dstParent.reset(::open(real.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (request.contents && real == "/")
+            return SameFile; // the root has no folder above it to hold it as a target
+        // With contents, the destination itself is the target that is merged into.
+        paths.target = request.contents ? real : joinPath(real, baseName(paths.source));
+        const QByteArray holder = request.contents ? parentOf(real) : real;
+        paths.dstParent.reset(::open(holder.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
         if (!paths.dstParent.valid())
             return resultForErrno(errno);
     } else if (errno == ENOENT) {
@@ -137,7 +156,7 @@ int resolvePaths(const Request& request, RunPolicy& policy, ResolvedPaths& paths
     if (const int rc = checkContainment(request, paths); rc != Success)
         return rc;
 
-    if (paths.destinationMissing) {
+    if (paths.destinationMissing && !request.dryRun) {
         if (const int rc = policy.confirmCreate(QDir::cleanPath(request.destination)); rc != Success)
             return rc;
         if (const int rc = createMissingParents(paths, policy); rc != Success)

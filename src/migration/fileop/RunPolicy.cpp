@@ -26,6 +26,8 @@ Decision RunPolicy::decideFile(const Path& source, const Path& target)
 
 Decision RunPolicy::decideFolder(const QString& source, const QString& target, bool top)
 {
+    if (top && m_topIsDestination)
+        return Decision::Merge;
     // Only the top folder gets a new name; inside it everything is new anyway.
     if (top && (m_flags & FOF_RENAMEONCOLLISION))
         return Decision::Rename;
@@ -42,7 +44,9 @@ Decision RunPolicy::askOperator(Conflict::Kind kind, const Path& source, const P
     std::lock_guard lock(m_askMutex);
     if (yesToAll)
         return yes;
-    const Conflict conflict{kind, source(), target()};
+    Conflict conflict{kind, source(), target()};
+    if (kind == Conflict::Kind::File)
+        describeConflict(conflict);
     if (m_cancel.load())
         return Decision::Skip;
     if (!m_questions) {
@@ -74,11 +78,18 @@ ErrorAnswer RunPolicy::onError(const QString& path, Action action, int error)
     if (m_cancel.load())
         return ErrorAnswer::Cancel;
     ErrorAnswer a = ErrorAnswer::Skip;
-    if (m_questions) {
+    if (m_questions && !m_skipAllErrors.load()) {
         std::lock_guard lock(m_askMutex);
-        m_progress.asking++;
-        a = m_questions->askError(fe);
-        m_progress.asking--;
+        // Skip All given while this error waited for the lock holds for it too.
+        if (!m_skipAllErrors.load()) {
+            m_progress.asking++;
+            a = m_questions->askError(fe);
+            m_progress.asking--;
+        }
+    }
+    if (a == ErrorAnswer::SkipAll) {
+        m_skipAllErrors = true;
+        a = ErrorAnswer::Skip; // the callers know retry, skip and cancel
     }
     if (a == ErrorAnswer::Skip)
         recordFailure(resultForErrno(error), fe.text());
@@ -92,6 +103,7 @@ void RunPolicy::recordFailure(int code, const QString& line)
     int expected = 0;
     m_firstError.compare_exchange_strong(expected, code == Success ? GeneralFailure : code);
     m_itemsLeft++;
+    m_failed++;
     m_failures(line);
 }
 
@@ -109,7 +121,15 @@ void RunPolicy::noteOperatorSkip(const QString& path)
 {
     m_operatorSkipped = true;
     m_itemsLeft++;
+    m_skipped++;
     m_failures(QStringLiteral("%1: kept, not replaced").arg(path));
+}
+
+void RunPolicy::noteUnusableName(const QString& path, const QString& problem)
+{
+    m_unusableNames++;
+    if (m_unusableNameSink)
+        m_unusableNameSink(QStringLiteral("%1: a name Windows clients cannot use: it %2").arg(path, problem));
 }
 
 void RunPolicy::stopRun(int code, const QString& line)

@@ -35,6 +35,11 @@ public:
     Decision decideFile(const Path& source, const Path& target);
     Decision decideFolder(const QString& source, const QString& target, bool top);
     ErrorAnswer onError(const QString& path, Action action, int error);
+    // The destination itself is the top target (a contents run): the operator
+    // asked for it to be updated, so it is merged into without a question.
+    void setTopIsDestination(bool yes) { m_topIsDestination = yes; }
+    // Where each line about a name Windows clients cannot use goes.
+    void setUnusableNameSink(FailureSink sink) { m_unusableNameSink = std::move(sink); }
     // Success when the missing destination may be made, else the result to end with.
     int confirmCreate(const QString& shown);
 
@@ -46,8 +51,14 @@ public:
     // Ends the run as a cancel does, but with its own result.
     void stopRun(int code, const QString& line);
 
+    // A name Windows clients cannot use: copied all the same, and listed.
+    void noteUnusableName(const QString& path, const QString& problem);
+
     // Failures and kept items so far.
     int itemsLeft() const { return m_itemsLeft.load(); }
+    qint64 failed() const { return m_failed.load(); }
+    qint64 skipped() const { return m_skipped.load(); }
+    qint64 unusableNames() const { return m_unusableNames.load(); }
     int result() const;
 
 private:
@@ -68,7 +79,13 @@ private:
     std::atomic<int> m_firstError{0};
     std::atomic<int> m_fatal{0}; // a result that ends the run at once
     std::atomic<bool> m_operatorSkipped{false};
+    std::atomic<bool> m_skipAllErrors{false};
+    bool m_topIsDestination = false;
+    FailureSink m_unusableNameSink;
     std::atomic<int> m_itemsLeft{0};
+    std::atomic<qint64> m_failed{0};
+    std::atomic<qint64> m_skipped{0};
+    std::atomic<qint64> m_unusableNames{0};
 };
 
 } // namespace fileop

@@ -17,6 +17,7 @@ void RunProgress::report(bool finished)
     p.bytesDone = bytesDone.load();
     p.bytesTotal = bytesTotal.load();
     p.filesUpToDate = upToDate.load();
+    p.bytesCopied = bytesCopied.load();
     p.filesQueuedPeak = queuedPeak.load();
     p.counting = counting.load() && !finished;
     p.elapsedMs = m_clock.elapsed();

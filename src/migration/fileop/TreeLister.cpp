@@ -4,6 +4,7 @@
 #include "DirReader.h"
 #include "FileCopy.h"
 #include "MoveDeletions.h"
+#include "WindowsNames.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -200,6 +201,8 @@ void TreeLister::visit(DirNode& node, size_t index)
         for (const auto& [name, type] : entries) {
             if (m_run.cancelled())
                 break;
+            if (const QString problem = windowsNameProblem(name); !problem.isEmpty())
+                m_run.policy.noteUnusableName(m_folders.dstPath(&node, name), problem);
             mode_t mode = DTTOIF(type);
             if (type == DT_UNKNOWN) {
                 struct stat st {};

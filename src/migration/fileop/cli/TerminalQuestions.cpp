@@ -83,9 +83,10 @@ ReplaceAnswer TerminalQuestions::askReplace(const Conflict& conflict)
     const QString q = folder ? QStringLiteral("The folder %1 already exists. Merge %2 into it? "
                                               "[y]es, yes to [a]ll, [n]o, [c]ancel:")
                                    .arg(conflict.target, conflict.source)
-                             : QStringLiteral("The file %1 already exists. Replace it with %2? "
+                             : QStringLiteral("The file %1 (%2) already exists. Replace it with %3 (%4)? "
                                               "[y]es, yes to [a]ll, [n]o, [c]ancel:")
-                                   .arg(conflict.target, conflict.source);
+                                   .arg(conflict.target, sizeAndTimeText(conflict.targetSize, conflict.targetTimeNs),
+                                        conflict.source, sizeAndTimeText(conflict.sourceSize, conflict.sourceTimeNs));
     switch (ask(q, "yanc")) {
     case 'y':
         return ReplaceAnswer::Yes;
@@ -114,14 +115,24 @@ ErrorAnswer TerminalQuestions::askError(const FileError& error)
         std::fprintf(stderr, "%s: skipped\n", printable(error.text()).constData());
         return ErrorAnswer::Skip;
     }
-    switch (ask(error.text() + QStringLiteral(" [r]etry, [s]kip, [c]ancel:"), "rsc")) {
+    switch (ask(error.text() + QStringLiteral(" [r]etry, [s]kip, skip [a]ll errors, [c]ancel:"), "rsac")) {
     case 'r':
         return ErrorAnswer::Retry;
     case 's':
         return ErrorAnswer::Skip;
+    case 'a':
+        return ErrorAnswer::SkipAll;
     default:
         return ErrorAnswer::Cancel;
     }
+}
+
+char TerminalQuestions::askEarlierCopy(const QString& destination, const QString& newFolder)
+{
+    const char a =
+        ask(QStringLiteral("[u]pdate the copy in %1, [c]reate %2 inside it, or [q]uit:").arg(destination, newFolder),
+            "ucq");
+    return a ? a : 'q';
 }
 
 void TerminalQuestions::showProgress(const QString& line)

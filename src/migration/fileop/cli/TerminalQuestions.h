@@ -16,6 +16,11 @@ public:
     bool askCreateFolder(const QString& path) override;
     fileop::ErrorAnswer askError(const fileop::FileError& error) override;
 
+    bool interactive() const { return m_interactive; }
+    // Before the run, when the destination looks like an earlier copy: 'u' to
+    // update that copy, 'c' to create the folder inside it, 'q' (or no answer) to stop.
+    char askEarlierCopy(const QString& destination, const QString& newFolder);
+
     // Polled while a question waits for its answer: when it turns true (an
     // interrupt, say) the question is answered Cancel.
     void setCancelCheck(std::function<bool()> cancelled) { m_cancelled = std::move(cancelled); }

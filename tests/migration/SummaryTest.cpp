@@ -1,0 +1,211 @@
+// The numbers at the end of a run, checked against the disk, and the dry run
+// that lists every item's fate and changes nothing.
+#include "EngineTestSupport.h"
+
+#include "migration/fileop/FileOperationEngine.h"
+#include "migration/fileop/RunSummary.h"
+
+#include <QCryptographicHash>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+using namespace fileop;
+
+namespace {
+
+// A first pass done, then the source changed as a week of use changes it:
+// one file edited, one given another mode, two left alone, one new file with a
+// name Windows clients cannot use, and a folder of the target standing where
+// a file of the source goes (that item fails).
+void makeSecondPass(TempTree& t)
+{
+    for (const char* f : {"S/same1.txt", "S/same2.txt", "S/edited.txt", "S/chmod.txt", "S/blocked.txt"})
+        t.write(f, QByteArray(f).repeated(3));
+    Request first;
+    first.source = t.path("S");
+    first.destination = t.path("D");
+    first.flags = FOF_NOCONFIRMMKDIR;
+    FileOperationEngine engine;
+    ASSERT_EQ(engine.run(first, nullptr), Success);
+    t.write("S/edited.txt", "a longer text than before");
+    ASSERT_EQ(::chmod(t.bytes("S/chmod.txt").constData(), 0600), 0);
+    t.write("S/a:b.txt", "new");
+    ASSERT_TRUE(QFile::remove(t.path("D/blocked.txt")));
+    ASSERT_TRUE(QDir().mkpath(t.path("D/blocked.txt/in the way")));
+}
+
+ino_t inode(const TempTree& t, const QString& rel)
+{
+    return t.lstat(rel).st_ino;
+}
+
+// Every item below root with its type, size, mode, times and content digest:
+// what a dry run must leave exactly as it was.
+QStringList snapshot(const TempTree& t, const QString& root)
+{
+    QStringList out;
+    QDirIterator it(t.path(root), QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    QStringList paths{t.path(root)};
+    while (it.hasNext())
+        paths << it.next();
+    for (const QString& p : paths) {
+        struct stat st {};
+        ::lstat(p.toLocal8Bit().constData(), &st);
+        QFile f(p);
+        const QByteArray digest = S_ISREG(st.st_mode) && f.open(QIODevice::ReadOnly)
+                                      ? QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256).toHex()
+                                      : QByteArray();
+        out << QStringLiteral("%1 %2 %3 %4.%5 %6.%7 %8")
+                   .arg(p)
+                   .arg(st.st_mode, 0, 8)
+                   .arg(st.st_size)
+                   .arg(st.st_mtim.tv_sec)
+                   .arg(st.st_mtim.tv_nsec)
+                   .arg(st.st_ctim.tv_sec)
+                   .arg(st.st_ctim.tv_nsec)
+                   .arg(QString::fromLatin1(digest));
+    }
+    out.sort();
+    return out;
+}
+
+} // namespace
+
+TEST(RunSummary, theCountsOfASecondPassAreWhatHappenedOnDisk)
+{
+    TempTree t;
+    makeSecondPass(t);
+    const ino_t same1 = inode(t, "D/same1.txt");
+    const ino_t chmod = inode(t, "D/chmod.txt");
+    const ino_t edited = inode(t, "D/edited.txt");
+    Operator q; // Yes to All, and Skip at the error
+    Request r;
+    r.source = t.path("S");
+    r.destination = t.path("D");
+    r.contents = true;
+    FileOperationEngine engine;
+    EXPECT_EQ(engine.run(r, &q), FileDestinationIsFolder);
+    const RunSummary s = engine.summary();
+    EXPECT_EQ(s.filesCopied, 2) << "edited.txt and a:b.txt";
+    EXPECT_EQ(s.bytesCopied, 25 + 3);
+    EXPECT_EQ(s.upToDate, 2);
+    EXPECT_EQ(s.metadataOnly, 1);
+    EXPECT_EQ(s.failed, 1);
+    EXPECT_EQ(s.skipped, 0);
+    EXPECT_EQ(s.unusableNames, 1);
+    EXPECT_FALSE(s.cancelled);
+    // ... and on disk: copies are new inodes, the rest kept theirs.
+    EXPECT_EQ(inode(t, "D/same1.txt"), same1);
+    EXPECT_EQ(inode(t, "D/chmod.txt"), chmod);
+    EXPECT_EQ(t.lstat("D/chmod.txt").st_mode & 0777, 0600u);
+    EXPECT_NE(inode(t, "D/edited.txt"), edited);
+    EXPECT_EQ(t.read("D/edited.txt"), "a longer text than before");
+    EXPECT_EQ(t.read("D/a:b.txt"), "new") << "an unusable name is still copied";
+    EXPECT_TRUE(QFileInfo(t.path("D/blocked.txt")).isDir());
+    EXPECT_EQ(engine.unusableNames(), QStringList{t.path("D/a:b.txt") + ": a name Windows clients cannot use: it "
+                                                                        "holds the character ':'"});
+    EXPECT_EQ(engine.failures().size(), 1);
+    EXPECT_TRUE(summaryText(s).startsWith("2 files copied (28 bytes), 2 already up to date, 1 metadata only, "
+                                          "0 skipped, 1 failed, 1 names Windows clients cannot use, in "))
+        << summaryText(s).toStdString();
+
+    // Kept by an answer: counted as skipped, not failed.
+    t.write("S/edited.txt", "edited again, and longer still");
+    Operator no;
+    no.onReplace = [](const Conflict& c) {
+        return c.kind == Conflict::Kind::Folder ? ReplaceAnswer::Yes : ReplaceAnswer::No;
+    };
+    EXPECT_EQ(engine.run(r, &no), Cancelled);
+    EXPECT_EQ(engine.summary().skipped, 6) << "every existing name was kept, the blocked one asked about too";
+    EXPECT_EQ(engine.summary().failed, 0);
+    EXPECT_EQ(engine.summary().filesCopied, 0);
+    EXPECT_EQ(t.read("D/edited.txt"), "a longer text than before");
+}
+
+TEST(RunSummary, theLineSaysEveryCountTheRateOnlyForBytesWrittenAndHowToFinishACancelledRun)
+{
+    RunSummary s;
+    s.operation = FO_COPY;
+    s.upToDate = 30000;
+    s.elapsedMs = 1250;
+    EXPECT_EQ(summaryText(s), "0 files copied (0 bytes), 30,000 already up to date, 0 metadata only, 0 skipped, "
+                              "0 failed, 0 names Windows clients cannot use, in 1.3 s")
+        << "no rate for a pass that copied nothing";
+    s.filesCopied = 1234;
+    s.bytesCopied = 2110000000;
+    s.elapsedMs = 192000;
+    EXPECT_TRUE(summaryText(s).endsWith("in 3 min 12 s (11.0 MB/s)")) << summaryText(s).toStdString();
+    s.cancelled = true;
+    s.filesTotal = 40000;
+    s.operation = FO_MOVE;
+    EXPECT_EQ(finishHint(s, "--yes-to-all"), "Stopped after 31,234 of 40,000 files. To finish, run the same move "
+                                             "again with --yes-to-all: what is already there is found up to date "
+                                             "and not copied again.");
+    EXPECT_EQ(durationText(3600 * 1000 * 2 + 61000), "2 h 1 min");
+}
+
+// Every kind of item, once with the questions left to ask and once answered
+// by the flags; both trees stay byte for byte and time for time as they were.
+TEST(DryRun, listsTheFateOfEveryItemAndChangesNothing)
+{
+    TempTree t;
+    makeSecondPass(t);
+    t.write("S/newdir/inner.txt", "inner");
+    ASSERT_EQ(::symlink("same1.txt", t.bytes("S/link").constData()), 0);
+    const QStringList before = snapshot(t, "S") + snapshot(t, "D");
+
+    auto dry = [&](int op, int flags, bool contents, const QString& dst) {
+        Request r;
+        r.operation = op;
+        r.source = t.path("S");
+        r.destination = t.path(dst);
+        r.flags = flags;
+        r.contents = contents;
+        r.dryRun = true;
+        FileOperationEngine engine;
+        QStringList lines;
+        std::mutex m;
+        engine.setDryRunSink([&](const QString& line) {
+            std::lock_guard lock(m);
+            lines << line;
+        });
+        EXPECT_EQ(engine.run(r, nullptr), Success) << "no question is asked";
+        lines.sort();
+        lines << engine.dryRunTotals();
+        return lines;
+    };
+    const QString d = t.path("D");
+    EXPECT_EQ(dry(FO_COPY, 0, true, "D"),
+              QStringList({"ask replace: " + d + "/chmod.txt (a Yes would: metadata only)",
+                           "ask replace: " + d + "/edited.txt (a Yes would: replace) (25 bytes over 36 bytes)",
+                           "ask replace: " + d + "/same1.txt (a Yes would: up to date)",
+                           "ask replace: " + d + "/same2.txt (a Yes would: up to date)",
+                           "create folder: " + d + "/newdir", "create link: " + d + "/link",
+                           "create: " + d +
+                               "/a:b.txt (3 bytes); a name Windows clients cannot use: it holds the "
+                               "character ':'",
+                           "create: " + d + "/newdir/inner.txt (5 bytes)",
+                           "fail: " + d + "/blocked.txt (a folder stands where the file goes)", "merge: " + d,
+                           "Would create 1 folders and 3 files (8 bytes), replace 1 files (25 bytes), leave 2 up to "
+                           "date, bring 1 in line (metadata only), merge 1 folders, ask 4 questions, rename 0 items, "
+                           "delete 0 sources; 1 items would fail; 1 names Windows clients cannot use. Nothing was "
+                           "written."}));
+    const QStringList move = dry(FO_MOVE, FOF_NOCONFIRMATION, true, "D");
+    EXPECT_TRUE(move.contains("up to date: " + d + "/same1.txt; delete the source")) << move.join("\n").toStdString();
+    EXPECT_TRUE(move.contains("replace: " + d + "/edited.txt (25 bytes over 36 bytes); delete the source"));
+    EXPECT_TRUE(move.last().contains("delete 7 sources")) << move.last().toStdString();
+    const QStringList renamed = dry(FO_COPY, FOF_RENAMEONCOLLISION, true, "D");
+    EXPECT_TRUE(renamed.contains("rename: " + d + "/same1.txt (exists: the copy becomes Copy of same1.txt)"));
+    const QStringList nested = dry(FO_COPY, FOF_RENAMEONCOLLISION, false, "D");
+    EXPECT_TRUE(nested.contains("create folder: " + d + "/S")) << nested.join("\n").toStdString();
+    const QStringList missing = dry(FO_COPY, 0, false, "new/deeper");
+    EXPECT_TRUE(missing.contains("create folder: " + t.path("new/deeper")));
+    EXPECT_TRUE(missing.contains("create: " + t.path("new/deeper/edited.txt") + " (25 bytes)"));
+
+    EXPECT_EQ(snapshot(t, "S") + snapshot(t, "D"), before) << "a dry run writes nothing";
+    EXPECT_FALSE(t.exists("new")) << "not even a missing destination";
+}
