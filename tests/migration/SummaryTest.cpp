@@ -209,3 +209,40 @@ TEST(DryRun, listsTheFateOfEveryItemAndChangesNothing)
     EXPECT_EQ(snapshot(t, "S") + snapshot(t, "D"), before) << "a dry run writes nothing";
     EXPECT_FALSE(t.exists("new")) << "not even a missing destination";
 }
+
+// A move on one file system renames: the summary says so instead of counting
+// a whole folder as one file copied.
+TEST(RunSummary, aMoveOnOneFileSystemIsCountedAsRenamedNotCopied)
+{
+    TempTree t;
+    t.write("S/a.txt", "a");
+    t.write("S/sub/b.txt", "b");
+    Request r;
+    r.operation = FO_MOVE;
+    r.source = t.path("S");
+    r.destination = t.path("D");
+    r.flags = FOF_NOCONFIRMMKDIR;
+    FileOperationEngine engine;
+    ASSERT_EQ(engine.run(r, nullptr), Success);
+    EXPECT_EQ(t.read("D/sub/b.txt"), "b");
+    EXPECT_EQ(engine.summary().renamed, 1) << "the whole tree in one rename";
+    EXPECT_EQ(engine.summary().filesCopied, 0);
+    EXPECT_TRUE(summaryText(engine.summary()).startsWith("1 item moved by renaming (no data copied), 0 files copied"))
+        << summaryText(engine.summary()).toStdString();
+
+    // Merged into an existing folder: each entry that could be renamed is counted once.
+    t.write("S/c.txt", "c");
+    t.write("S/sub/d.txt", "d");
+    ASSERT_EQ(engine.run(r, nullptr), Success);
+    EXPECT_EQ(t.read("D/S/c.txt"), "c");
+    EXPECT_EQ(engine.summary().renamed, 1) << "S did not exist in D: renamed whole again";
+
+    // Into a copy that exists: the folders merge, and each file that moves is one rename.
+    t.write("S/e.txt", "e");
+    t.write("S/sub/f.txt", "f");
+    r.flags |= FOF_NOCONFIRMATION;
+    ASSERT_EQ(engine.run(r, nullptr), Success);
+    EXPECT_EQ(t.read("D/S/sub/f.txt"), "f");
+    EXPECT_EQ(engine.summary().renamed, 2) << "e.txt and sub/f.txt";
+    EXPECT_EQ(engine.summary().filesCopied, 0);
+}

@@ -41,7 +41,7 @@ int runRequest(std::atomic<bool>& cancel, const Request& request, RunPolicy& pol
                         baseName(paths.target).constData(), RENAME_NOREPLACE) == 0) {
             // The whole tree in one step: same inodes, same metadata.
             progress.filesDone = 1;
-            progress.filesCopied = 1;
+            progress.renamed = 1;
             return Success;
         }
         if (errno != EXDEV) {
@@ -91,6 +91,7 @@ int FileOperationEngine::run(const Request& request, FileOpQuestions* questions)
     s.operation = request.operation;
     s.dryRun = request.dryRun;
     s.filesCopied = progress.filesCopied.load();
+    s.renamed = progress.renamed.load();
     s.bytesCopied = progress.bytesCopied.load();
     s.metadataOnly = progress.metadataOnly.load();
     s.upToDate = progress.upToDate.load() - s.metadataOnly;

@@ -30,7 +30,7 @@ void RenameMove::moveEntry(int sfd, const QByteArray& sname, int dfd, const QByt
         m_progress.setCurrentPath(spath);
         if (::renameat2(sfd, sname.constData(), dfd, dname.constData(), RENAME_NOREPLACE) == 0) {
             m_progress.filesDone++;
-            m_progress.filesCopied++;
+            m_progress.renamed++;
             m_progress.maybeReport();
             return;
         }
@@ -42,7 +42,7 @@ void RenameMove::moveEntry(int sfd, const QByteArray& sname, int dfd, const QByt
                 e = EEXIST;
             else if (::renameat(sfd, sname.constData(), dfd, dname.constData()) == 0) {
                 m_progress.filesDone++;
-                m_progress.filesCopied++;
+                m_progress.renamed++;
                 return;
             } else
                 e = errno;
@@ -75,14 +75,15 @@ void RenameMove::moveEntry(int sfd, const QByteArray& sname, int dfd, const QByt
         }
         switch (d) {
         case Decision::Rename:
-            if (renameToFreeName(sfd, sname, dfd, dname, sdir))
+            if (renameToFreeName(sfd, sname, dfd, dname, sdir)) {
                 m_progress.filesDone++;
-            m_progress.filesCopied++;
+                m_progress.renamed++;
+            }
             return;
         case Decision::Replace:
             if (::renameat(sfd, sname.constData(), dfd, dname.constData()) == 0) {
                 m_progress.filesDone++;
-                m_progress.filesCopied++;
+                m_progress.renamed++;
                 return;
             }
             if (m_policy.onError(dpath, Action::Replace, errno) == ErrorAnswer::Retry)

@@ -25,7 +25,8 @@ public:
     std::atomic<qint64> bytesTotal{0};
     std::atomic<qint64> upToDate{0};     // metadata-only files among them
     std::atomic<qint64> metadataOnly{0}; // same data, attributes brought in line
-    std::atomic<qint64> filesCopied{0};  // data written, links placed, entries renamed
+    std::atomic<qint64> filesCopied{0};  // data written, links placed
+    std::atomic<qint64> renamed{0};      // files or whole folders moved by a rename on one file system
     std::atomic<qint64> bytesCopied{0};  // the bytes actually written
     std::atomic<qint64> queuedPeak{0};
     std::atomic<bool> counting{false}; // the totals still grow

@@ -39,6 +39,11 @@ QString summaryText(const RunSummary& s)
                                   "%8 names Windows clients cannot use")
                        .arg(count(s.filesCopied), verb, byteText(s.bytesCopied), count(s.upToDate),
                             count(s.metadataOnly), count(s.skipped), count(s.failed), count(s.unusableNames));
+    // A rename moves a whole folder as one entry: counting it as one file copied would not match the disk.
+    if (s.renamed > 0)
+        line = QStringLiteral("%1 %2 moved by renaming (no data copied), ")
+                   .arg(count(s.renamed), s.renamed == 1 ? QStringLiteral("item") : QStringLiteral("items")) +
+               line;
     if (s.dryRun)
         return line;
     line += QStringLiteral(", in %1").arg(durationText(s.elapsedMs));
@@ -51,7 +56,7 @@ QString summaryText(const RunSummary& s)
 
 QString finishHint(const RunSummary& s, const QString& yesToAll)
 {
-    const qint64 done = s.filesCopied + s.upToDate + s.metadataOnly;
+    const qint64 done = s.filesCopied + s.renamed + s.upToDate + s.metadataOnly;
     const QString reached = s.filesTotal > 0 ? QStringLiteral("%1 of %2 files").arg(count(done), count(s.filesTotal))
                                              : QStringLiteral("%1 files").arg(count(done));
     return QStringLiteral("Stopped after %1. To finish, run the same %2 again with %3: what is already there is "

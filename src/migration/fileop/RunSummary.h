@@ -8,7 +8,8 @@ namespace fileop {
 // What a run did, counted by the engine as it went.
 struct RunSummary {
     int operation = 0;        // FO_MOVE or FO_COPY
-    qint64 filesCopied = 0;   // data written (a move's renames count here)
+    qint64 filesCopied = 0;   // data written
+    qint64 renamed = 0;       // a move on one file system: files or whole folders renamed, no data written
     qint64 bytesCopied = 0;   // of those, the bytes actually written
     qint64 upToDate = 0;      // the target already held them: nothing to do
     qint64 metadataOnly = 0;  // same data: only attributes or times brought in line

@@ -80,7 +80,8 @@ characters) are copied all the same, and listed.
 The line before the last sums the run up: files copied and their bytes,
 already up to date, metadata only, skipped (kept by an answer), failed (Skip
 and Skip All at an error included), names Windows clients cannot use, and the
-time taken; the rate counts only the bytes copied. A cancelled run says how
+time taken; the rate counts only the bytes copied. A move on one file system
+starts the line with the files or whole folders it renamed. A cancelled run says how
 far it got and how to finish it.
 
 Exit status: 0 when everything was done, 1 otherwise. The last line on
