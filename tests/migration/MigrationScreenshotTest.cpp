@@ -83,7 +83,14 @@ TEST(MigrationScreenshots, theFormAndItsDialogsRenderWithEverythingVisible)
     // The two final boxes with a second pass's numbers, as PerformShellAction shows them.
     FileOpRunner::Outcome outcome;
     outcome.result = Success;
-    outcome.summary = RunSummary{FO_COPY, 212, 310500000, 29850, 140, 0, 0, 3, 30202, 8400, false, false};
+    outcome.summary = RunSummary{.operation = FO_COPY,
+                                 .filesCopied = 212,
+                                 .bytesCopied = 310500000,
+                                 .upToDate = 29850,
+                                 .metadataOnly = 140,
+                                 .unusableNames = 3,
+                                 .filesTotal = 31000,
+                                 .elapsedMs = 8400};
     outcome.unusableNames << QStringLiteral("/srv/new/home/u0042/Documents/Notes: Year 9.docx: a name Windows "
                                             "clients cannot use: it holds the character ':'");
     outcome.logPath = QStringLiteral("/opt/corvane/logs/Migration_7_12_2026.txt");
