@@ -24,8 +24,9 @@ test_pkgs=(
   # the peak memory); the CLI tests drop to nobody with setpriv from util-linux
   rsync bc util-linux time
 )
-# The program itself runs the SMB permission fix through smbclient's tools.
-run_pkgs=(smbclient)
+# The program itself runs the SMB permission fix through Samba's Python bindings
+# (the corvane-smbacl helper), or through smbclient's tools when they are missing.
+run_pkgs=(smbclient python3-samba)
 
 want=("${build_pkgs[@]}" "${run_pkgs[@]}")
 [ "${1:-build}" = test ] && want+=("${test_pkgs[@]}")
