@@ -164,9 +164,13 @@ TEST_F(SmbAclShare, grantsExactlyWhatSmbcaclsGivesOnEveryObjectAndASecondRunChan
         makeHome(side + "j", true);
         makeHome(side + "a", false);
         makeHome(side + "y", true);
+        // A file where the folder was expected: granted itself, nothing to walk.
+        QFile::remove(dc.homesDir + "/" + side + "file.txt");
+        smb("smbclient", {"-c", QString("put %1 %2file.txt").arg(dc.smbConf, side)});
     }
     ASSERT_FALSE(HasFailure());
-    const QList<std::pair<QString, QString>> homes{{"j", "jbloggs"}, {"a", "asmith"}, {"y", "y7.adams"}};
+    const QList<std::pair<QString, QString>> homes{
+        {"j", "jbloggs"}, {"a", "asmith"}, {"y", "y7.adams"}, {"file.txt", "s.green"}};
     const auto compare = [&](const char* when) {
         for (const auto& [home, user] : homes) {
             const auto expected = descriptors("oracle-" + home), got = descriptors("fast-" + home);
@@ -190,7 +194,7 @@ TEST_F(SmbAclShare, grantsExactlyWhatSmbcaclsGivesOnEveryObjectAndASecondRunChan
         for (const GrantOutcome& o : outcomes) {
             EXPECT_TRUE(o.ok) << o.message;
             EXPECT_FALSE(o.bySmbcacls);
-            EXPECT_GE(o.objects, 4u);
+            EXPECT_GE(o.objects, 1u);
             if (round == 1)
                 EXPECT_GT(o.written, 0u);
             else
