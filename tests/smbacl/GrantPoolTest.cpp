@@ -230,15 +230,16 @@ TEST(SmbAclHelper, answersEveryLineAndRefusesMalformedRequests)
     QProcess p;
     p.start(SMBACL_HELPER, {});
     ASSERT_TRUE(p.waitForStarted());
-    p.write("PING\nBOGUS\nGRANT\tfs1\thomes$\ta\tnot-a-sid\nGRANT\tfs1\nPING\nQUIT\nPING\n");
+    p.write("PING\nBOGUS\nGRANT\tfs1\thomes$\ta\tnot-a-sid\nGRANT\tfs1\n"
+            "GRANT\tfs1\thomes$\ta\\..\\b\tS-1-5-21-1-2-3-4\nPING\nQUIT\nPING\n");
     p.closeWriteChannel();
     ASSERT_TRUE(p.waitForFinished(30000));
     EXPECT_EQ(p.exitCode(), 0);
     const QStringList lines = QString::fromUtf8(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
-    ASSERT_EQ(lines.size(), 6) << lines.join('\n').toStdString(); // nothing after QUIT
+    ASSERT_EQ(lines.size(), 7) << lines.join('\n').toStdString(); // nothing after QUIT
     EXPECT_EQ(lines[0], "READY\t1");
     EXPECT_EQ(lines[1], "PONG");
-    for (int i : {2, 3, 4})
+    for (int i : {2, 3, 4, 5}) // a path out of the folder ("..") included
         EXPECT_TRUE(lines[i].startsWith("ERROR\t")) << lines[i].toStdString();
-    EXPECT_EQ(lines[5], "PONG");
+    EXPECT_EQ(lines[6], "PONG");
 }
