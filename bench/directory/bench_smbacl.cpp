@@ -5,7 +5,14 @@
 // and the ratio of the two per account. Both leave the same permissions (the tests check that).
 // Usage (as root, after the fixture or scripts/directory/samba-dc.sh setup ran):
 //   bench_smbacl <state folder, e.g. build/samba-dc> <corvane-smbacl> [accounts=40] [helpers=4]
+// Local home folders (no domain needed): the permission tool run twice per folder, one folder
+// after another, against PermissionBatch doing several folders at once:
+//   bench_smbacl --local <permission tool> [folders=200] [at once=4]
 #include "smbacl/GrantPool.h"
+#include "smbacl/PermissionBatch.h"
+
+#include <QDir>
+#include <QTemporaryDir>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -91,11 +98,70 @@ QMap<QString, QString> sids(const QString& base, const QString& filter)
     return found;
 }
 
+int benchLocal(const QString& tool, int folders, unsigned atOnce)
+{
+    QTemporaryDir work;
+    const auto make = [&](const QString& side) {
+        for (int i = 0; i < folders; ++i) {
+            const QString home = QString("%1/%2/%3").arg(work.path(), side).arg(i);
+            QDir().mkpath(home + "/Documents");
+            for (int k = 0; k < 6; ++k) {
+                QFile f(QString("%1/file%2.txt").arg(home).arg(k));
+                f.open(QIODevice::WriteOnly);
+                f.write("x");
+            }
+            for (int k = 0; k < 5; ++k) {
+                QFile f(QString("%1/Documents/doc%2.txt").arg(home).arg(k));
+                f.open(QIODevice::WriteOnly);
+                f.write("x");
+            }
+        }
+    };
+    make("one");
+    make("many");
+    // Both ways start the tool the same way (posix_spawn): only the number at once differs.
+    const auto requestsFor = [&](const QString& side) {
+        std::vector<smbacl::GrantRequest> requests;
+        for (int i = 0; i < folders; ++i)
+            requests.push_back(
+                {QString("%1/%2/%3").arg(work.path(), side).arg(i).toStdString(), {{"daemon", ""}, {"adm", ""}}});
+        return requests;
+    };
+    const auto failures = [](const std::vector<smbacl::GrantOutcome>& outcomes) {
+        return int(std::count_if(outcomes.begin(), outcomes.end(), [](const auto& o) { return !o.ok; }));
+    };
+    smbacl::BatchOptions single;
+    single.tool = tool.toStdString();
+    single.localWorkers = 1;
+    QElapsedTimer t;
+    t.start();
+    int failed = failures(smbacl::PermissionBatch(single).fixAll(requestsFor("one")));
+    const double oneByOne = t.nsecsElapsed() / 1e9 / folders;
+    std::printf("local, the tool twice per folder, one folder after another: %d folders in %.2f s = %.1f ms per "
+                "folder (%d failed)\n",
+                folders, oneByOne * folders, oneByOne * 1000, failed);
+    const std::vector<smbacl::GrantRequest> requests = requestsFor("many");
+    smbacl::BatchOptions options;
+    options.tool = tool.toStdString();
+    options.localWorkers = atOnce;
+    t.restart();
+    const auto outcomes = smbacl::PermissionBatch(options).fixAll(requests);
+    const double batch = t.nsecsElapsed() / 1e9 / folders;
+    failed = failures(outcomes);
+    std::printf("local, PermissionBatch, %u folders at once: %d folders in %.2f s = %.1f ms per folder (%d failed); "
+                "ratio %.2f\n",
+                atOnce, folders, batch * folders, batch * 1000, failed, batch / oneByOne);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    if (argc >= 3 && QByteArray(argv[1]) == "--local")
+        return benchLocal(QString::fromLocal8Bit(argv[2]), argc > 3 ? std::atoi(argv[3]) : 200,
+                          argc > 4 ? static_cast<unsigned>(std::atoi(argv[4])) : 4);
     if (argc < 3 || !loadEnv(argv[1])) {
         std::fprintf(stderr, "usage: %s <samba-dc state folder> <corvane-smbacl> [accounts] [helpers]\n", argv[0]);
         return 2;
