@@ -197,6 +197,8 @@ void GrantPool::startHelpers(unsigned count)
         if (firstError.empty())
             firstError = error;
     }
+    if (!first && !firstError.empty())
+        m_growthFailed = true;
     std::erase_if(m_slots, [](const Slot& s) { return !s.busy && !s.process->running(); });
     if (first && m_slots.empty())
         m_fallbackReason = firstError.empty() ? "the permission helper did not start" : firstError;
@@ -356,7 +358,8 @@ std::optional<std::pair<std::size_t, GrantOutcome>> GrantPool::next()
         // join when the queue grows while all are busy.
         const std::size_t idle = static_cast<std::size_t>(std::count_if(
             m_slots.begin(), m_slots.end(), [](const Slot& s) { return !s.busy && s.process->running(); }));
-        if (!m_started || (m_fallbackReason.empty() && m_pending.size() > idle && m_slots.size() < m_options.workers))
+        if (!m_started || (m_fallbackReason.empty() && !m_growthFailed && m_pending.size() > idle &&
+                           m_slots.size() < m_options.workers))
             startHelpers(static_cast<unsigned>(std::min<std::size_t>(
                 m_pending.size() - std::min(idle, m_pending.size()), m_options.workers - m_slots.size())));
         dispatch();

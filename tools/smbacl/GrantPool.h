@@ -97,6 +97,7 @@ private:
 
     PoolOptions m_options;
     bool m_started = false;
+    bool m_growthFailed = false; // a helper added later did not start: no more tries
     std::string m_fallbackReason;
     std::vector<Slot> m_slots;
     std::deque<Queued> m_pending;
