@@ -2,7 +2,8 @@
 # Installs the Debian packages that building, running and testing Corvane need.
 # Idempotent: when every package is already present it returns at once without
 # touching apt. Runs apt-get non-interactively, so it works on a fresh machine
-# as root with no terminal. Usage: scripts/install-deps.sh [build|test]
+# as root with no terminal. Usage: scripts/install-deps.sh [build|package|test]
+# (test includes package: the suite builds and checks the Debian package).
 set -euo pipefail
 
 build_pkgs=(
@@ -23,13 +24,25 @@ test_pkgs=(
   # the copy benchmark compares with rsync -a (bc does its sums, time measures
   # the peak memory); the CLI tests drop to nobody with setpriv from util-linux
   rsync bc util-linux time
+  # the package round trip drives the installed program's windows under Xvfb
+  xdotool
+)
+# The Debian package: dependencies worked out by dpkg-shlibdeps, manual pages
+# made from the tools' --help, and the checks of the package and its menu entry.
+package_pkgs=(
+  dpkg-dev help2man man-db groff-base lintian desktop-file-utils appstream
 )
 # The program itself runs the SMB permission fix through Samba's Python bindings
 # (the corvane-smbacl helper), or through smbclient's tools when they are missing.
 run_pkgs=(smbclient python3-samba)
 
 want=("${build_pkgs[@]}" "${run_pkgs[@]}")
-[ "${1:-build}" = test ] && want+=("${test_pkgs[@]}")
+case "${1:-build}" in
+  build) ;;
+  package) want+=("${package_pkgs[@]}") ;;
+  test) want+=("${package_pkgs[@]}" "${test_pkgs[@]}") ;;
+  *) echo "usage: $0 [build|package|test]" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${want[@]}"; do
