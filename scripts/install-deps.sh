@@ -24,6 +24,8 @@ test_pkgs=(
   # the copy benchmark compares with rsync -a (bc does its sums, time measures
   # the peak memory); the CLI tests drop to nobody with setpriv from util-linux
   rsync bc util-linux time
+  # the quick-check tests copy to a real FAT image where the kernel can mount one
+  dosfstools
   # the package round trip drives the installed program's windows under Xvfb
   xdotool
 )

@@ -100,8 +100,10 @@ int main(int argc, char** argv)
     group.open(QIODevice::ReadOnly);
     QByteArray pw = passwd.readAll(), ldif;
     const QString homes = work.path() + "/homes/";
+    // The update grants to DOMAIN\name, as winbind names domain accounts.
+    const QString domain = qEnvironmentVariable("DC_DOMAIN", QStringLiteral("SCHOOL"));
     for (int i = 0; i < users; ++i) {
-        pw += QString("%1:x:%2:%2::/nonexistent:/usr/sbin/nologin\n").arg(sam(i)).arg(3200000 + i).toUtf8();
+        pw += QString("%1\\%2:x:%3:%3::/nonexistent:/usr/sbin/nologin\n").arg(domain, sam(i)).arg(3200000 + i).toUtf8();
         QDir().mkpath(homes + sam(i) + "/Documents");
         QFile f(homes + sam(i) + "/Documents/notes.txt");
         f.open(QIODevice::WriteOnly);
@@ -115,7 +117,7 @@ int main(int argc, char** argv)
     pwFile.write(pw);
     pwFile.close();
     grFile.open(QIODevice::WriteOnly);
-    grFile.write(group.readAll() + "School Admins:x:3199999:\n");
+    grFile.write(group.readAll() + domain.toUtf8() + "\\School Admins:x:3199999:\n");
     grFile.close();
 
     run("ldapdelete", {"-Y", "GSSAPI", "-Q", "-r", ou});

@@ -433,3 +433,44 @@ bool DirectorySession::setAttribute(const QString& dn, const QString& attribute,
     }
     return false;
 }
+
+namespace {
+
+// RFC 4515: a value inside a filter with its special characters escaped.
+QString filterValue(const QString& value)
+{
+    QString out;
+    for (const QChar c : value) {
+        if (c == u'*' || c == u'(' || c == u')' || c == u'\\' || c.unicode() == 0)
+            out += QStringLiteral("\\%1").arg(int(c.unicode()), 2, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out;
+}
+
+} // namespace
+
+QString DirectorySession::netbiosDomain(DirectoryError& err)
+{
+    const QString domainDn = readRootDse(QStringLiteral("defaultNamingContext"), err);
+    if (err)
+        return {};
+    const QString configuration = readRootDse(QStringLiteral("configurationNamingContext"), err);
+    if (err)
+        return {};
+    QString name;
+    const QString partitions = QStringLiteral("CN=Partitions,") + configuration;
+    if (!search(
+            partitions, DirectoryScope::OneLevel,
+            QStringLiteral("(&(objectClass=crossRef)(nCName=%1))").arg(filterValue(domainDn)),
+            {QStringLiteral("nETBIOSName")},
+            [&name](const DirectoryEntry& e) { return name = e.values.value(0), false; }, err))
+        return {};
+    if (name.isEmpty()) {
+        err.code = LDAP_NO_SUCH_ATTRIBUTE;
+        err.object = partitions;
+        err.text = QStringLiteral("the directory names no NetBIOS domain for ") + domainDn;
+    }
+    return name;
+}

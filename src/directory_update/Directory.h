@@ -52,6 +52,9 @@ public:
     // Sets the attribute to value ("" removes it) whatever it holds now.
     virtual bool setAttribute(const QString& dn, const QString& attribute, const QString& value,
                               DirectoryError& err) = 0;
+    // The domain's NetBIOS name ("SCHOOL"), which qualifies account names for
+    // the permission fix; "" with err set when the directory does not say.
+    virtual QString netbiosDomain(DirectoryError& err) = 0;
 };
 
 // A session with the directory the OpenLDAP client configuration names
@@ -100,6 +103,8 @@ public:
     bool changeAttribute(const QString& dn, const QString& attribute, const QString& expected, const QString& value,
                          DirectoryError& err) override;
     bool setAttribute(const QString& dn, const QString& attribute, const QString& value, DirectoryError& err) override;
+    // From the domain's crossRef entry below CN=Partitions of the configuration naming context.
+    QString netbiosDomain(DirectoryError& err) override;
     // Number of entries a paged search finds; -1 on failure.
     qint64 count(const QString& base, DirectoryScope scope, const QString& filter, DirectoryError& err);
 

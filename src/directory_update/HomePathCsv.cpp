@@ -1,5 +1,7 @@
 #include "HomePathCsv.h"
 
+#include "HomePath.h"
+
 #include <QFile>
 #include <QRegularExpression>
 
@@ -84,6 +86,28 @@ bool parseRecords(const QString& text, QList<Record>& records, QString& error)
     return true;
 }
 
+// The DN names an entry at or below ou: its tail is ou after a comma that no
+// backslash escapes (in "CN=a\,OU=x" the comma belongs to the name).
+bool isAtOrBelow(const QString& dn, const QString& ou)
+{
+    if (dn.compare(ou, Qt::CaseInsensitive) == 0)
+        return true;
+    const qsizetype comma = dn.size() - ou.size() - 1;
+    if (ou.isEmpty() || comma < 1 || dn[comma] != u',' || !dn.endsWith(ou, Qt::CaseInsensitive))
+        return false;
+    qsizetype backslashes = 0;
+    for (qsizetype i = comma - 1; i >= 0 && dn[i] == u'\\'; --i)
+        ++backslashes;
+    return backslashes % 2 == 0;
+}
+
+QString refuseLine(UndoRead& out, int line, const QString& why)
+{
+    out.plan.accounts.clear();
+    out.error = QStringLiteral("line %1: ").arg(line) + why;
+    return out.error;
+}
+
 } // namespace
 
 QString line(const QStringList& fields)
@@ -97,7 +121,7 @@ QString line(const QStringList& fields)
 
 QString undoHeader()
 {
-    return QStringLiteral("dn,sAMAccountName,oldHomeDirectory,newHomeDirectory");
+    return QStringLiteral("dn,sAMAccountName,oldHomeDirectory,newHomeDirectory,ou");
 }
 
 QString planHeader()
@@ -107,8 +131,11 @@ QString planHeader()
 
 QStringList planFields(const HomePathUpdate::PlannedAccount& a)
 {
-    const bool unchanged = a.problem.isEmpty() && a.currentHome == a.newHome;
-    return {a.dn, a.sam, a.currentHome, a.newHome, unchanged ? QStringLiteral("yes") : QStringLiteral("no"), a.problem};
+    QStringList fields{
+        a.dn, a.sam, a.currentHome, a.newHome, a.unchanged() ? QStringLiteral("yes") : QStringLiteral("no"), a.problem};
+    for (QString& f : fields)
+        f = HomePathUpdate::printable(f);
+    return fields;
 }
 
 UndoRead readUndoFile(const QString& path)
@@ -142,17 +169,37 @@ UndoRead readUndoFile(const QString& path)
     }
     for (qsizetype n = 1; n < records.size(); ++n) {
         const Record& r = records[n];
-        if (r.fields.size() != 4) {
-            out.error = QStringLiteral("line %1: %2 fields, an undo line has 4").arg(r.line).arg(r.fields.size());
-            out.plan.accounts.clear();
+        if (r.fields.size() != 5) {
+            refuseLine(out, r.line, QStringLiteral("%1 fields, an undo line has 5").arg(r.fields.size()));
             return out;
         }
-        if (r.fields[0].isEmpty()) {
-            out.error = QStringLiteral("line %1: the dn is empty").arg(r.line);
-            out.plan.accounts.clear();
+        for (const QString& field : r.fields) {
+            // libldap would cut a DN at a NUL: what reads as inside the OU could name another entry.
+            if (HomePath::hasControls(field)) {
+                refuseLine(out, r.line, QStringLiteral("a field holds a control character"));
+                return out;
+            }
+        }
+        if (r.fields[0].isEmpty() || r.fields[4].isEmpty()) {
+            refuseLine(out, r.line, QStringLiteral("the dn or the ou is empty"));
             return out;
         }
-        out.plan.accounts.append({r.fields[0], r.fields[1], r.fields[3], r.fields[2], QString()});
+        if (n == 1)
+            out.plan.ou = r.fields[4];
+        if (r.fields[4] != out.plan.ou) {
+            refuseLine(out, r.line, QStringLiteral("another OU than the lines before it"));
+            return out;
+        }
+        if (!isAtOrBelow(r.fields[0], out.plan.ou)) {
+            refuseLine(out, r.line, QStringLiteral("the dn is not below the OU of the run, %1").arg(out.plan.ou));
+            return out;
+        }
+        HomePathUpdate::PlannedAccount a;
+        a.dn = r.fields[0];
+        a.sam = r.fields[1];
+        a.currentHome = r.fields[3];
+        a.newHome = r.fields[2];
+        out.plan.accounts.append(a);
     }
     return out;
 }

@@ -1,11 +1,13 @@
 #include "HomePathUpdate.h"
 
+#include "HomeFolderCheck.h"
+#include "HomePath.h"
 #include "HomePathCsv.h"
+#include "PermissionFixer.h"
 
 #include "common/modMain.h"
 
 #include <QDateTime>
-#include <QDir>
 
 namespace HomePathUpdate {
 
@@ -19,14 +21,10 @@ QString logNameNow()
     return logName(QDate::currentDate());
 }
 
-QString toolPath()
-{
-    return modMain::ApplicationFolder() + QStringLiteral("/resources/cacls");
-}
-
-UndoFile::UndoFile(const QDateTime& started)
+UndoFile::UndoFile(const QDateTime& started, const QString& ou)
     : m_file(modMain::ApplicationFolder() + QStringLiteral("/logs/LDAP_undo_") +
              started.toString(QStringLiteral("yyyyMMdd_HHmmss")) + QStringLiteral(".csv"))
+    , m_ou(ou)
 {
     // Two runs within one second must not mix: the second gets its own file.
     for (int n = 2; m_file.exists(); ++n)
@@ -42,38 +40,13 @@ bool UndoFile::append(const QString& dn, const QString& sam, const QString& oldH
 {
     if (!m_file.isOpen())
         return false;
-    const QByteArray line = HomePathCsv::line({dn, sam, oldHome, newHome}).toUtf8();
+    const QByteArray line = HomePathCsv::line({dn, sam, oldHome, newHome, m_ou}).toUtf8();
     return m_file.write(line) == line.size() && m_file.flush();
 }
 
 QStringList userAttributes()
 {
     return {QStringLiteral("sAMAccountName"), QStringLiteral("homeDirectory")};
-}
-
-// The tool's own words, on one line, for the log.
-static QString toolMessage(const modMain::ShellResult& r)
-{
-    if (!r.started)
-        return QStringLiteral("could not start ") + toolPath();
-    QString text = r.output.simplified();
-    if (r.crashed)
-        return QStringLiteral("the tool crashed") + (text.isEmpty() ? QString() : QStringLiteral(": ") + text);
-    if (text.isEmpty())
-        text = QStringLiteral("exit code %1").arg(r.exitCode);
-    return text;
-}
-
-static bool runTool(const QString& folder, const QString& account, QStringList& messages)
-{
-    // An argument vector: blanks, quotes and ";" in the path or the group name
-    // reach the tool as part of one argument each.
-    const modMain::ShellResult r = modMain::ShellWaitFor(
-        toolPath(), {folder, QStringLiteral("/e"), QStringLiteral("/g"), account + QStringLiteral(":F")}, 0);
-    if (r.started && !r.crashed && r.exitCode == 0)
-        return true;
-    messages << toolMessage(r);
-    return false;
 }
 
 QString unsafeAccountName(const QString& sam)
@@ -87,6 +60,8 @@ QString unsafeAccountName(const QString& sam)
     for (const QChar c : sam)
         if (c.unicode() < 0x20 || c.unicode() == 0x7f || c.category() == QChar::Other_Control)
             return QStringLiteral("the account name \"%1\" holds a control character").arg(printable(sam));
+    if (HomePath::hasControls(sam))
+        return QStringLiteral("the account name \"%1\" holds a control character").arg(printable(sam));
     return {};
 }
 
@@ -97,92 +72,268 @@ QString printable(const QString& text)
 
 PlannedAccount planAccount(const QString& dn, const QString& sam, const QString& currentHome, const QString& userPath)
 {
-    PlannedAccount a{dn, sam, currentHome, QString(), unsafeAccountName(sam)};
+    PlannedAccount a;
+    a.dn = dn;
+    a.sam = sam;
+    a.currentHome = currentHome;
+    a.problem = unsafeAccountName(sam);
+    if (a.problem.isEmpty())
+        a.problem = HomePath::homePathProblem(userPath + sam);
     if (a.problem.isEmpty())
         a.newHome = userPath + sam;
     return a;
 }
 
+QString qualified(const QString& domain, const QString& name)
+{
+    if (name.contains(u'\\') || name.contains(u'@') || domain.isEmpty())
+        return name;
+    return domain + u'\\' + name;
+}
+
+void RunSummary::add(const UserOutcome& outcome)
+{
+    if (outcome.outcome == Outcome::Updated)
+        ++written;
+    else if (outcome.outcome == Outcome::Unchanged)
+        ++unchanged;
+    else
+        addNotWritten(outcome.reason);
+    fixFailed += outcome.fixFailed;
+}
+
+void RunSummary::addNotWritten(const QString& reason, int count)
+{
+    if (count <= 0)
+        return;
+    for (auto& [r, n] : notWritten) {
+        if (r == reason) {
+            n += count;
+            return;
+        }
+    }
+    notWritten.append({reason, count});
+}
+
+int RunSummary::notWrittenTotal() const
+{
+    int total = 0;
+    for (const auto& entry : notWritten)
+        total += entry.second;
+    return total;
+}
+
+int RunSummary::failures() const
+{
+    // A refused run counts each account it left alone; one with none still failed.
+    return notWrittenTotal() + fixFailed + containers + (refused.isEmpty() || notWrittenTotal() > 0 ? 0 : 1);
+}
+
+QString RunSummary::text() const
+{
+    QString out = restore ? QStringLiteral("%1 restored, %2 already restored, %3 not restored")
+                          : QStringLiteral("%1 updated, %2 unchanged, %3 not updated");
+    out = out.arg(written).arg(unchanged).arg(notWrittenTotal());
+    QStringList reasons;
+    for (const auto& [reason, count] : notWritten)
+        reasons << QStringLiteral("%1 %2").arg(count).arg(reason);
+    if (!reasons.isEmpty())
+        out += QStringLiteral(" (") + reasons.join(QStringLiteral(", ")) + u')';
+    if (!restore)
+        out += QStringLiteral(", %1 permission fixes failed").arg(fixFailed);
+    if (containers > 0)
+        out += QStringLiteral(", %1 containers could not be read").arg(containers);
+    if (!refused.isEmpty())
+        out += QStringLiteral("; nothing was written: ") + refused;
+    if (!stoppedBy.isEmpty())
+        out += QStringLiteral("; stopped by %1 between accounts").arg(stoppedBy);
+    return out;
+}
+
+namespace {
+
 // The name a log line gives an account: its logon name when it has a sound one.
-static QString logNameOf(const PlannedAccount& a)
+QString logNameOf(const PlannedAccount& a)
 {
     return unsafeAccountName(a.sam).isEmpty() ? a.sam : printable(a.dn);
 }
 
-// What the account holds now ("" for none); false with err set when it cannot be read.
-static bool readHome(DirectoryAccess& directory, const QString& dn, QString& now, DirectoryError& err)
-{
-    now.clear();
-    return directory.search(
-        dn, DirectoryScope::Base, QStringLiteral("(objectClass=*)"), {QStringLiteral("homeDirectory")},
-        [&now](const DirectoryEntry& e) { return now = e.values.value(0), false; }, err);
-}
+struct EntryNow {
+    QString sam;
+    QString home; // "" for none
+};
 
-// Writes the new value; before is what it replaced (for the undo file).
-static bool writeHome(DirectoryAccess& directory, const PlannedAccount& a, WriteMode mode, QString& before,
-                      DirectoryError& err)
+// What the account holds now; false with err set when it cannot be read.
+bool readEntry(DirectoryAccess& directory, const QString& dn, EntryNow& now, DirectoryError& err)
 {
-    const QString attribute = QStringLiteral("homeDirectory");
-    before = a.currentHome;
-    if (mode == WriteMode::ForceRestore) {
-        // Unread, the old value would be recorded as none, and undoing this
-        // restore would then delete the attribute.
-        return readHome(directory, a.dn, before, err) && directory.setAttribute(a.dn, attribute, a.newHome, err);
-    }
-    if (directory.changeAttribute(a.dn, attribute, a.currentHome, a.newHome, err))
-        return true;
-    if (err.code != 16 && err.code != 20) // noSuchAttribute, attributeOrValueExists
+    bool found = false;
+    if (!directory.search(
+            dn, DirectoryScope::Base, QStringLiteral("(objectClass=*)"), userAttributes(),
+            [&](const DirectoryEntry& e) {
+                now = {e.value(QStringLiteral("sAMAccountName")), e.value(QStringLiteral("homeDirectory"))};
+                return found = true, false;
+            },
+            err))
         return false;
-    // Say what it holds now, so the operator can decide.
-    QString now;
-    DirectoryError readErr;
-    err.text = readHome(directory, a.dn, now, readErr)
-                   ? QStringLiteral("changed since (now \"%1\", expected \"%2\")")
-                         .arg(printable(now), printable(a.currentHome))
-                   : QStringLiteral("changed since (expected \"%1\"; reading it now failed: %2)")
-                         .arg(printable(a.currentHome), printable(readErr.text));
-    return false;
+    if (!found)
+        err = {32, QStringLiteral("No such object"), dn};
+    return found;
 }
 
-UserOutcome updateUser(DirectoryAccess& directory, const PlannedAccount& account, const Settings& settings,
-                       UndoFile* undo, WriteMode mode, const std::function<void(const QString&)>& log)
+UserOutcome notUpdated(UserOutcome out, const QString& reason)
+{
+    out.outcome = Outcome::NotUpdated;
+    out.reason = reason;
+    return out;
+}
+
+// The folder check's verdict on an account about to be written; false when it
+// must not be written (logged), with the reason in out.
+bool folderReady(const PlannedAccount& a, UserContext& c, UserOutcome& out)
+{
+    const QString name = logNameOf(a);
+    switch (a.folder) {
+    case FolderState::Exists:
+    case FolderState::Unchecked: // the operator chose to skip the check
+        return true;
+    case FolderState::NotAFolder:
+        c.log(name + QStringLiteral(" Not Updated: not a folder: ") + printable(a.newHome) + QStringLiteral(" (") +
+              printable(a.folderText) + u')');
+        out = notUpdated(out, QStringLiteral("not a folder"));
+        return false;
+    case FolderState::NotChecked:
+        c.log(name + QStringLiteral(" Not Updated: the folder could not be checked: ") + printable(a.folderText));
+        out = notUpdated(out, QStringLiteral("folder not checked"));
+        return false;
+    case FolderState::Missing:
+        break;
+    }
+    if (!c.createMissing) {
+        c.log(name + QStringLiteral(" Not Updated: folder missing: ") + printable(a.newHome));
+        out = notUpdated(out, QStringLiteral("folder missing"));
+        return false;
+    }
+    const QString why = HomeFolderCheck::create(a.newHome, qualified(c.domain, a.sam));
+    if (!why.isEmpty()) {
+        c.log(name + QStringLiteral(" Not Updated: the folder could not be created: ") + printable(a.newHome) +
+              QStringLiteral(": ") + printable(why));
+        out = notUpdated(out, QStringLiteral("folder not created"));
+        return false;
+    }
+    c.log(name + QStringLiteral(" Created Home Folder ") + printable(a.newHome));
+    return true;
+}
+
+void fixPermissions(const PlannedAccount& a, UserContext& c, UserOutcome& out)
+{
+    if (!c.settings.fixPermissions || !c.fixer)
+        return;
+    const QString name = logNameOf(a);
+    const PermissionFixer::Result r =
+        c.fixer->fix(qualified(c.domain, a.sam), qualified(c.domain, c.settings.admGrp), a.newHome);
+    out.fixFailed = !r.ok;
+    if (r.ok)
+        c.log(name + QStringLiteral(" Fixed Home Drive Permissions"));
+    else
+        c.log(name + QStringLiteral(" Fix Home Drive Permissions Failed: ") + printable(r.message));
+}
+
+UserOutcome update(const PlannedAccount& a, UserContext& c)
 {
     UserOutcome out;
-    out.sam = account.sam;
-    const bool restore = mode != WriteMode::Update;
-    const QString name = logNameOf(account);
-    // A restore writes back what the directory held; only an update builds a path from the name.
-    if (!restore && !account.problem.isEmpty()) {
-        log(printable(account.dn) + QStringLiteral(" Update Failed: ") + account.problem);
+    out.sam = a.sam;
+    const QString name = logNameOf(a);
+    if (!a.problem.isEmpty()) {
+        c.log(printable(a.dn) + QStringLiteral(" Update Failed: ") + a.problem);
+        return notUpdated(out, QStringLiteral("refused"));
+    }
+    if (!folderReady(a, c, out))
+        return out;
+    if (a.unchanged()) {
+        // Nothing to write: a re-run repairs permissions without touching the directory.
+        c.log(name + QStringLiteral(" Home Path Unchanged"));
+        out.outcome = Outcome::Unchanged;
+        fixPermissions(a, c, out);
         return out;
     }
     DirectoryError err;
-    QString before;
-    if (!writeHome(directory, account, mode, before, err)) {
-        log(name + (restore ? QStringLiteral(" Restore Failed: ") : QStringLiteral(" Update Failed: ")) +
-            printable(err.text));
-        return out;
+    if (!c.directory.changeAttribute(a.dn, QStringLiteral("homeDirectory"), a.currentHome, a.newHome, err)) {
+        if (err.code != 16 && err.code != 20) { // noSuchAttribute, attributeOrValueExists
+            c.log(name + QStringLiteral(" Update Failed: ") + printable(err.text));
+            return notUpdated(out, QStringLiteral("refused by the directory"));
+        }
+        // Say what it holds now, so the operator can decide.
+        EntryNow now;
+        DirectoryError readErr;
+        if (!readEntry(c.directory, a.dn, now, readErr)) {
+            c.log(name + QStringLiteral(" Update Failed: changed since (expected \"%1\"; reading it now failed: %2)")
+                             .arg(printable(a.currentHome), printable(readErr.text)));
+            return notUpdated(out, QStringLiteral("changed since the plan"));
+        }
+        c.log(name + QStringLiteral(" Update Failed: changed since (now \"%1\", expected \"%2\")")
+                         .arg(printable(now.home), printable(a.currentHome)));
+        return notUpdated(out, QStringLiteral("changed since the plan"));
     }
-    out.updated = true;
+    out.outcome = Outcome::Updated;
     // The change is made: a record that cannot be kept is said, not dropped.
-    if (undo && !undo->append(account.dn, account.sam, before, account.newHome))
-        log(name + QStringLiteral(" Not Recorded In The Undo File"));
-    if (restore) {
-        log(name + QStringLiteral(" Restored Home Path \"%1\"").arg(printable(account.newHome)));
+    if (c.undo && !c.undo->append(a.dn, a.sam, a.currentHome, a.newHome))
+        c.log(name + QStringLiteral(" Not Recorded In The Undo File"));
+    c.log(name + QStringLiteral(" Updated Home Path"));
+    fixPermissions(a, c, out);
+    return out;
+}
+
+// An undo trusts its file no further than the directory confirms it: the entry
+// must still be the account the file names, and holding the old value already
+// is no failure.
+UserOutcome restore(const PlannedAccount& a, UserContext& c)
+{
+    UserOutcome out;
+    out.sam = a.sam;
+    EntryNow now;
+    DirectoryError err;
+    if (!readEntry(c.directory, a.dn, now, err)) {
+        c.log(printable(a.dn) + QStringLiteral(" Restore Failed: ") + printable(err.text));
+        return notUpdated(out, QStringLiteral("not readable"));
+    }
+    if (now.sam.compare(a.sam, Qt::CaseInsensitive) != 0) {
+        c.log(printable(a.dn) + QStringLiteral(" Restore Failed: the entry's sAMAccountName is \"%1\", the undo file "
+                                               "names \"%2\"")
+                                    .arg(printable(now.sam), printable(a.sam)));
+        return notUpdated(out, QStringLiteral("name differs"));
+    }
+    const QString name = printable(now.sam); // the account as the directory names it
+    if (now.home == a.newHome) {
+        c.log(name + QStringLiteral(" Already Restored \"%1\"").arg(printable(a.newHome)));
+        out.outcome = Outcome::Unchanged;
         return out;
     }
-    log(name + QStringLiteral(" Updated Home Path"));
-    if (!settings.fixPermissions)
-        return out;
-    QStringList messages;
-    const bool userOk = runTool(account.newHome, account.sam, messages);
-    const bool groupOk = runTool(account.newHome, settings.admGrp, messages);
-    out.permissionsOk = userOk && groupOk;
-    if (out.permissionsOk)
-        log(name + QStringLiteral(" Fixed Home Drive Permissions"));
-    else
-        log(name + QStringLiteral(" Fix Home Drive Permissions Failed: ") + printable(messages.join("; ")));
+    const bool written =
+        c.mode == WriteMode::ForceRestore
+            ? c.directory.setAttribute(a.dn, QStringLiteral("homeDirectory"), a.newHome, err)
+            : now.home == a.currentHome &&
+                  c.directory.changeAttribute(a.dn, QStringLiteral("homeDirectory"), a.currentHome, a.newHome, err);
+    if (!written) {
+        if (c.mode != WriteMode::ForceRestore && (err.code == 0 || err.code == 16 || err.code == 20)) {
+            c.log(name + QStringLiteral(" Restore Failed: changed since (now \"%1\", expected \"%2\")")
+                             .arg(printable(now.home), printable(a.currentHome)));
+            return notUpdated(out, QStringLiteral("changed since"));
+        }
+        c.log(name + QStringLiteral(" Restore Failed: ") + printable(err.text));
+        return notUpdated(out, QStringLiteral("refused by the directory"));
+    }
+    out.outcome = Outcome::Updated;
+    if (c.undo && !c.undo->append(a.dn, now.sam, now.home, a.newHome))
+        c.log(name + QStringLiteral(" Not Recorded In The Undo File"));
+    c.log(name + QStringLiteral(" Restored Home Path \"%1\"").arg(printable(a.newHome)));
     return out;
+}
+
+} // namespace
+
+UserOutcome updateUser(const PlannedAccount& account, UserContext& context)
+{
+    return context.mode == WriteMode::Update ? update(account, context) : restore(account, context);
 }
 
 } // namespace HomePathUpdate

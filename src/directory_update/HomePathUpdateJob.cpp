@@ -1,11 +1,11 @@
 #include "HomePathUpdateJob.h"
 
+#include "directory_update/HomeFolderCheck.h"
+#include "directory_update/HomePath.h"
+
 #include <algorithm>
 
-#include "common/modMain.h"
-
 #include <QDateTime>
-#include <QSet>
 #include <QThread>
 
 using namespace HomePathUpdate;
@@ -24,6 +24,9 @@ QString parentOf(const QString& dn)
     return {};
 }
 
+// LDAP's "parameter error": the request was refused before it reached the server.
+constexpr int kParamError = 89;
+
 // DNs as the server writes them differ from one another only in case.
 QString keyOf(const QString& dn)
 {
@@ -36,11 +39,27 @@ PlannedAccount accountOf(const DirectoryEntry& e, const QString& userPath)
                        userPath);
 }
 
+FolderState stateOf(HomeFolderCheck::State s)
+{
+    switch (s) {
+    case HomeFolderCheck::State::Exists:
+        return FolderState::Exists;
+    case HomeFolderCheck::State::Missing:
+        return FolderState::Missing;
+    case HomeFolderCheck::State::NotAFolder:
+        return FolderState::NotAFolder;
+    case HomeFolderCheck::State::NotChecked:
+        break;
+    }
+    return FolderState::NotChecked;
+}
+
 } // namespace
 
 HomePathUpdateJob::HomePathUpdateJob(DirectoryOpener opener, QObject* parent)
     : QObject(parent)
     , m_opener(std::move(opener))
+    , m_fixer(makeDefaultPermissionFixer())
 {}
 
 HomePathUpdateJob::~HomePathUpdateJob()
@@ -51,22 +70,56 @@ HomePathUpdateJob::~HomePathUpdateJob()
     }
 }
 
+void HomePathUpdateJob::setState(State state)
+{
+    m_state = state;
+    emit stateChanged(state);
+}
+
+// One step on a thread of its own; stateChanged() reaches the caller's thread queued.
+void HomePathUpdateJob::inThread(std::function<void()> work)
+{
+    if (m_thread) {
+        m_thread->wait();
+        delete m_thread;
+    }
+    m_thread = QThread::create(std::move(work));
+    m_thread->start();
+}
+
 bool HomePathUpdateJob::plan(const QString& ou, bool deep, const QString& userPath, DirectoryError& err)
 {
-    m_plan = {ou, deep, {}, {}};
+    setState(State::Planning);
+    m_plan = {ou, deep, {}, {}, {}};
     m_settings.userPath = userPath;
+    m_foldersChecked = false;
+    m_error.clear();
+    const auto failed = [this, &err] {
+        m_error = err.text;
+        setState(State::Failed);
+        return false;
+    };
+    // Checked once, here, before anything can be written: every account's path is built from it.
+    if (const QString problem = HomePath::userPathProblem(userPath); !problem.isEmpty()) {
+        err = {kParamError, problem, QStringLiteral("UserPath")};
+        return failed();
+    }
     auto directory = m_opener(err);
     if (!directory)
-        return false;
+        return failed();
+    DirectoryError domainErr;
+    m_plan.domain = directory->netbiosDomain(domainErr);
+    m_domainError = domainErr.text;
     // First every account the count sees, whatever container holds it ...
     QList<DirectoryEntry> found;
     if (!directory->search(
             ou, deep ? DirectoryScope::Subtree : DirectoryScope::OneLevel, DirectorySession::userFilter(),
             userAttributes(), [&found](const DirectoryEntry& e) { return found.append(e), true; }, err))
-        return false;
+        return failed();
     if (!deep) {
         for (const DirectoryEntry& e : found)
             m_plan.accounts.append(accountOf(e, userPath));
+        setState(State::Planned);
         return true;
     }
     // ... then the walk, parent first and depth first, into every container that
@@ -82,7 +135,17 @@ bool HomePathUpdateJob::plan(const QString& ou, bool deep, const QString& userPa
     for (const DirectoryEntry& e : std::as_const(found))
         if (!planned.contains(keyOf(e.dn)) && !toldByFailure(e.dn))
             m_plan.failures.append({e.dn, QStringLiteral("found below the OU but not reached through its containers")});
+    setState(State::Planned);
     return true;
+}
+
+void HomePathUpdateJob::startPlan(const QString& ou, bool deep, const QString& userPath)
+{
+    m_state = State::Planning;
+    inThread([this, ou, deep, userPath] {
+        DirectoryError err;
+        plan(ou, deep, userPath, err);
+    });
 }
 
 void HomePathUpdateJob::visit(DirectoryAccess& directory, const QString& container, const QSet<QString>& holders,
@@ -114,6 +177,8 @@ void HomePathUpdateJob::visit(DirectoryAccess& directory, const QString& contain
 void HomePathUpdateJob::setPlan(HomePathPlan plan)
 {
     m_plan = std::move(plan);
+    m_foldersChecked = false;
+    m_state = State::Planned;
 }
 
 void HomePathUpdateJob::setSettings(const Settings& settings)
@@ -121,8 +186,66 @@ void HomePathUpdateJob::setSettings(const Settings& settings)
     m_settings = settings;
     if (m_mode != WriteMode::Update)
         return;
-    for (PlannedAccount& a : m_plan.accounts)
-        a = planAccount(a.dn, a.sam, a.currentHome, settings.userPath);
+    for (PlannedAccount& a : m_plan.accounts) {
+        PlannedAccount fresh = planAccount(a.dn, a.sam, a.currentHome, settings.userPath);
+        if (fresh.newHome != a.newHome) {
+            m_foldersChecked = false; // another folder now: look again
+        } else {
+            fresh.folder = a.folder;
+            fresh.folderText = a.folderText;
+        }
+        a = fresh;
+    }
+}
+
+bool HomePathUpdateJob::checkFolders()
+{
+    const State before = m_state;
+    setState(State::CheckingFolders);
+    QStringList paths;
+    QList<qsizetype> rows;
+    for (qsizetype i = 0; i < m_plan.accounts.size(); ++i) {
+        if (m_plan.accounts[i].problem.isEmpty()) {
+            paths << m_plan.accounts[i].newHome;
+            rows << i;
+        }
+    }
+    const QList<HomeFolderCheck::Result> results = HomeFolderCheck::check(paths);
+    m_folderCheckError.clear();
+    for (qsizetype n = 0; n < rows.size(); ++n) {
+        PlannedAccount& a = m_plan.accounts[rows[n]];
+        a.folder = stateOf(results[n].state);
+        a.folderText = results[n].text;
+        if (a.folder == FolderState::NotChecked && m_folderCheckError.isEmpty())
+            m_folderCheckError = results[n].text.mid(QStringLiteral("not checked: ").size()) + QStringLiteral(" (") +
+                                 printable(a.newHome) + u')';
+    }
+    m_foldersChecked = true;
+    setState(before == State::Idle ? State::Planned : before);
+    return m_folderCheckError.isEmpty();
+}
+
+void HomePathUpdateJob::startFolderCheck()
+{
+    const State before = m_state;
+    m_state = State::CheckingFolders;
+    inThread([this, before] {
+        m_state = before;
+        checkFolders();
+    });
+}
+
+int HomePathUpdateJob::missingFolders() const
+{
+    return int(std::ranges::count_if(m_plan.accounts, [](const PlannedAccount& a) {
+        return a.problem.isEmpty() && a.folder == FolderState::Missing;
+    }));
+}
+
+void HomePathUpdateJob::requestStop(const char* why) noexcept
+{
+    m_stopReason = why;
+    m_stop = true;
 }
 
 void HomePathUpdateJob::logLine(const QString& message)
@@ -138,46 +261,106 @@ void HomePathUpdateJob::logLine(const QString& message)
         m_logFailure = written;
 }
 
+// Why this run must write nothing at all, or "".
+QString HomePathUpdateJob::refusal()
+{
+    if (m_mode != WriteMode::Update)
+        return {};
+    if (const QString problem = HomePath::userPathProblem(m_settings.userPath); !problem.isEmpty())
+        return problem;
+    if (m_settings.fixPermissions && m_settings.admGrp.isEmpty())
+        return QStringLiteral("the Admin Group setting is empty, and the permission fix grants to it");
+    // A bare name could be granted to a local namesake instead of the domain's account.
+    if (m_settings.fixPermissions && m_plan.domain.isEmpty())
+        return QStringLiteral("the directory's NetBIOS domain name, which the permission fix needs, could not be "
+                              "read: ") +
+               m_domainError;
+    if (!m_skipFolderCheck && !m_foldersChecked)
+        checkFolders();
+    if (!m_skipFolderCheck && !m_folderCheckError.isEmpty())
+        return QStringLiteral("the home folders could not be checked: ") + m_folderCheckError;
+    return {};
+}
+
 int HomePathUpdateJob::run()
 {
-    m_running = true;
-    m_errors = 0;
+    setState(State::Running);
+    m_summary = {};
+    m_summary.restore = m_mode != WriteMode::Update;
+    m_summary.containers = int(m_plan.failures.size());
     m_undoFile.clear();
     m_logFailure = {};
-    const auto log = [this](const QString& line) {
-        logLine(line);
-    };
-    DirectoryError err;
+    m_error.clear();
+    m_stop = false;
     const int total = int(m_plan.accounts.size());
-    const bool noUserPath = m_mode == WriteMode::Update && m_settings.userPath.isEmpty();
-    std::unique_ptr<DirectoryAccess> directory = noUserPath ? nullptr : m_opener(err);
-    if (noUserPath) {
-        // Every home would become the bare logon name: write nothing.
-        logLine(printable(m_plan.ou) + QStringLiteral(" Update Failed: the User Folder Path setting is empty"));
-        m_errors = qMax(1, total);
-    } else if (!directory) {
-        logLine(printable(m_plan.ou) + QStringLiteral(" Update Failed: ") + printable(err.text));
-        m_errors = qMax(1, total);
-    } else {
-        for (const PlanFailure& f : m_plan.failures) {
-            logLine(printable(f.dn) + QStringLiteral(" Update Failed: ") + printable(f.text));
-            ++m_errors;
-        }
-        UndoFile undo(QDateTime::currentDateTime());
-        if (undo.isOpen())
-            m_undoFile = undo.fileName();
-        for (int i = 0; i < total; ++i) {
-            const PlannedAccount& a = m_plan.accounts[i];
-            if (updateUser(*directory, a, m_settings, &undo, m_mode, log).failed())
-                ++m_errors;
-            emit progress(i + 1, total, unsafeAccountName(a.sam).isEmpty() ? a.sam : printable(a.dn));
-        }
-        if (m_mode == WriteMode::Update)
-            reportLateAccounts(*directory);
+    // Nothing is written when a rule of the whole run is broken.
+    m_summary.refused = refusal();
+    DirectoryError err;
+    std::unique_ptr<DirectoryAccess> directory = m_summary.refused.isEmpty() ? m_opener(err) : nullptr;
+    if (m_summary.refused.isEmpty() && !directory)
+        m_summary.refused = err.text;
+    if (!m_summary.refused.isEmpty()) {
+        m_summary.containers = 0;
+        m_summary.addNotWritten(QStringLiteral("refused"), total);
+        m_error = m_summary.refused;
+        logLine(printable(m_plan.ou) + QStringLiteral(" Update Failed: ") + printable(m_summary.refused) +
+                QStringLiteral("; nothing was written"));
+        finishRun();
+        return m_summary.failures();
     }
-    m_running = false;
-    emit finished(m_errors);
-    return m_errors;
+    for (const PlanFailure& f : m_plan.failures)
+        logLine(printable(f.dn) + QStringLiteral(" Update Failed: ") + printable(f.text));
+    UndoFile undo(QDateTime::currentDateTime(), m_plan.ou);
+    if (undo.isOpen())
+        m_undoFile = undo.fileName();
+    UserContext context{*directory,
+                        m_settings,
+                        m_plan.domain,
+                        &undo,
+                        m_mode,
+                        m_createMissing,
+                        m_fixer.get(),
+                        [this](const QString& line) {
+                            logLine(line);
+                        }};
+    int done = 0;
+    for (; done < total && !m_stop; ++done) {
+        const PlannedAccount& a = m_plan.accounts[done];
+        m_summary.add(updateUser(a, context));
+        emit progress(done + 1, total, unsafeAccountName(a.sam).isEmpty() ? a.sam : printable(a.dn));
+    }
+    if (m_stop) {
+        m_summary.stoppedBy = QString::fromLatin1(m_stopReason.load() ? m_stopReason.load() : "request");
+        m_summary.addNotWritten(QStringLiteral("not reached"), total - done);
+        logLine(printable(m_plan.ou) +
+                QStringLiteral(" Stopped by %1 after %2 of %3 accounts; the log and the undo file cover every account "
+                               "written")
+                    .arg(m_summary.stoppedBy)
+                    .arg(done)
+                    .arg(total));
+    } else if (m_mode == WriteMode::Update) {
+        reportLateAccounts(*directory);
+    }
+    // The undo file of a run that wrote nothing would only mislead.
+    if (m_summary.written == 0 && undo.isOpen()) {
+        QFile::remove(m_undoFile);
+        m_undoFile.clear();
+    }
+    finishRun();
+    return m_summary.failures();
+}
+
+void HomePathUpdateJob::finishRun()
+{
+    logLine(printable(m_plan.ou) + QStringLiteral(" Summary: ") + m_summary.text());
+    setState(m_summary.refused.isEmpty() ? State::Done : State::Failed);
+    emit finished(m_summary.failures());
+}
+
+void HomePathUpdateJob::start()
+{
+    m_state = State::Running;
+    inThread([this] { run(); });
 }
 
 // Accounts that appeared after the plan was taken are left alone: the operator
@@ -213,15 +396,4 @@ void HomePathUpdateJob::reportLateAccounts(DirectoryAccess& directory)
             return true;
         },
         err);
-}
-
-void HomePathUpdateJob::start()
-{
-    if (m_thread) {
-        m_thread->wait();
-        delete m_thread;
-    }
-    m_running = true;
-    m_thread = QThread::create([this] { run(); });
-    m_thread->start();
 }

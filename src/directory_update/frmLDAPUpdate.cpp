@@ -4,19 +4,22 @@
 #include "common/MsgBox.h"
 #include "common/modMain.h"
 #include "directory_update/frmPreview.h"
-#include "settings/AppSettings.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDateTime>
-#include <QEventLoop>
+#include <QFileInfo>
 #include <QGroupBox>
+#include <QHash>
 #include <QHeaderView>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QThread>
 #include <QTreeWidget>
+#include <limits>
+#include <utility>
 
 using namespace FormKit;
 
@@ -35,7 +38,14 @@ frmLDAPUpdate::frmLDAPUpdate(QWidget* parent)
     Form_Load();
 }
 
-frmLDAPUpdate::~frmLDAPUpdate() = default;
+frmLDAPUpdate::~frmLDAPUpdate()
+{
+    // The tree's thread calls this form's EnumerateOUs: it ends before the form does.
+    if (m_treeThread) {
+        m_treeThread->wait();
+        delete m_treeThread;
+    }
+}
 
 void frmLDAPUpdate::createControls()
 {
@@ -118,6 +128,9 @@ void frmLDAPUpdate::createControls()
                             QStringLiteral("Updating please wait..."));
     lblPROGRESS->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     lblPROGRESS->setWordWrap(true);
+    lblRunSummary = makeLabel(frmeStep3, QStringLiteral("lblRunSummary"), twRect(120, 2040, 6675, 1215), QString());
+    lblRunSummary->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    lblRunSummary->setWordWrap(true);
     Picture4 = makePanel(frmeStep3, QStringLiteral("Picture4"), twRect(4980, 4980, 1815, 495));
     cmdFinish =
         makeButton(Picture4, QStringLiteral("cmdFinish"), twRect(60, 60, 1695, 375), QStringLiteral("Finish >>"));
@@ -152,7 +165,10 @@ void frmLDAPUpdate::Form_Load()
     IncludeSubtree = 1;
     FixPermissions = 1;
     setCaption(this);
-    lblHomePath2->setText(AppSettings::load().userPath);
+    m_settings = AppSettings::load();
+    if (!m_settings.loadError.isEmpty())
+        MsgBox(m_settings.loadError, vbOKOnly | vbExclamation, modMain::AppCaption());
+    lblHomePath2->setText(m_settings.userPath);
     LoadOUTree();
 }
 
@@ -193,9 +209,27 @@ QTreeWidgetItem* frmLDAPUpdate::nodeByKey(const QString& key) const
     return nullptr;
 }
 
+// The directory is read off the window's thread; what it met comes back as a
+// list of events, replayed here in order: nodes, log lines and messages alike.
 void frmLDAPUpdate::LoadOUTree()
 {
-    m_loadingTree = true;
+    m_waiting = Waiting::Tree;
+    setCursor(Qt::BusyCursor);
+    auto events = std::make_shared<QList<TreeEvent>>();
+    m_treeThread = QThread::create([this, events] { collectTree(*events); });
+    connect(m_treeThread, &QThread::finished, this, [this, events] {
+        // finished() comes just before the thread's very end: wait for that, then let it go.
+        m_treeThread->wait();
+        delete std::exchange(m_treeThread, nullptr);
+        m_waiting = Waiting::Nothing;
+        unsetCursor();
+        treeLoaded(*events);
+    });
+    m_treeThread->start();
+}
+
+void frmLDAPUpdate::collectTree(QList<TreeEvent>& events)
+{
     DirectoryError err;
     auto session = openSession(err);
     QString namingContext;
@@ -204,16 +238,43 @@ void frmLDAPUpdate::LoadOUTree()
     if (session && !err)
         session->bindEntry(namingContext, err);
     if (err) {
-        // Without a directory there is nothing to choose: say why once, leave the tree empty.
-        m_loadingTree = false;
-        MsgBox(QStringLiteral("Unable to read the directory: ") + err.text, vbOKOnly | vbCritical,
-               modMain::AppCaption());
+        events.append({TreeEvent::Kind::LoadFailed, {}, {}, err.text, err.code});
         return;
     }
-    QTreeWidgetItem* root = addNode(nullptr, QStringLiteral("root"), namingContext);
-    root->setExpanded(true);
-    RecurseOUs(*session, namingContext, 0, root);
-    m_loadingTree = false;
+    events.append({TreeEvent::Kind::Node, {}, QStringLiteral("root"), namingContext, 0});
+    RecurseOUs(*session, namingContext, 0, QStringLiteral("root"), events);
+}
+
+void frmLDAPUpdate::treeLoaded(const QList<TreeEvent>& events)
+{
+    QHash<QString, QTreeWidgetItem*> nodes;
+    for (const TreeEvent& e : events) {
+        switch (e.kind) {
+        case TreeEvent::Kind::LoadFailed:
+            // Without a directory there is nothing to choose: say why once, leave the tree empty.
+            MsgBox(QStringLiteral("Unable to read the directory: ") + e.text, vbOKOnly | vbCritical,
+                   modMain::AppCaption());
+            break;
+        case TreeEvent::Kind::Node: {
+            m_loadingTree = true;
+            QTreeWidgetItem* node = addNode(nodes.value(e.parentKey), e.key, e.text);
+            m_loadingTree = false;
+            if (e.key == QLatin1String("root"))
+                node->setExpanded(true);
+            nodes.insert(e.key, node);
+            break;
+        }
+        case TreeEvent::Kind::EnumerationFailed:
+            showLogFailure(modMain::WriteLog(QStringLiteral("RecurseOUs - Error: %1 - %2").arg(e.code).arg(e.text),
+                                             QStringLiteral("error")));
+            MsgBox(QStringLiteral("An error has occured, please check the error log for more detailed information"),
+                   vbOKOnly | vbCritical, modMain::AppCaption());
+            break;
+        case TreeEvent::Kind::BindFailed:
+            MsgBox(QStringLiteral("Error enumerating ") + e.key, vbOKOnly);
+            break;
+        }
+    }
 }
 
 QList<DirectoryChild> frmLDAPUpdate::EnumerateOUs(DirectorySession& session, const QString& container,
@@ -222,31 +283,28 @@ QList<DirectoryChild> frmLDAPUpdate::EnumerateOUs(DirectorySession& session, con
     return session.children(container, QStringLiteral("organizationalUnit"), err);
 }
 
-void frmLDAPUpdate::RecurseOUs(DirectorySession& session, const QString& container, int depth,
-                               QTreeWidgetItem* parentNode)
+void frmLDAPUpdate::RecurseOUs(DirectorySession& session, const QString& container, int depth, const QString& parentKey,
+                               QList<TreeEvent>& events)
 {
-    Q_UNUSED(depth); // keys are DNs now: the depth no longer has to make them unique
     DirectoryError err;
     const QList<DirectoryChild> children = EnumerateOUs(session, container, err);
     if (err) {
-        showLogFailure(modMain::WriteLog(QStringLiteral("RecurseOUs - Error: %1 - %2").arg(err.code).arg(err.text),
-                                         QStringLiteral("error")));
-        MsgBox(QStringLiteral("An error has occured, please check the error log for more detailed information"),
-               vbOKOnly | vbCritical, modMain::AppCaption());
+        events.append({TreeEvent::Kind::EnumerationFailed, {}, container, err.text, err.code});
         return;
     }
     for (const DirectoryChild& child : children) {
         if (child.Name.left(3).toUpper() != QLatin1String("OU="))
             continue;
+        // Keys are DNs: two OUs of one name at one depth are two nodes.
         const QString dn = child.DistinguishedName;
         QString text = child.Name;
         text.remove(QStringLiteral("OU="));
-        QTreeWidgetItem* node = addNode(parentNode, dn, text);
+        events.append({TreeEvent::Kind::Node, parentKey, dn, text, 0});
         DirectoryError bindErr;
         if (session.bindEntry(dn, bindErr))
-            RecurseOUs(session, dn, depth + 1, node);
+            RecurseOUs(session, dn, depth + 1, dn, events);
         else
-            MsgBox(QStringLiteral("Error enumerating ") + dn, vbOKOnly);
+            events.append({TreeEvent::Kind::BindFailed, {}, dn, bindErr.text, bindErr.code});
     }
 }
 
@@ -298,20 +356,69 @@ void frmLDAPUpdate::GetMembers()
     const bool subtree = IncludeSubtree == 1;
     lblIncSubTrees2->setText(subtree ? QStringLiteral("Yes") : QStringLiteral("No"));
     lblStep2SelectedOU->setText(SelectedOU);
+    lblStep2MemberCount->setFont(formFont(8.25, false));
+    lblStep2MemberCount->setText(QStringLiteral("Counting..."));
+    cmdGo->setEnabled(false);
     cmdPreview->setEnabled(false);
     // The plan is the count: the accounts shown here are the ones Confirm writes.
-    auto job = std::make_unique<HomePathUpdateJob>(directoryOpener());
-    DirectoryError err;
-    if (!job->plan(SelectedOU, subtree, AppSettings::load().userPath, err)) {
+    m_job = std::make_unique<HomePathUpdateJob>(directoryOpener());
+    connect(m_job.get(), &HomePathUpdateJob::stateChanged, this, &frmLDAPUpdate::jobStateChanged);
+    connect(m_job.get(), &HomePathUpdateJob::progress, this,
+            [this](int done, int total, const QString& name) { userDone(done, total, name, m_userCaption); });
+    m_waiting = Waiting::Plan;
+    setCursor(Qt::BusyCursor);
+    m_job->startPlan(SelectedOU, subtree, m_settings.userPath);
+}
+
+bool frmLDAPUpdate::isBusy() const
+{
+    return m_waiting != Waiting::Nothing;
+}
+
+// The job reports from its own thread; this slot runs on the window's.
+void frmLDAPUpdate::jobStateChanged(HomePathUpdateJob::State state)
+{
+    using State = HomePathUpdateJob::State;
+    if (state == State::Planning || state == State::CheckingFolders || state == State::Running)
+        return;
+    const Waiting waiting = std::exchange(m_waiting, Waiting::Nothing);
+    unsetCursor();
+    switch (waiting) {
+    case Waiting::Plan:
+        showPlan();
+        break;
+    case Waiting::FoldersForRun:
+        foldersChecked();
+        break;
+    case Waiting::FoldersForPreview:
+        setStep2Enabled(true);
+        cmdPreview_Click();
+        break;
+    case Waiting::Run:
+        runFinished();
+        break;
+    case Waiting::Tree:
+    case Waiting::Nothing:
+        break;
+    }
+}
+
+void frmLDAPUpdate::showPlan()
+{
+    if (m_job->state() != HomePathUpdateJob::State::Planned) {
         // A count that failed is not "no users": say so, and offer only Back.
-        m_job.reset();
+        const QString why = m_job->error();
         lblStep2MemberCount->setFont(formFont(8.25, true));
-        lblStep2MemberCount->setText(QStringLiteral("Unable to count the users: ") + err.text);
+        lblStep2MemberCount->setText(
+            m_job->currentPlan().accounts.isEmpty() && why.startsWith(QLatin1String("the user path"))
+                ? QStringLiteral("The User Folder Path setting cannot be used: %1. Correct it in the settings.")
+                      .arg(why)
+                : QStringLiteral("Unable to count the users: ") + why);
         cmdGo->setEnabled(false);
+        m_job.reset();
         return;
     }
-    m_job = std::move(job);
-    const HomePathPlan& plan = m_job->currentPlan();
+    const HomePathUpdate::HomePathPlan& plan = m_job->currentPlan();
     UserCount = qint32(qMin<qint64>(plan.accounts.size(), std::numeric_limits<qint32>::max()));
     if (UserCount != 0) {
         lblStep2MemberCount->setFont(formFont(8.25, false));
@@ -328,25 +435,40 @@ void frmLDAPUpdate::GetMembers()
     }
 }
 
+void frmLDAPUpdate::setStep2Enabled(bool enabled)
+{
+    cmdBack->setEnabled(enabled);
+    cmdGo->setEnabled(enabled && UserCount != 0);
+    cmdPreview->setEnabled(enabled && UserCount != 0);
+}
+
 void frmLDAPUpdate::cmdPreview_Click()
 {
-    if (!m_job)
+    if (!m_job || isBusy())
         return;
-    // The new paths as Confirm would write them now: the setting is read afresh.
-    HomePathPlan plan = m_job->currentPlan();
-    const QString userPath = AppSettings::load().userPath;
-    for (HomePathUpdate::PlannedAccount& a : plan.accounts)
-        a = HomePathUpdate::planAccount(a.dn, a.sam, a.currentHome, userPath);
-    frmPreview preview(plan, this);
+    if (!m_job->foldersChecked()) {
+        // The folders are looked up off this thread; the preview opens when they are.
+        setStep2Enabled(false);
+        setCursor(Qt::BusyCursor);
+        m_waiting = Waiting::FoldersForPreview;
+        m_job->startFolderCheck();
+        return;
+    }
+    frmPreview preview(m_job->currentPlan(), this);
     preview.exec();
 }
 
 void frmLDAPUpdate::cmdBack_Click()
 {
+    if (isBusy())
+        return;
     SelectedOU.clear();
     UserCount = 0;
-    lblHomePath2->setText(AppSettings::load().userPath);
+    // A fresh start of step 1: the settings are read again, and the next plan uses what is shown.
+    m_settings = AppSettings::load();
+    lblHomePath2->setText(m_settings.userPath);
     CheckedNode = nullptr;
+    m_job.reset();
     frmeStep2->hide();
     frmeStep3->hide();
     m_loadingTree = true;
@@ -359,17 +481,56 @@ void frmLDAPUpdate::cmdBack_Click()
 
 void frmLDAPUpdate::cmdGo_Click()
 {
-    // Nothing may be written with an empty user path: every home would become the logon name alone.
-    if (AppSettings::load().userPath.isEmpty()) {
-        MsgBox(QStringLiteral("The User Folder Path setting is empty. Enter it in the settings before updating "
-                              "users."),
-               vbOKOnly | vbExclamation, modMain::AppCaption());
+    if (!m_job || isBusy())
         return;
-    }
     if (MsgBox(QStringLiteral("Are you sure you want to update the selected users?\r\nThis update cannot be "
                               "stopped once it has been started."),
                vbYesNo | vbQuestion, modMain::AppCaption()) != MsgBoxAnswer::Yes)
         return;
+    HomePathUpdate::Settings settings{m_settings.adminGroup, m_settings.userPath, FixPermissions == 1};
+    m_job->setSettings(settings);
+    // Before anything is written the folders are looked for, off this thread.
+    setStep2Enabled(false);
+    setCursor(Qt::WaitCursor);
+    m_waiting = Waiting::FoldersForRun;
+    if (m_job->foldersChecked()) {
+        m_waiting = Waiting::Nothing;
+        foldersChecked();
+        return;
+    }
+    m_job->startFolderCheck();
+}
+
+// After Confirm, with every folder looked for: what cannot go ahead is said, a
+// missing folder is the operator's question, and the rest is the run.
+void frmLDAPUpdate::foldersChecked()
+{
+    unsetCursor();
+    if (const QString why = m_job->refusal(); !why.isEmpty()) {
+        MsgBox(QStringLiteral("Nothing was written: ") + why + u'.', vbOKOnly | vbExclamation, modMain::AppCaption());
+        setStep2Enabled(true);
+        return;
+    }
+    if (const int missing = m_job->missingFolders(); missing > 0) {
+        QString example;
+        for (const HomePathUpdate::PlannedAccount& a : m_job->currentPlan().accounts)
+            if (a.problem.isEmpty() && a.folder == HomePathUpdate::FolderState::Missing && example.isEmpty())
+                example = HomePathUpdate::printable(a.newHome);
+        const MsgBoxAnswer answer =
+            MsgBox(QStringLiteral("%1 of the %2 home folders do not exist yet (for example %3).\r\n\r\n"
+                                  "Yes: create them, then update those users.\r\n"
+                                  "No: leave those users as they are and update the others.\r\n"
+                                  "Cancel: go back without updating anyone.")
+                       .arg(missing)
+                       .arg(m_job->currentPlan().accounts.size())
+                       .arg(example),
+                   vbYesNoCancel | vbQuestion, modMain::AppCaption());
+        if (answer != MsgBoxAnswer::Yes && answer != MsgBoxAnswer::No) {
+            setStep2Enabled(true);
+            return;
+        }
+        m_job->setCreateMissing(answer == MsgBoxAnswer::Yes);
+    }
     frmeStep1->hide();
     frmeStep2->hide();
     frmeStep3->show();
@@ -380,10 +541,18 @@ void frmLDAPUpdate::cmdGo_Click()
         ModUsersDeep(SelectedOU);
     else
         ModUsersRootOnly(SelectedOU);
-    lblPROGRESS->setText(m_errors == 0 ? QStringLiteral("Updates complete.")
-                                       : QStringLiteral("Updates complete with %1 errors - see the log %2.txt.")
-                                             .arg(m_errors)
-                                             .arg(HomePathUpdate::logNameNow()));
+}
+
+void frmLDAPUpdate::runFinished()
+{
+    m_errors = m_job->errors();
+    showLogFailure(m_job->logFailure()); // one box for the run, however many lines were lost
+    lblPROGRESS->setText(QStringLiteral("Updates complete."));
+    const QString undo = m_job->undoFileName();
+    lblRunSummary->setText(
+        QStringLiteral("%1.\nLog: %2.txt\nUndo file: %3")
+            .arg(m_job->summary().text(), HomePathUpdate::logNameNow(),
+                 undo.isEmpty() ? QStringLiteral("none (nothing was written)") : QFileInfo(undo).fileName()));
     unsetCursor();
     cmdFinish->setEnabled(true);
 }
@@ -408,7 +577,8 @@ void frmLDAPUpdate::DisableCloseWindowsButton(QWidget* window)
 
 void frmLDAPUpdate::closeEvent(QCloseEvent* event)
 {
-    if (m_updating && !m_finishing) {
+    // A plan or folder check under way finishes first: the job's thread must not outlive the form's data.
+    if ((m_updating && !m_finishing) || isBusy()) {
         event->ignore();
         return;
     }
@@ -428,40 +598,13 @@ void frmLDAPUpdate::ModUsersDeep(const QString& dn)
 
 void frmLDAPUpdate::modUsers(const QString& dn, bool deep, const QString& userCaption)
 {
-    HomePathUpdate::Settings settings;
-    const AppSettings stored = AppSettings::load();
-    settings.admGrp = stored.adminGroup;
-    settings.userPath = stored.userPath;
-    settings.fixPermissions = FixPermissions == 1;
-    if (settings.userPath.isEmpty()) {
-        ++m_errors;
-        showLogFailure(modMain::WriteLog(dn + QStringLiteral(" Update Failed: the User Folder Path setting is empty"),
-                                         HomePathUpdate::logNameNow()));
-        return;
-    }
-    if (!m_job || m_job->currentPlan().ou != dn || m_job->currentPlan().deep != deep) {
-        // Called without step 2: take the plan now, still before the first write.
-        m_job = std::make_unique<HomePathUpdateJob>(directoryOpener());
-        DirectoryError err;
-        if (!m_job->plan(dn, deep, settings.userPath, err)) {
-            ++m_errors;
-            showLogFailure(
-                modMain::WriteLog(dn + QStringLiteral(" Update Failed: ") + err.text, HomePathUpdate::logNameNow()));
-            return;
-        }
-    }
-    m_job->setSettings(settings);
+    Q_UNUSED(dn);
+    Q_UNUSED(deep); // the plan of step 2 holds the accounts and the scope
+    m_userCaption = userCaption;
     ProgressBar1->setMaximum(qMax<qsizetype>(1, m_job->currentPlan().accounts.size()));
-    connect(
-        m_job.get(), &HomePathUpdateJob::progress, this,
-        [this, userCaption](int done, int total, const QString& name) { userDone(done, total, name, userCaption); });
-    // The job runs on its own thread; this loop keeps the window painted meanwhile.
-    QEventLoop loop;
-    connect(m_job.get(), &HomePathUpdateJob::finished, &loop, &QEventLoop::quit);
+    // The job runs on its own thread; its end arrives in jobStateChanged().
+    m_waiting = Waiting::Run;
     m_job->start();
-    loop.exec();
-    m_errors += m_job->errors();
-    showLogFailure(m_job->logFailure()); // one box for the run, however many lines were lost
 }
 
 void frmLDAPUpdate::showLogFailure(const modMain::LogResult& written)

@@ -3,6 +3,7 @@
 #include "directory_update/Directory.h"
 #include "directory_update/HomePathUpdate.h"
 #include "directory_update/HomePathUpdateJob.h"
+#include "settings/AppSettings.h"
 
 #include <QWidget>
 
@@ -13,18 +14,51 @@ class QGroupBox;
 class QLabel;
 class QProgressBar;
 class QPushButton;
+class QThread;
 class QTreeWidget;
 class QTreeWidgetItem;
 
 // The three-step directory update wizard: choose an OU (step 1), see what will
-// be updated (step 2), update every user account of it (step 3). The directory
-// work lives in the directory layer and HomePathUpdate; this form walks the OU
-// tree, shows counts and progress, and keeps itself open while the update runs.
+// be updated (step 2), update every user account of it (step 3). The job owns
+// the work, its rules and its log lines, and runs off this thread; the form
+// starts its steps, renders the states it reports in slots and asks the
+// operator's questions. It never waits in an event loop of its own.
 class frmLDAPUpdate : public QWidget {
     Q_OBJECT
 public:
     explicit frmLDAPUpdate(QWidget* parent = nullptr);
     ~frmLDAPUpdate() override;
+
+    // The wizard state, for whoever looks at it from outside (tests find the controls by object name).
+    QString selectedOU() const { return SelectedOU; }
+    QTreeWidgetItem* checkedNode() const { return CheckedNode; }
+    // The node of a DN in the tree ("root" for the domain), or nullptr.
+    QTreeWidgetItem* nodeByKey(const QString& key) const;
+    // Failures of the last run (accounts not written, failed fixes, unreadable containers).
+    int updateErrors() const { return m_errors; }
+    bool isUpdating() const { return m_updating; }
+    // Work is under way off the window's thread (the OU tree, the plan, the folder check or the run).
+    bool isBusy() const;
+    // The plan step 2 took; null before step 2 or when it failed.
+    const HomePathUpdateJob* job() const { return m_job.get(); }
+    // Page size of the wizard's directory searches.
+    void setPageSize(int pageSize) { m_pageSize = pageSize; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    // The children OUs of a container; a stand-in directory can fail here. Called off the window's thread.
+    virtual QList<DirectoryChild> EnumerateOUs(DirectorySession& session, const QString& container,
+                                               DirectoryError& err);
+
+private:
+    // What loading the OU tree met, in order, replayed on the window's thread.
+    struct TreeEvent {
+        enum class Kind { Node, EnumerationFailed, BindFailed, LoadFailed } kind;
+        QString parentKey;
+        QString key;
+        QString text;
+        int code = 0;
+    };
 
     // Wizard state.
     QString SelectedOU;
@@ -65,6 +99,7 @@ public:
     QProgressBar* ProgressBar1 = nullptr;
     QLabel* lblProgressPercent = nullptr;
     QLabel* lblPROGRESS = nullptr;
+    QLabel* lblRunSummary = nullptr; // the run's counts, log and undo file
     QWidget* Picture4 = nullptr;
     QPushButton* cmdFinish = nullptr;
 
@@ -79,33 +114,24 @@ public:
     void cmdPreview_Click();
     void cmdFinish_Click();
     void LoadOUTree();
-    void RecurseOUs(DirectorySession& session, const QString& container, int depth, QTreeWidgetItem* parentNode);
+    void RecurseOUs(DirectorySession& session, const QString& container, int depth, const QString& parentKey,
+                    QList<TreeEvent>& events);
     void GetMembers();
     void ModUsersRootOnly(const QString& dn);
     void ModUsersDeep(const QString& dn);
     void DisableCloseWindowsButton(QWidget* window);
 
-    // The node of a DN in the tree ("root" for the domain), or nullptr.
-    QTreeWidgetItem* nodeByKey(const QString& key) const;
-    // Users that could not be updated in the last run (directory or tool failures).
-    int updateErrors() const { return m_errors; }
-    bool isUpdating() const { return m_updating; }
-    // The plan step 2 took; null before step 2 or when it failed.
-    const HomePathUpdateJob* job() const { return m_job.get(); }
-    // Page size of the wizard's directory searches.
-    void setPageSize(int pageSize) { m_pageSize = pageSize; }
-
-protected:
-    void closeEvent(QCloseEvent* event) override;
-    // The children OUs of a container; a stand-in directory can fail here.
-    virtual QList<DirectoryChild> EnumerateOUs(DirectorySession& session, const QString& container,
-                                               DirectoryError& err);
-
-private:
     void createControls();
     void showStep(QGroupBox* step);
     QTreeWidgetItem* addNode(QTreeWidgetItem* parent, const QString& key, const QString& text);
+    void collectTree(QList<TreeEvent>& events);
+    void treeLoaded(const QList<TreeEvent>& events);
     void modUsers(const QString& dn, bool deep, const QString& userCaption);
+    void jobStateChanged(HomePathUpdateJob::State state);
+    void showPlan();
+    void foldersChecked();
+    void runFinished();
+    void setStep2Enabled(bool enabled);
     // The log writer shows nothing itself: a failed line is reported here, once per occasion.
     static void showLogFailure(const modMain::LogResult& written);
     void userDone(int done, int total, const QString& name, const QString& userCaption);
@@ -115,6 +141,11 @@ private:
     bool m_updating = false;  // from the confirmation on: the window refuses to close
     bool m_finishing = false; // cmdFinish lets the window close
     bool m_loadingTree = false;
+    enum class Waiting { Nothing, Tree, Plan, FoldersForRun, FoldersForPreview, Run };
+    Waiting m_waiting = Waiting::Nothing;
+    QThread* m_treeThread = nullptr;
+    QString m_userCaption;
+    AppSettings m_settings; // read when the form loads and when Back starts step 1 again
     int m_errors = 0;
     int m_pageSize = DirectorySession::kDefaultPageSize;
     std::unique_ptr<HomePathUpdateJob> m_job; // the plan of step 2, run by Confirm

@@ -18,7 +18,7 @@ namespace {
 frmPreview::SaveFileName g_saveFileName;
 }
 
-frmPreview::frmPreview(const HomePathPlan& plan, QWidget* parent)
+frmPreview::frmPreview(const HomePathUpdate::HomePathPlan& plan, QWidget* parent)
     : QDialog(parent)
     , m_plan(plan)
 {
@@ -59,18 +59,16 @@ void frmPreview::SetSaveFileName(SaveFileName ask)
 
 void frmPreview::fill()
 {
-    QStringList paths;
-    for (const HomePathUpdate::PlannedAccount& a : m_plan.accounts)
-        paths << a.newHome;
-    m_folders = HomeFolderCheck::check(paths);
+    using HomePathUpdate::FolderState;
     grdPlan->setRowCount(int(m_plan.accounts.size()));
     int unchanged = 0, missing = 0, refused = 0, notChecked = 0;
     for (int row = 0; row < grdPlan->rowCount(); ++row) {
-        const QStringList f = HomePathCsv::planFields(m_plan.accounts[row]);
+        const HomePathUpdate::PlannedAccount& a = m_plan.accounts[row];
+        const QStringList f = HomePathCsv::planFields(a);
         const bool isRefused = !f[5].isEmpty();
-        const QString folder = isRefused ? QStringLiteral("refused: ") + f[5] : m_folders[row].text;
+        const QString folder = isRefused ? QStringLiteral("refused: ") + f[5] : a.folderText;
         QStringList cells(columnCount);
-        cells[colAccount] = HomePathUpdate::printable(f[1]);
+        cells[colAccount] = f[1];
         cells[colNew] = f[3];
         cells[colFolder] = folder;
         cells[colUnchanged] = f[4] == QLatin1String("yes") ? QStringLiteral("Yes") : QStringLiteral("No");
@@ -80,10 +78,9 @@ void frmPreview::fill()
             grdPlan->setItem(row, col, new QTableWidgetItem(cells[col]));
         unchanged += f[4] == QLatin1String("yes");
         refused += isRefused;
-        missing += !isRefused && m_folders[row].state == HomeFolderCheck::State::Missing;
-        notChecked += !isRefused && m_folders[row].state == HomeFolderCheck::State::NotChecked;
-        if (!isRefused && m_folders[row].state != HomeFolderCheck::State::Exists &&
-            m_folders[row].state != HomeFolderCheck::State::NotChecked)
+        missing += !isRefused && a.folder == FolderState::Missing;
+        notChecked += !isRefused && a.folder == FolderState::NotChecked;
+        if (!isRefused && (a.folder == FolderState::Missing || a.folder == FolderState::NotAFolder))
             grdPlan->item(row, colFolder)->setForeground(Qt::red);
     }
     grdPlan->resizeColumnsToContents();
@@ -99,7 +96,7 @@ QString frmPreview::csv() const
 {
     QString out = HomePathCsv::line(HomePathCsv::planHeader().split(u',') << QStringLiteral("folderExists"));
     for (qsizetype row = 0; row < m_plan.accounts.size(); ++row)
-        out += HomePathCsv::line(HomePathCsv::planFields(m_plan.accounts[row]) << m_folders[row].text);
+        out += HomePathCsv::line(HomePathCsv::planFields(m_plan.accounts[row]) << m_plan.accounts[row].folderText);
     return out;
 }
 

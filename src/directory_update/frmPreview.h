@@ -1,6 +1,5 @@
 #pragma once
 
-#include "directory_update/HomeFolderCheck.h"
 #include "directory_update/HomePathUpdateJob.h"
 
 #include <QDialog>
@@ -12,7 +11,8 @@ class QPushButton;
 class QTableWidget;
 
 // The plan of step 2, one row per account, before anything is written: what
-// each homeDirectory is and will be, and whether the new folder is there.
+// each homeDirectory is and will be, and whether the new folder is there (as
+// the job's folder check found it: this form looks at nothing itself).
 // It can save the list as CSV; it changes nothing in the directory.
 class frmPreview : public QDialog {
     Q_OBJECT
@@ -20,24 +20,23 @@ public:
     // What an administrator checks first comes first; the DN, long, comes last.
     enum Column { colAccount, colNew, colFolder, colUnchanged, colCurrent, colDn, columnCount };
 
-    frmPreview(const HomePathPlan& plan, QWidget* parent = nullptr);
+    frmPreview(const HomePathUpdate::HomePathPlan& plan, QWidget* parent = nullptr);
 
     // Where "Save as CSV..." writes: asks the operator by default; tests answer it.
     using SaveFileName = std::function<QString(QWidget* parent)>;
     static void SetSaveFileName(SaveFileName ask);
 
+    // The list as saved: the plan's columns and the folder check.
+    QString csv() const;
+
+private:
     QTableWidget* grdPlan = nullptr;
     QLabel* lblSummary = nullptr;
     QPushButton* cmdSave = nullptr;
     QPushButton* cmdClose = nullptr;
 
     void cmdSave_Click();
-    // The list as saved: the plan's columns and the folder check.
-    QString csv() const;
-
-private:
     void fill();
 
-    HomePathPlan m_plan;
-    QList<HomeFolderCheck::Result> m_folders;
+    HomePathUpdate::HomePathPlan m_plan;
 };

@@ -16,7 +16,11 @@ AppSettings AppSettings::load()
 
 AppSettings AppSettings::load(const QString& file)
 {
-    return {modINI::ReadINI(kSection, kAdminGroupKey, file), modINI::ReadINI(kSection, kUserPathKey, file)};
+    AppSettings s;
+    s.adminGroup = modINI::ReadINI(kSection, kAdminGroupKey, file);
+    s.loadError = modINI::LastReadError();
+    s.userPath = modINI::ReadINI(kSection, kUserPathKey, file);
+    return s;
 }
 
 bool AppSettings::save(QString* error) const

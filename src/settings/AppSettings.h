@@ -9,6 +9,7 @@
 struct AppSettings {
     QString adminGroup; // the administrators' group, granted rights on new home folders
     QString userPath;   // the root of the users' home folders; the logon name is appended to it
+    QString loadError;  // why load() could not read the file (too large); "" otherwise
 
     // Where they sit in the file, for messages that tell the operator.
     static constexpr QLatin1String kSection{"SETTINGS"};

@@ -3,6 +3,7 @@
 #include "common/FormKit.h"
 #include "common/MsgBox.h"
 #include "common/modMain.h"
+#include "directory_update/HomePath.h"
 #include "settings/AppSettings.h"
 #include "settings/modINI.h"
 
@@ -77,6 +78,8 @@ void frmSetup::Form_Load()
 {
     setBuiltCaption(this);
     const AppSettings stored = AppSettings::load();
+    if (!stored.loadError.isEmpty())
+        MsgBox(stored.loadError, vbOKOnly | vbExclamation, windowTitle());
     txtUsername->setText(stored.adminGroup);
     txtPassword->setText(stored.userPath);
 }
@@ -106,11 +109,18 @@ void frmSetup::cmdLDAPConnect_Click()
             return;
         }
     }
+    // A path the update would refuse is refused here, with the rule it breaks.
+    if (const QString problem = HomePath::userPathProblem(txtPassword->text()); !problem.isEmpty()) {
+        MsgBox(QStringLiteral("The User Folder Path cannot be used: %1. Nothing was saved.").arg(problem),
+               vbOKOnly | vbExclamation, windowTitle());
+        txtPassword->setFocus();
+        return;
+    }
     const QString file = AppSettings::file();
     // A failed write is told, not covered by "Settings Saved": the directory update
     // would otherwise run later with settings the operator believes were stored.
     QString why;
-    if (!AppSettings{txtUsername->text(), txtPassword->text()}.save(file, &why)) {
+    if (!AppSettings{txtUsername->text(), txtPassword->text(), {}}.save(file, &why)) {
         MsgBox(QStringLiteral("The settings could not be saved to %1\n\n%2\n\nCheck that the settings folder "
                               "exists beside the program and that you may write to it.")
                    .arg(file, why),

@@ -20,6 +20,13 @@ namespace modINI {
 namespace {
 
 thread_local QString g_lastWriteError;
+thread_local QString g_lastReadError;
+
+QString tooLarge()
+{
+    return QStringLiteral("The settings file is larger than %1 KiB, far more than two settings need; it was not read.")
+        .arg(MaxFileSize / 1024);
+}
 
 // A byte-order mark that Windows editors put in front of the file; read past and written back.
 const QByteArray kBom = QByteArrayLiteral("\xEF\xBB\xBF");
@@ -200,7 +207,12 @@ public:
             m_error = f.errorString();
             return false;
         }
-        *data = f.readAll();
+        // Read no further than the cap: a huge file must not cost its size in memory.
+        *data = f.read(MaxFileSize + 1);
+        if (data->size() > MaxFileSize) {
+            m_error = tooLarge();
+            return false;
+        }
         if (f.error() != QFileDevice::NoError) {
             m_error = f.errorString();
             return false;
@@ -287,10 +299,20 @@ bool readRegularFile(const QString& file, QByteArray* data)
         return false;
     struct stat st {};
     QFile f;
-    const bool ok =
+    bool ok =
         ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && f.open(fd, QIODevice::ReadOnly, QFileDevice::DontCloseHandle);
-    if (ok)
-        *data = f.readAll();
+    if (ok && st.st_size > MaxFileSize) {
+        g_lastReadError = tooLarge();
+        ok = false;
+    } else if (ok) {
+        // The size can grow between fstat and read: the read itself stops at the cap too.
+        *data = f.read(MaxFileSize + 1);
+        if (data->size() > MaxFileSize) {
+            g_lastReadError = tooLarge();
+            data->clear();
+            ok = false;
+        }
+    }
     f.close();
     ::close(fd);
     return ok;
@@ -300,6 +322,7 @@ bool readRegularFile(const QString& file, QByteArray* data)
 
 QString ReadINI(const QString& section, const QString& key, const QString& file)
 {
+    g_lastReadError.clear();
     QByteArray data;
     if (!readRegularFile(file, &data))
         return QString();
@@ -392,6 +415,11 @@ bool WriteINIValues(const QString& section, const QList<std::pair<QString, QStri
 QString SettingsFile()
 {
     return modMain::ApplicationFolder() + QStringLiteral("/settings/corvane.ini");
+}
+
+QString LastReadError()
+{
+    return g_lastReadError;
 }
 
 QString LastWriteError()

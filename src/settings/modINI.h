@@ -14,6 +14,10 @@ namespace modINI {
 // The longest value a read gives back whole (a 255-character buffer with its NUL).
 constexpr qsizetype MaxValueLength = 254;
 
+// The settings file holds two short values; a larger file is refused whole,
+// never read into memory.
+constexpr qint64 MaxFileSize = 256 * 1024;
+
 // The value of key in section, without enclosing quotes and at most MaxValueLength
 // characters long; the empty string when the file, the section or the key is missing.
 QString ReadINI(const QString& section, const QString& key, const QString& file);
@@ -32,6 +36,10 @@ bool WriteINIValues(const QString& section, const QList<std::pair<QString, QStri
 // The program's own settings file, settings/corvane.ini in the application
 // folder, built afresh on each call.
 QString SettingsFile();
+
+// Why the last ReadINI on this thread read nothing from an existing file ("" when
+// it read the file, or the file is simply missing): a file past MaxFileSize.
+QString LastReadError();
 
 // Why the last failed WriteINI failed, for the operator ("No such file or directory").
 QString LastWriteError();

@@ -20,9 +20,10 @@ public:
         QMap<QString, QString> attributes; // lower-case names
     };
     QList<Entry> entries;
-    QSet<QString> failSearch; // bases whose searches fail ("a bind that fails")
-    QSet<QString> failWrite;  // DNs whose writes the directory refuses
-    QStringList writes;       // "dn=value" in the order written
+    QSet<QString> failSearch;   // bases whose searches fail ("a bind that fails")
+    QSet<QString> failWrite;    // DNs whose writes the directory refuses
+    QStringList writes;         // "dn=value" in the order written
+    QString netbios = "SCHOOL"; // "" when the directory does not say
     int opened = 0;
 
     void container(const QString& dn) { entries.append({dn, false, {}}); }
@@ -97,6 +98,14 @@ public:
         m_d.writes << dn + "=" + value;
         err = {};
         return true;
+    }
+
+    QString netbiosDomain(DirectoryError& err) override
+    {
+        err = {};
+        if (m_d.netbios.isEmpty())
+            err = {16, "no nETBIOSName", "CN=Partitions"};
+        return m_d.netbios;
     }
 
 private:

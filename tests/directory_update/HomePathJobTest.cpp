@@ -2,19 +2,25 @@
 // which order, and what a failure on the way does to the rest of the run.
 #include "FakeDirectory.h"
 #include "LdapTool.h"
+#include "ScopedEnv.h"
 #include "ScriptedMsgBox.h"
 #include "TempAppFolder.h"
 #include "directory_update/HomeFolderCheck.h"
+#include "directory_update/HomePath.h"
+#include "directory_update/HomePathCsv.h"
 #include "directory_update/HomePathUpdateJob.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstring>
+#include <tuple>
 
 using namespace HomePathUpdate;
 
@@ -37,6 +43,8 @@ protected:
         ASSERT_TRUE(QFile::setPermissions(app.path() + "/resources/cacls",
                                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         job.setLog([this](const QString& line) { log << line; });
+        // These cases are about the directory; the folder check has cases of its own.
+        job.setSkipFolderCheck(true);
     }
     int plan(bool deep = true, const QString& ou = dn("OU=S"))
     {
@@ -101,13 +109,16 @@ TEST_F(Job, plansEveryContainerParentFirstDepthFirstAndRunsExactlyThePlan)
               QStringList({dn("CN=s1,OU=S") + "=/srv/homes/s1", dn("CN=s2,OU=S") + "=/srv/homes/s2",
                            dn("CN=a1,OU=A,OU=S") + "=/srv/homes/a1", dn("CN=aa1,OU=AA,OU=A,OU=S") + "=/srv/homes/aa1",
                            dn("CN=x1,CN=Extra,OU=S") + "=/srv/homes/x1"}));
-    EXPECT_EQ(log.last(), dn("CN=late,OU=A,OU=S") + " Not Updated: added after the plan was taken");
+    ASSERT_GE(log.size(), 2);
+    EXPECT_EQ(log[log.size() - 2], dn("CN=late,OU=A,OU=S") + " Not Updated: added after the plan was taken");
+    EXPECT_EQ(log.last(), dn("OU=S") + " Summary: 5 updated, 0 unchanged, 0 not updated, 0 permission fixes failed");
     ASSERT_EQ(progress.size(), 5);
     EXPECT_EQ(progress.last(), QVariantList({5, 5, "x1"}));
     const QStringList undo = QDir(app.path() + "/logs").entryList({"LDAP_undo_*.csv"});
     ASSERT_EQ(undo.size(), 1);
     EXPECT_TRUE(app.readFile("logs/" + undo[0])
-                    .contains("\"CN=aa1,OU=AA,OU=A,OU=S,DC=school,DC=local\",aa1,\\\\old\\aa1,/srv/homes/aa1\r\n"));
+                    .contains("\"CN=aa1,OU=AA,OU=A,OU=S,DC=school,DC=local\",aa1,\\\\old\\aa1,/srv/homes/aa1,"
+                              "\"OU=S,DC=school,DC=local\"\r\n"));
 }
 
 TEST_F(Job, aRefusedWriteOrAnUnreadableChildIsLoggedAndTheRunGoesOn)
@@ -126,14 +137,17 @@ TEST_F(Job, aRefusedWriteOrAnUnreadableChildIsLoggedAndTheRunGoesOn)
     EXPECT_EQ(plan(), 3) << "the unreadable OU's user is not in the plan";
     ASSERT_EQ(job.currentPlan().failures.size(), 2) << "b1 is told by its OU's failure, h1 on its own";
     EXPECT_EQ(run(true), 3);
-    EXPECT_EQ(log, QStringList({dn("OU=Bad,OU=S") + " Update Failed: staged failure",
-                                dn("CN=h1,OU=Hidden,OU=S") +
-                                    " Update Failed: found below the OU but not reached through its containers",
-                                "s1 Update Failed: Insufficient access", "s2 Updated Home Path",
-                                "s2 Fixed Home Drive Permissions", "g1 Updated Home Path",
-                                "g1 Fixed Home Drive Permissions"}));
-    EXPECT_EQ(toolCalls(), QStringList({"/srv/homes/s2 s2:F", "/srv/homes/s2 Admins:F", "/srv/homes/g1 g1:F",
-                                        "/srv/homes/g1 Admins:F"}));
+    EXPECT_EQ(log,
+              QStringList({dn("OU=Bad,OU=S") + " Update Failed: staged failure",
+                           dn("CN=h1,OU=Hidden,OU=S") +
+                               " Update Failed: found below the OU but not reached through its containers",
+                           "s1 Update Failed: Insufficient access", "s2 Updated Home Path",
+                           "s2 Fixed Home Drive Permissions", "g1 Updated Home Path", "g1 Fixed Home Drive Permissions",
+                           dn("OU=S") + " Summary: 2 updated, 0 unchanged, 1 not updated (1 refused by the "
+                                        "directory), 0 permission fixes failed, 2 containers could not be read"}));
+    // The tool gets qualified names: a local account of the same name is never meant.
+    EXPECT_EQ(toolCalls(), QStringList({"/srv/homes/s2 SCHOOL\\s2:F", "/srv/homes/s2 SCHOOL\\Admins:F",
+                                        "/srv/homes/g1 SCHOOL\\g1:F", "/srv/homes/g1 SCHOOL\\Admins:F"}));
     EXPECT_EQ(dir.home(dn("CN=b1,OU=Bad,OU=S")), "");
 }
 
@@ -175,15 +189,16 @@ TEST_F(Job, anEmptyUserPathWritesNothingAndUnsafeOrMissingAccountNamesAreRefused
     EXPECT_EQ(plan(), 7);
 
     EXPECT_EQ(run(true, ""), 7);
-    EXPECT_EQ(log, QStringList{dn("OU=S") + " Update Failed: the User Folder Path setting is empty"});
+    ASSERT_EQ(log.size(), 2);
+    EXPECT_EQ(log[0], dn("OU=S") + " Update Failed: the user path is empty; nothing was written");
     EXPECT_TRUE(dir.writes.isEmpty());
     EXPECT_EQ(dir.opened, 1) << "not even a session for the run";
 
     log.clear();
     EXPECT_EQ(run(true), 6);
     EXPECT_EQ(dir.writes, QStringList{dn("CN=ok,OU=S") + "=/srv/homes/ok"});
-    EXPECT_EQ(toolCalls(), QStringList({"/srv/homes/ok ok:F", "/srv/homes/ok Admins:F"}));
-    ASSERT_EQ(log.size(), 8);
+    EXPECT_EQ(toolCalls(), QStringList({"/srv/homes/ok SCHOOL\\ok:F", "/srv/homes/ok SCHOOL\\Admins:F"}));
+    ASSERT_EQ(log.size(), 9);
     EXPECT_EQ(log[0], dn("CN=dotdot,OU=S") +
                           " Update Failed: the account name \"..\" would name a folder above the home folders");
     EXPECT_EQ(log[1], dn("CN=nosam,OU=S") + " Update Failed: the account has no sAMAccountName");
@@ -213,13 +228,13 @@ TEST_F(Job, aForcedRestoreThatCannotReadTheValueItReplacesWritesNothing)
     dir.failSearch << dn("CN=s1,OU=S");
     HomePathPlan restore;
     restore.ou = dn("OU=S");
-    restore.accounts << PlannedAccount{dn("CN=s1,OU=S"), "s1", "\\\\new\\s1", "\\\\old\\s1", {}};
+    restore.accounts << PlannedAccount{dn("CN=s1,OU=S"), "s1", "\\\\new\\s1", "\\\\old\\s1", {}, {}, {}};
     job.setPlan(restore);
     job.setWriteMode(WriteMode::ForceRestore);
     EXPECT_EQ(run(), 1);
     EXPECT_EQ(dir.home(dn("CN=s1,OU=S")), "\\\\new\\s1");
-    ASSERT_EQ(log.size(), 1);
-    EXPECT_TRUE(log[0].startsWith("s1 Restore Failed: ")) << log[0].toStdString();
+    ASSERT_EQ(log.size(), 2);
+    EXPECT_TRUE(log[0].startsWith(dn("CN=s1,OU=S") + " Restore Failed: ")) << log[0].toStdString();
 }
 
 // The preview's local check: the permission fix never follows a link, so a link
@@ -239,4 +254,270 @@ TEST(HomeFolderCheck, tellsALocalFolderFromAMissingOneALinkOrAFile)
     EXPECT_EQ(texts,
               QStringList({"yes", "missing", "not a folder: a symbolic link", "not a folder",
                            "not checked: not a local or network path", "not checked: not a local or network path"}));
+}
+
+namespace {
+
+// Records what the job asks of the permission fix; fails for the folders named.
+class RecordingFixer : public PermissionFixer {
+public:
+    QStringList* calls;
+    QSet<QString> failFor;
+    explicit RecordingFixer(QStringList* c, QSet<QString> fail = {})
+        : calls(c)
+        , failFor(std::move(fail))
+    {}
+    Result fix(const QString& account, const QString& group, const QString& folder) override
+    {
+        *calls << account + "|" + group + "|" + folder;
+        return failFor.contains(folder) ? Result{false, "access denied"} : Result{true, {}};
+    }
+};
+
+} // namespace
+
+// Each rule of the user path: refused in the plan, before any account is read or written.
+TEST_F(Job, aUserPathThatBreaksARuleIsRefusedInThePlanAndWritesNothing)
+{
+    dir.user(dn("CN=s1,OU=S"), "s1");
+    const QList<std::pair<QString, QString>> refused{
+        {"\\\\srv\\homes$\\..\\", "\".\" or \"..\""},
+        {"\\\\srv\\homes$\\x\ny\\", "control character"},
+        {"\\\\srv\\homes$\\x\u202Ey\\", "control character"},
+        {"homes/", "absolute local path"},
+        {"/srv/../etc/", "\".\" or \"..\""},
+        {"\\\\srv\\homes$\\Year7", "must end with \\"},
+        {"/srv/homes", "must end with /"},
+        {"\\\\srv\\", "\\\\server\\share\\folder\\"},
+        {"\\\\srv\\homes$\\\\x\\", "empty folder name"},
+        {"\\\\srv\\homes$\\" + QString(3022, 'a') + "\\", "3036 characters long"},
+    };
+    for (const auto& [path, rule] : refused) {
+        DirectoryError err;
+        EXPECT_FALSE(job.plan(dn("OU=S"), true, path, err)) << path.toStdString();
+        EXPECT_TRUE(err.text.contains(rule)) << path.toStdString() << ": " << err.text.toStdString();
+        EXPECT_EQ(job.state(), HomePathUpdateJob::State::Failed);
+        // A caller that runs anyway writes nothing either.
+        job.setSettings({"Admins", path, false});
+        EXPECT_EQ(job.run(), 1);
+        EXPECT_TRUE(job.summary().text().contains("nothing was written")) << job.summary().text().toStdString();
+    }
+    EXPECT_TRUE(dir.writes.isEmpty());
+    EXPECT_EQ(HomePath::userPathProblem("\\\\srv\\homes$\\Year 7\\"), "");
+    EXPECT_EQ(HomePath::userPathProblem("/srv/homes/"), "");
+
+    // A sound root whose home path would pass 260 characters refuses that account only.
+    const QString root = "/" + QString(250, 'r') + "/";
+    dir.user(dn("CN=longname,OU=S"), "a.very.long.name");
+    DirectoryError err;
+    ASSERT_TRUE(job.plan(dn("OU=S"), true, root, err)) << err.text.toStdString();
+    job.setSettings({"Admins", root, false});
+    EXPECT_EQ(job.run(), 1);
+    EXPECT_EQ(dir.writes, QStringList{dn("CN=s1,OU=S") + "=" + root + "s1"});
+    EXPECT_TRUE(log.contains(dn("CN=longname,OU=S") +
+                             " Update Failed: the home path would be 268 characters long; at most 260 can be mapped"))
+        << log.join('\n').toStdString();
+}
+
+// A re-run is a permissions-only repair: an account that holds its path is not
+// written, is counted unchanged, and its permissions are still fixed. A path
+// written whose fix failed is "updated" and a failed fix, never "not updated".
+TEST_F(Job, unchangedAccountsAreNotRewrittenAndTheSummaryCountsWhatTheDirectoryHolds)
+{
+    dir.user(dn("CN=s1,OU=S"), "s1", "/srv/homes/s1");
+    dir.user(dn("CN=s2,OU=S"), "s2", "\\\\old\\s2");
+    dir.user(dn("CN=s3,OU=S"), "s3");
+    QStringList calls;
+    job.setPermissionFixer(std::make_unique<RecordingFixer>(&calls, QSet<QString>{"/srv/homes/s3"}));
+    plan();
+    job.setSettings({"SCHOOL\\Staff Admins", "/srv/homes/", true});
+    EXPECT_EQ(job.run(), 1);
+    EXPECT_EQ(dir.writes, QStringList({dn("CN=s2,OU=S") + "=/srv/homes/s2", dn("CN=s3,OU=S") + "=/srv/homes/s3"}));
+    EXPECT_EQ(calls, QStringList({"SCHOOL\\s1|SCHOOL\\Staff Admins|/srv/homes/s1",
+                                  "SCHOOL\\s2|SCHOOL\\Staff Admins|/srv/homes/s2",
+                                  "SCHOOL\\s3|SCHOOL\\Staff Admins|/srv/homes/s3"}))
+        << "a group given qualified stays as given";
+    EXPECT_EQ(log.first(), "s1 Home Path Unchanged");
+    EXPECT_TRUE(log.contains("s3 Fix Home Drive Permissions Failed: access denied"));
+    EXPECT_EQ(job.summary().text(), "2 updated, 1 unchanged, 0 not updated, 1 permission fixes failed");
+    EXPECT_EQ(log.last(), dn("OU=S") + " Summary: " + job.summary().text());
+
+    // Without the domain's name a bare name could reach a local namesake: no fix, nothing written.
+    dir.netbios.clear();
+    dir.writes.clear();
+    plan();
+    job.setSettings({"Admins", "/srv/homes2/", true});
+    EXPECT_GT(job.run(), 0);
+    EXPECT_TRUE(job.summary().refused.contains("NetBIOS")) << job.summary().refused.toStdString();
+    EXPECT_TRUE(dir.writes.isEmpty());
+}
+
+// The folders are looked for before any account is written: a missing one leaves
+// its account alone unless the operator asked to create it.
+TEST_F(Job, anAccountWhoseFolderIsMissingIsNotWrittenUnlessTheFolderIsCreated)
+{
+    const QString root = app.path() + "/homes/";
+    ASSERT_TRUE(QDir().mkpath(root + "here"));
+    ASSERT_TRUE(app.writeFile("homes/afile", "x"));
+    dir.user(dn("CN=here,OU=S"), "here");
+    dir.user(dn("CN=gone,OU=S"), "gone");
+    dir.user(dn("CN=afile,OU=S"), "afile");
+    DirectoryError err;
+    ASSERT_TRUE(job.plan(dn("OU=S"), true, root, err));
+    job.setSkipFolderCheck(false);
+    job.setSettings({"Admins", root, false});
+    EXPECT_TRUE(job.checkFolders());
+    EXPECT_EQ(job.missingFolders(), 1);
+    EXPECT_EQ(job.run(), 2);
+    EXPECT_EQ(dir.writes, QStringList{dn("CN=here,OU=S") + "=" + root + "here"});
+    EXPECT_TRUE(log.contains("gone Not Updated: folder missing: " + root + "gone"));
+    EXPECT_EQ(job.summary().text(),
+              "1 updated, 0 unchanged, 2 not updated (1 folder missing, 1 not a folder), 0 permission fixes failed");
+
+    job.setCreateMissing(true);
+    ASSERT_TRUE(job.plan(dn("OU=S"), true, root, err));
+    EXPECT_EQ(job.run(), 1);
+    EXPECT_TRUE(QFileInfo(root + "gone").isDir());
+    EXPECT_EQ(QFileInfo(root + "gone").permissions() & (QFile::ReadOther | QFile::ReadGroup), 0);
+    EXPECT_EQ(dir.home(dn("CN=gone,OU=S")), root + "gone");
+    EXPECT_EQ(job.summary().text(),
+              "1 updated, 1 unchanged, 1 not updated (1 not a folder), 0 permission fixes failed");
+
+    // A network path whose server cannot be asked: nothing is written, and the reason is given.
+    dir.writes.clear();
+    ASSERT_TRUE(job.plan(dn("OU=S"), true, "\\\\no-such-server.invalid\\homes\\", err));
+    job.setSettings({"Admins", "\\\\no-such-server.invalid\\homes\\", false});
+    EXPECT_GT(job.run(), 0);
+    EXPECT_TRUE(job.summary().refused.startsWith("the home folders could not be checked"))
+        << job.summary().refused.toStdString();
+    EXPECT_TRUE(dir.writes.isEmpty());
+}
+
+// A stop asked for between two accounts ends the run there; the summary says so.
+TEST_F(Job, aStopBetweenAccountsEndsTheRunWithTheLogCoveringWhatWasWritten)
+{
+    for (const char* sam : {"s1", "s2", "s3"})
+        dir.user(dn(QString("CN=%1,OU=S").arg(sam)), sam);
+    plan();
+    QObject::connect(&job, &HomePathUpdateJob::progress, [this](int done) {
+        if (done == 1)
+            job.requestStop("SIGTERM");
+    });
+    EXPECT_EQ(run(), 2);
+    EXPECT_EQ(dir.writes, QStringList{dn("CN=s1,OU=S") + "=/srv/homes/s1"});
+    EXPECT_EQ(job.summary().text(), "1 updated, 0 unchanged, 2 not updated (2 not reached), 0 permission fixes "
+                                    "failed; stopped by SIGTERM between accounts");
+    EXPECT_TRUE(log.contains(dn("OU=S") + " Stopped by SIGTERM after 1 of 3 accounts; the log and the undo file cover "
+                                          "every account written"));
+}
+
+// An undo trusts its file no further than the directory: the entry must still be
+// the account named, and an account already back is no failure.
+TEST_F(Job, anUndoChecksTheEntrysOwnNameAndCountsAnAlreadyRestoredAccount)
+{
+    dir.user(dn("CN=Administrator,OU=S"), "Administrator", "/srv/homes/y7.adams");
+    dir.user(dn("CN=s2,OU=S"), "s2", "\\\\old\\s2");
+    dir.user(dn("CN=s3,OU=S"), "s3", "/srv/homes/s3");
+    HomePathPlan restore;
+    restore.ou = dn("OU=S");
+    for (const auto& [rdn, sam, wrote, old] : QList<std::tuple<QString, QString, QString, QString>>{
+             {"CN=Administrator", "y7.adams", "/srv/homes/y7.adams", ""},
+             {"CN=s2", "s2", "/srv/homes/s2", "\\\\old\\s2"},
+             {"CN=s3", "S3", "/srv/homes/s3", "\\\\old\\s3"}}) {
+        PlannedAccount a;
+        a.dn = dn(rdn + ",OU=S");
+        a.sam = sam;
+        a.currentHome = wrote;
+        a.newHome = old;
+        restore.accounts << a;
+    }
+    job.setPlan(restore);
+    job.setWriteMode(WriteMode::Restore);
+    EXPECT_EQ(run(), 1);
+    EXPECT_EQ(dir.writes, QStringList{dn("CN=s3,OU=S") + "=\\\\old\\s3"});
+    EXPECT_EQ(log[0], dn("CN=Administrator,OU=S") +
+                          " Restore Failed: the entry's sAMAccountName is \"Administrator\", the undo file names "
+                          "\"y7.adams\"");
+    EXPECT_EQ(log[1], "s2 Already Restored \"\\\\old\\s2\"");
+    EXPECT_EQ(log[2], "s3 Restored Home Path \"\\\\old\\s3\"") << "the log names the account as the directory does";
+    EXPECT_EQ(job.summary().text(), "1 restored, 1 already restored, 1 not restored (1 name differs)");
+}
+
+// The undo file is read whole and trusted in nothing a line could forge.
+TEST(HomePathCsv, anUndoFileWithAControlCharacterOrADnOutsideItsOuIsRefusedWhole)
+{
+    TempAppFolder app;
+    const QString header = "dn,sAMAccountName,oldHomeDirectory,newHomeDirectory,ou\r\n";
+    const QString good = "\"CN=a,OU=Y7,DC=s\",a,\\\\old\\a,/new/a,\"OU=Y7,DC=s\"\r\n";
+    const auto read = [&](const QByteArray& body) {
+        EXPECT_TRUE(app.writeFile("u.csv", header.toUtf8() + good.toUtf8() + body));
+        return HomePathCsv::readUndoFile(app.path() + "/u.csv");
+    };
+    EXPECT_EQ(read("").error, "");
+    EXPECT_EQ(read("").plan.ou, "OU=Y7,DC=s");
+    const QList<std::pair<QByteArray, QString>> bad{
+        {QByteArray("\"CN=Administrator,CN=Users,DC=s") + '\0' + ",OU=Y7,DC=s\",y7.adams,,/x,\"OU=Y7,DC=s\"\r\n",
+         "line 3: a field holds a control character"},
+        {"\"CN=Administrator,CN=Users,DC=s\",y7.adams,,/x,\"OU=Y7,DC=s\"\r\n", "line 3: the dn is not below the OU"},
+        {"\"CN=x\\,OU=Y7,DC=s\",x,,/x,\"OU=Y7,DC=s\"\r\n", "line 3: the dn is not below the OU"},
+        {"\"CN=b,OU=Y8,DC=s\",b,,/x,\"OU=Y8,DC=s\"\r\n", "line 3: another OU"},
+        {"\"CN=b,OU=Y7,DC=s\",b\x1b[2J,,/x,\"OU=Y7,DC=s\"\r\n", "line 3: a field holds a control character"},
+    };
+    for (const auto& [line, error] : bad) {
+        const HomePathCsv::UndoRead r = read(line);
+        EXPECT_TRUE(r.error.startsWith(error)) << r.error.toStdString();
+        EXPECT_TRUE(r.plan.accounts.isEmpty());
+    }
+    // A file without the OU column predates the rule: refused, not guessed.
+    ASSERT_TRUE(app.writeFile("old.csv", "dn,sAMAccountName,oldHomeDirectory,newHomeDirectory\r\nCN=a,a,,/x\r\n"));
+    EXPECT_TRUE(HomePathCsv::readUndoFile(app.path() + "/old.csv").error.startsWith("line 1: not an undo file"));
+}
+
+TEST(HomePathCsv, thePlanEscapesControlCharactersInEveryColumn)
+{
+    PlannedAccount a;
+    a.dn = QString("CN=ev\u202Eil,OU=S");
+    a.sam = QString::fromUtf8("x\0y", 3);
+    a.currentHome = "\\\\old\r\\x";
+    a.problem = "the account name holds a control character";
+    const QString line = HomePathCsv::line(HomePathCsv::planFields(a));
+    EXPECT_EQ(line, "\"CN=ev\\u202eil,OU=S\",x\\x00y,\\\\old\\r\\x,,no,the account name holds a control character\r\n");
+}
+
+// On a local home root a domain account named like a local one (www-data) must
+// get the grant, and the local account nothing: the tool is given DOMAIN\name.
+// The domain's names come from nss_wrapper files, as winbind would give them.
+TEST_F(Job, theRealPermissionToolGrantsTheQualifiedAccountAndNeverItsLocalNamesake)
+{
+    const QString so = QFile::exists("/usr/lib/x86_64-linux-gnu/libnss_wrapper.so")
+                           ? "/usr/lib/x86_64-linux-gnu/libnss_wrapper.so"
+                           : "/usr/lib/aarch64-linux-gnu/libnss_wrapper.so";
+    ASSERT_TRUE(QFile::exists(so)) << "scripts/install-deps.sh installs libnss-wrapper";
+    QFile passwd("/etc/passwd"), group("/etc/group");
+    ASSERT_TRUE(passwd.open(QIODevice::ReadOnly) && group.open(QIODevice::ReadOnly));
+    ASSERT_TRUE(passwd.readAll().contains("\nwww-data:")) << "the local namesake";
+    passwd.seek(0);
+    ASSERT_TRUE(app.writeFile("passwd", passwd.readAll() + "SCHOOL\\www-data:x:4243:4243::/nonexistent:/bin/false\n"));
+    ASSERT_TRUE(app.writeFile("group", group.readAll() + "SCHOOL\\School Admins:x:4244:\n"));
+    ScopedEnv env;
+    env.set("LD_PRELOAD", so.toUtf8());
+    env.set("NSS_WRAPPER_PASSWD", (app.path() + "/passwd").toUtf8());
+    env.set("NSS_WRAPPER_GROUP", (app.path() + "/group").toUtf8());
+    env.set("ASAN_OPTIONS", qgetenv("ASAN_OPTIONS") + ":verify_asan_link_order=0");
+    QFile::remove(app.path() + "/resources/cacls");
+    ASSERT_TRUE(QFile::copy(CORVANE_APP_DIR "/resources/cacls", app.path() + "/resources/cacls"));
+
+    const QString root = app.path() + "/homes/";
+    ASSERT_TRUE(QDir().mkpath(root + "www-data"));
+    dir.user(dn("CN=www-data,OU=S"), "www-data");
+    DirectoryError err;
+    ASSERT_TRUE(job.plan(dn("OU=S"), true, root, err));
+    job.setSettings({"School Admins", root, true});
+    EXPECT_EQ(job.run(), 0) << log.join('\n').toStdString();
+    QProcess getfacl;
+    getfacl.start("getfacl", {"-c", "-n", root + "www-data"});
+    ASSERT_TRUE(getfacl.waitForFinished(30000));
+    const QString acl = QString::fromUtf8(getfacl.readAllStandardOutput());
+    EXPECT_TRUE(acl.contains("user:4243:rwx") && acl.contains("group:4244:rwx")) << acl.toStdString();
+    EXPECT_FALSE(acl.contains("user:33:")) << "the local www-data got nothing: " << acl.toStdString();
 }

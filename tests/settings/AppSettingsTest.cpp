@@ -18,7 +18,7 @@ TEST(AppSettings, roundTripsThroughTheProgramsFileWithTheKeysOtherProgramsRead)
     EXPECT_EQ(missing.adminGroup, "");
     EXPECT_EQ(missing.userPath, "");
 
-    const AppSettings saved{"Domain Admins", "\\\\fs1\\home$\\"};
+    const AppSettings saved{"Domain Admins", "\\\\fs1\\home$\\", {}};
     ASSERT_TRUE(saved.save());
     EXPECT_EQ(app.readFile("settings/corvane.ini"),
               QByteArray("[SETTINGS]\nAdmGrp=Domain Admins\nUserPath=\\\\fs1\\home$\\\n"));
@@ -35,11 +35,11 @@ TEST(AppSettings, aRefusedSaveWritesNeitherValueAndSaysWhy)
 
     // The path cannot be read back whole: the group, which could, is not written either.
     QString why;
-    EXPECT_FALSE((AppSettings{"new", QString(255, 'p')}.save(&why)));
+    EXPECT_FALSE((AppSettings{"new", QString(255, 'p'), {}}.save(&why)));
     EXPECT_EQ(why, "The value of UserPath is 255 characters long; a setting can hold at most 254.");
     EXPECT_EQ(app.readFile("settings/corvane.ini"), before);
     why.clear();
-    EXPECT_FALSE((AppSettings{QString(300, 'g'), "/new/"}.save(&why)));
+    EXPECT_FALSE((AppSettings{QString(300, 'g'), "/new/", {}}.save(&why)));
     EXPECT_TRUE(why.startsWith("The value of AdmGrp is 300 characters long")) << why.toStdString();
     EXPECT_EQ(app.readFile("settings/corvane.ini"), before);
     // A disk that fills up: the group alone would fit, both do not. Neither is saved.
@@ -48,16 +48,16 @@ TEST(AppSettings, aRefusedSaveWritesNeitherValueAndSaysWhy)
     ::getrlimit(RLIMIT_FSIZE, &saved);
     const rlimit small{100, saved.rlim_max};
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const bool full = AppSettings{"newgroup", "/" + QString(200, 'p') + "/"}.save();
+    const bool full = AppSettings{"newgroup", "/" + QString(200, 'p') + "/", {}}.save();
     ::setrlimit(RLIMIT_FSIZE, &saved);
     EXPECT_FALSE(full);
     EXPECT_EQ(app.readFile("settings/corvane.ini"), before);
-    EXPECT_TRUE((AppSettings{QString(254, 'g'), QString(254, 'p')}.save()));
+    EXPECT_TRUE((AppSettings{QString(254, 'g'), QString(254, 'p'), {}}.save()));
 
     // The store's own refusals pass up too (each of them: the INI store's tests).
     const QString nowhere = app.path() + "/nowhere/corvane.ini";
     why.clear();
-    EXPECT_FALSE((AppSettings{"g", "/p/"}.save(nowhere, &why)));
+    EXPECT_FALSE((AppSettings{"g", "/p/", {}}.save(nowhere, &why)));
     EXPECT_FALSE(why.isEmpty());
     EXPECT_FALSE(QFileInfo::exists(nowhere));
     EXPECT_EQ(AppSettings::load(nowhere).userPath, "");

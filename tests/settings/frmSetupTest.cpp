@@ -4,6 +4,7 @@
 #include "TempAppFolder.h"
 #include "common/modMain.h"
 
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
@@ -50,17 +51,32 @@ TEST(SettingsForm, reportsSavedOnlyAfterBothValuesWereWrittenAndNamesTheFileOthe
         EXPECT_EQ(tooLong.calls()[0].icon(), vbExclamation);
         EXPECT_EQ(app.readFile("settings/corvane.ini"), before);
     }
+    {
+        // A path the update would refuse is refused here, naming the rule; nothing is written.
+        ScriptedMsgBox rules{MsgBoxAnswer::OK, MsgBoxAnswer::OK};
+        fill("g", QString("/p/") + QChar(0));
+        fill("g", "/srv/home");
+        EXPECT_EQ(rules.texts(),
+                  QStringList({"The User Folder Path cannot be used: the user path holds a control character. "
+                               "Nothing was saved.",
+                               "The User Folder Path cannot be used: the user path must end with /, or each logon "
+                               "name is glued to its last folder's name. Nothing was saved."}));
+        EXPECT_EQ(app.readFile("settings/corvane.ini"), before);
+    }
     ScriptedMsgBox boxes{MsgBoxAnswer::OK, MsgBoxAnswer::OK};
-    fill("g", QString("/p") + QChar(0)); // the group is written, the path is refused
+    ASSERT_TRUE(QDir(app.path() + "/settings").removeRecursively()); // the write fails: the file is named
+    fill("g", "/p/");
     ASSERT_EQ(boxes.calls().size(), 1u);
     EXPECT_EQ(boxes.calls()[0].icon(), vbCritical);
     EXPECT_TRUE(boxes.calls()[0].text.contains(app.iniFile())) << boxes.calls()[0].text.toStdString();
     EXPECT_EQ(menuShown, 0); // the form stays open
+    ASSERT_TRUE(QDir(app.path()).mkdir("settings"));
+    ASSERT_TRUE(app.writeFile("settings/corvane.ini", before));
 
-    fill("Domain Admins", "/srv/home");
+    fill("Domain Admins", "/srv/home/");
     EXPECT_EQ(boxes.texts().value(1), "Settings Saved");
     EXPECT_EQ(app.readFile("settings/corvane.ini"),
-              QByteArray("[SETTINGS]\nadmgrp=Domain Admins\nUserPath=/srv/home\n"));
+              QByteArray("[SETTINGS]\nadmgrp=Domain Admins\nUserPath=/srv/home/\n"));
     EXPECT_TRUE(QTest::qWaitFor([&] { return form.isNull(); }, 2000));
     EXPECT_EQ(menuShown, 1);
     modMain::SetMainMenuHandler(nullptr);

@@ -7,8 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -154,4 +156,28 @@ TEST_F(IniFile, aFifoOrFolderInPlaceOfTheFileReadsAsEmptyAndIsNotReplaced)
     EXPECT_EQ(read("AdmGrp"), "");
     EXPECT_FALSE(write("AdmGrp", "g"));
     EXPECT_TRUE(QFileInfo(path).isDir());
+}
+
+// A settings file far larger than two settings need is refused whole, without
+// costing its size in memory: a 1 GiB file (sparse, so it costs no disk either).
+TEST_F(IniFile, anOversizedFileIsRefusedWithAReasonAndNeverReadIntoMemory)
+{
+    put("[SETTINGS]\nUserPath=/srv/homes/\n");
+    ASSERT_EQ(::truncate(QFile::encodeName(path).constData(), qint64(1) << 30), 0);
+    rusage before{};
+    ::getrusage(RUSAGE_SELF, &before);
+    EXPECT_EQ(read("UserPath"), "");
+    EXPECT_TRUE(modINI::LastReadError().contains("larger than 256 KiB")) << modINI::LastReadError().toStdString();
+    EXPECT_FALSE(write("AdmGrp", "g"));
+    EXPECT_TRUE(modINI::LastWriteError().contains("larger than 256 KiB")) << modINI::LastWriteError().toStdString();
+    rusage after{};
+    ::getrusage(RUSAGE_SELF, &after);
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64 * 1024)
+        << "peak grew by " << after.ru_maxrss - before.ru_maxrss << " KiB";
+    EXPECT_EQ(QFileInfo(path).size(), qint64(1) << 30) << "left as it was";
+
+    // At the cap it is still a settings file.
+    put("[SETTINGS]\nUserPath=/srv/homes/\n" + QByteArray(modINI::MaxFileSize - 32, '\n'));
+    EXPECT_EQ(read("UserPath"), "/srv/homes/");
+    EXPECT_EQ(modINI::LastReadError(), "");
 }

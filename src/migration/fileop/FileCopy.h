@@ -1,4 +1,9 @@
+// Copies one file, link or special file to its target folder, both reached by descriptor.
 #pragma once
+
+#include "Action.h"
+#include "QuickCheck.h"
+#include "UniqueFd.h"
 
 #include <QByteArray>
 #include <QString>
@@ -11,8 +16,6 @@
 #include <vector>
 
 namespace fileop {
-
-class FileOperationEngine;
 
 // One item to copy from a source folder to a target folder (both as descriptors).
 struct PlaceRequest {
@@ -38,51 +41,34 @@ struct PlaceRequest {
     QByteArray linkFromName;
     ino_t linkInode = 0;
     // A move deletes the source once this copy stands: a target is then taken
-    // as up to date only on a time closer than whole seconds.
+    // as up to date only on a time matched to its file system's real clock.
     bool deletesSource = false;
+    // The clock of the target folder's file system (device clockDev); a target
+    // on any other device is compared exactly.
+    TargetClock clock{};
+    dev_t clockDev = 0;
 };
 
 struct CopyOutcome {
     int error = 0; // errno; EEXIST = the name is taken (neither replace nor rename asked)
-    QString action;
+    Action action = Action::Open;
     bool onTarget = false;
     qint64 size = -1; // the source's size when it was read
     // The source as it was opened, so a move deletes it only while unchanged.
     struct stat source {};
-    QByteArray placed{};   // the name it got at the target
-    bool upToDate = false; // the target already held it: only metadata was brought in line
-    bool deferred = false; // a later name of an inode: nothing done yet (see claimInode)
+    QByteArray placed{};       // the name it got at the target
+    bool upToDate = false;     // the target already held it: only metadata was brought in line
+    bool deferred = false;     // a later name of an inode: nothing done yet (see claimInode)
+    bool onLinkSource = false; // the failure was the first copy's, which a later name links to
 };
-
-// Whether a target's modification time stands for the source's: equal, or the
-// source's cut to the coarser clock of the target's file system (100 ns for
-// SMB and NTFS, 1 us, 1 ms, and with wholeSeconds 1 s or within FAT's two
-// seconds). Whole seconds say too little to delete a source on: a file of the
-// same size saved by another tool in that second would pass.
-bool sameModificationTime(const timespec& source, const timespec& target, bool wholeSeconds = true);
-
-// From the two stats alone: dst has src's time, mode and owner (as root), and
-// src's metadata has not changed since dst's was last written (src's change
-// time is older), so their extended attributes cannot differ either.
-bool attributesUnchanged(const struct stat& src, const struct stat& dst);
 
 // Copies one file, link or special file with its metadata. A regular file is
 // written where nobody sees it (O_TMPFILE, or a temporary name) and appears
-// under its final name only once complete. ECANCELED when the engine was cancelled.
-CopyOutcome copyItem(const PlaceRequest& request, const FileOperationEngine& engine, std::atomic<qint64>& bytesDone);
-
-// Owner (when root), extended attributes (POSIX ACLs among them), mode and
-// times, in that order: chown clears set-id bits and an ACL rewrites the mode.
-int copyMetadata(int srcFd, int dstFd, const struct stat& st);
+// under its final name only once complete. ECANCELED once cancel is set.
+CopyOutcome copyItem(const PlaceRequest& request, const std::atomic<bool>& cancel, std::atomic<qint64>& bytesDone);
 
 // openat for reading a source: without touching its access time where the
 // kernel lets us (as its owner or root), plainly otherwise.
-int openSource(int dirFd, const char* name, int flags);
-
-// The entries of a folder without "." and "..", each with its type as the
-// folder gives it (DT_UNKNOWN where the file system does not say). Returns 0,
-// or the errno of a listing that failed; entries then holds what was read.
-using DirEntries = std::vector<std::pair<QByteArray, unsigned char>>;
-int listEntries(int dirFd, DirEntries& entries);
+Opened openSource(int dirFd, const char* name, int flags);
 
 } // namespace fileop

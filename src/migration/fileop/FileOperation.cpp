@@ -1,3 +1,4 @@
+// Result codes for errno values, failure texts and "Copy of" names.
 #include "FileOperation.h"
 
 #include <cerrno>

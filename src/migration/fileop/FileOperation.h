@@ -1,3 +1,4 @@
+// The request, answers and result codes of one move or copy: what the engine shares with the form and the CLI.
 #pragma once
 
 #include <QByteArray>
@@ -6,8 +7,6 @@
 
 #include <cerrno>
 
-// The request, answers and result codes of one move or copy, shared by the
-// engine, the migration form and the command-line front end.
 namespace fileop {
 
 enum Operation : int { FO_MOVE = 1, FO_COPY = 2 };
@@ -45,6 +44,8 @@ struct Request {
     QString destination;
     int flags = 0;
     int workers = 0; // files in flight at once (and folders listed, up to 8); 0 picks the default
+    // Files listed ahead of the workers at most: the memory of a walk. 0 picks the default.
+    int queueLimit = 0;
 };
 
 enum class ReplaceAnswer { Yes, YesToAll, No, Cancel };
@@ -90,7 +91,8 @@ struct Progress {
     qint64 elapsedMs = 0;
     QString currentFile;
     bool finished = false;
-    qint64 filesUpToDate = 0; // the target already held them: no data copied
+    qint64 filesUpToDate = 0;   // the target already held them: no data copied
+    qint64 filesQueuedPeak = 0; // the most files listed and not yet taken by a worker at once
 };
 
 // The Windows-style result code for an errno value.

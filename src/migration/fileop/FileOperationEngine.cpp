@@ -1,3 +1,4 @@
+// The engine's face to the form and the CLI: runs a request through its parts and keeps the outcome.
 #include "FileOperationEngine.h"
 
 #include "PathResolution.h"
@@ -18,7 +19,7 @@ namespace {
 // The rules first; then a move within one file system is a rename (the whole
 // tree in one step, or entry by entry into an existing target), and anything
 // else a tree copy.
-int runRequest(FileOperationEngine& engine, const Request& request, RunPolicy& policy, RunProgress& progress)
+int runRequest(std::atomic<bool>& cancel, const Request& request, RunPolicy& policy, RunProgress& progress)
 {
     ResolvedPaths paths;
     if (const int rc = resolvePaths(request, policy, paths); rc != Success)
@@ -34,13 +35,13 @@ int runRequest(FileOperationEngine& engine, const Request& request, RunPolicy& p
             return Success;
         }
         if (errno != EXDEV) {
-            RenameMove(engine, request.flags, policy, progress)
+            RenameMove(cancel, request.flags, policy, progress)
                 .moveEntry(paths.srcParent.get(), baseName(paths.source), paths.dstParent.get(), baseName(paths.target),
                            QString::fromLocal8Bit(paths.source), QString::fromLocal8Bit(paths.target), true);
             return policy.result();
         }
     }
-    return TreeCopy(engine, request, paths, policy, progress).run();
+    return TreeCopy(cancel, request, paths, policy, progress).run();
 }
 
 } // namespace
@@ -58,9 +59,15 @@ int FileOperationEngine::run(const Request& request, FileOpQuestions* questions)
         std::lock_guard lock(m_failuresMutex);
         m_failures.clear();
     }
-    RunProgress progress(*this);
-    RunPolicy policy(*this, request.flags, questions, progress);
-    const int code = runRequest(*this, request, policy, progress);
+    // The engine only adapts: the parts of a run report through these, and
+    // never call back into it.
+    RunProgress progress([this](const Progress& p) {
+        if (p.finished)
+            setLastProgress(p);
+        emit this->progress(p);
+    });
+    RunPolicy policy(m_cancel, request.flags, questions, progress, [this](const QString& line) { addFailure(line); });
+    const int code = runRequest(m_cancel, request, policy, progress);
     progress.report(true);
     return code;
 }

@@ -1,3 +1,4 @@
+// The file-operation engine as the form and the CLI see it: one call per run, signals for progress.
 #pragma once
 
 #include "FileOperation.h"
@@ -38,8 +39,6 @@ signals:
     void progress(const fileop::Progress& progress);
 
 private:
-    friend class RunPolicy;
-    friend class RunProgress;
     void addFailure(const QString& line);
     void setLastProgress(const Progress& progress);
 

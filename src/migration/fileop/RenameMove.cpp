@@ -1,7 +1,8 @@
+// A move within one file system: renames, entry by entry where the target exists.
 #include "RenameMove.h"
 
+#include "DirReader.h"
 #include "FileCopy.h"
-#include "FileOperationEngine.h"
 #include "RunPolicy.h"
 #include "RunProgress.h"
 #include "UniqueFd.h"
@@ -15,8 +16,8 @@
 
 namespace fileop {
 
-RenameMove::RenameMove(FileOperationEngine& engine, int flags, RunPolicy& policy, RunProgress& progress)
-    : m_engine(engine)
+RenameMove::RenameMove(const std::atomic<bool>& cancel, int flags, RunPolicy& policy, RunProgress& progress)
+    : m_cancel(cancel)
     , m_flags(flags)
     , m_policy(policy)
     , m_progress(progress)
@@ -25,7 +26,7 @@ RenameMove::RenameMove(FileOperationEngine& engine, int flags, RunPolicy& policy
 void RenameMove::moveEntry(int sfd, const QByteArray& sname, int dfd, const QByteArray& dname, const QString& spath,
                            const QString& dpath, bool top)
 {
-    while (!m_engine.isCancelled()) {
+    while (!m_cancel.load()) {
         m_progress.setCurrentPath(spath);
         if (::renameat2(sfd, sname.constData(), dfd, dname.constData(), RENAME_NOREPLACE) == 0) {
             m_progress.filesDone++;
@@ -45,7 +46,7 @@ void RenameMove::moveEntry(int sfd, const QByteArray& sname, int dfd, const QByt
                 e = errno;
         }
         if (e != EEXIST && e != ENOTEMPTY) {
-            const ErrorAnswer a = m_policy.onError(spath, QStringLiteral("move"), e);
+            const ErrorAnswer a = m_policy.onError(spath, Action::Move, e);
             if (a == ErrorAnswer::Retry)
                 continue;
             return;
@@ -65,7 +66,7 @@ void RenameMove::moveEntry(int sfd, const QByteArray& sname, int dfd, const QByt
         else if (top && (m_flags & FOF_RENAMEONCOLLISION))
             d = Decision::Rename;
         else {
-            const ErrorAnswer a = m_policy.onError(dpath, QStringLiteral("replace"), sdir ? ENOTDIR : EISDIR);
+            const ErrorAnswer a = m_policy.onError(dpath, Action::Replace, sdir ? ENOTDIR : EISDIR);
             if (a == ErrorAnswer::Retry)
                 continue;
             return;
@@ -80,21 +81,21 @@ void RenameMove::moveEntry(int sfd, const QByteArray& sname, int dfd, const QByt
                 m_progress.filesDone++;
                 return;
             }
-            if (m_policy.onError(dpath, QStringLiteral("replace"), errno) == ErrorAnswer::Retry)
+            if (m_policy.onError(dpath, Action::Replace, errno) == ErrorAnswer::Retry)
                 continue;
             return;
         case Decision::Merge: {
             UniqueFd sub(::openat(sfd, sname.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
             UniqueFd dsub(::openat(dfd, dname.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
             if (!sub.valid() || !dsub.valid()) {
-                if (m_policy.onError(spath, QStringLiteral("open"), errno) == ErrorAnswer::Retry)
+                if (m_policy.onError(spath, Action::Open, errno) == ErrorAnswer::Retry)
                     continue;
                 return;
             }
             // Read the names first: the folder changes while its entries leave.
             DirEntries entries;
             if (const int listError = listEntries(sub.get(), entries)) {
-                if (m_policy.onError(spath, QStringLiteral("read"), listError) == ErrorAnswer::Retry)
+                if (m_policy.onError(spath, Action::Read, listError) == ErrorAnswer::Retry)
                     continue;
                 return;
             }
@@ -104,9 +105,9 @@ void RenameMove::moveEntry(int sfd, const QByteArray& sname, int dfd, const QByt
                           dpath + u'/' + QString::fromLocal8Bit(n), false);
             // It stays when something in it was kept, which is already reported; it
             // also stays, and is reported, when entries appeared during the run.
-            if (::unlinkat(sfd, sname.constData(), AT_REMOVEDIR) != 0 && !m_engine.isCancelled() &&
+            if (::unlinkat(sfd, sname.constData(), AT_REMOVEDIR) != 0 && !m_cancel.load() &&
                 m_policy.itemsLeft() == leftBefore)
-                m_policy.recordFileError(spath, QStringLiteral("delete"),
+                m_policy.recordFileError(spath, Action::Delete,
                                          errno == ENOTEMPTY || errno == EEXIST ? kChangedDuringRun : errno);
             return;
         }
@@ -118,13 +119,13 @@ void RenameMove::moveEntry(int sfd, const QByteArray& sname, int dfd, const QByt
 
 bool RenameMove::renameToFreeName(int sfd, const QByteArray& sname, int dfd, const QByteArray& dname, bool isFolder)
 {
-    for (int n = 1; n <= kMaxRenameAttempts && !m_engine.isCancelled(); ++n) {
+    for (int n = 1; n <= kMaxRenameAttempts && !m_cancel.load(); ++n) {
         const QByteArray candidate = collisionName(dname, n, isFolder);
         if (::renameat2(sfd, sname.constData(), dfd, candidate.constData(), RENAME_NOREPLACE) == 0)
             return true;
-        if (errno != EEXIST && errno != ENOTEMPTY) {
-            const int e = errno; // before the path is built, which may touch errno
-            m_policy.recordFileError(QString::fromLocal8Bit(candidate), QStringLiteral("rename"), e);
+        const int e = errno;
+        if (e != EEXIST && e != ENOTEMPTY) {
+            m_policy.recordFileError(QString::fromLocal8Bit(candidate), Action::Rename, e);
             return false;
         }
     }

@@ -1,11 +1,13 @@
+// A move within one file system, done by renames.
 #pragma once
 
 #include <QByteArray>
 #include <QString>
 
+#include <atomic>
+
 namespace fileop {
 
-class FileOperationEngine;
 class RunPolicy;
 class RunProgress;
 
@@ -13,7 +15,7 @@ class RunProgress;
 // on both sides is merged entry by entry, and the emptied source folder removed.
 class RenameMove {
 public:
-    RenameMove(FileOperationEngine& engine, int flags, RunPolicy& policy, RunProgress& progress);
+    RenameMove(const std::atomic<bool>& cancel, int flags, RunPolicy& policy, RunProgress& progress);
 
     // Moves sname in folder sfd to dname in folder dfd; top is the request's own item.
     void moveEntry(int sfd, const QByteArray& sname, int dfd, const QByteArray& dname, const QString& spath,
@@ -22,7 +24,7 @@ public:
 private:
     bool renameToFreeName(int sfd, const QByteArray& sname, int dfd, const QByteArray& dname, bool isFolder);
 
-    FileOperationEngine& m_engine;
+    const std::atomic<bool>& m_cancel;
     const int m_flags;
     RunPolicy& m_policy;
     RunProgress& m_progress;

@@ -1,12 +1,14 @@
+// The collision and error rules of one run: questions, "to all" answers, failures, the result.
 #include "RunPolicy.h"
 
-#include "FileOperationEngine.h"
 #include "RunProgress.h"
 
 namespace fileop {
 
-RunPolicy::RunPolicy(FileOperationEngine& engine, int flags, FileOpQuestions* questions, RunProgress& progress)
-    : m_engine(engine)
+RunPolicy::RunPolicy(std::atomic<bool>& cancel, int flags, FileOpQuestions* questions, RunProgress& progress,
+                     FailureSink failures)
+    : m_cancel(cancel)
+    , m_failures(std::move(failures))
     , m_flags(flags)
     , m_questions(questions)
     , m_progress(progress)
@@ -41,7 +43,7 @@ Decision RunPolicy::askOperator(Conflict::Kind kind, const Path& source, const P
     if (yesToAll)
         return yes;
     const Conflict conflict{kind, source(), target()};
-    if (m_engine.isCancelled())
+    if (m_cancel.load())
         return Decision::Skip;
     if (!m_questions) {
         recordFailure(FileExists, QStringLiteral("%1: exists, nobody to ask").arg(conflict.target));
@@ -60,16 +62,16 @@ Decision RunPolicy::askOperator(Conflict::Kind kind, const Path& source, const P
         noteOperatorSkip(conflict.target);
         return Decision::Skip;
     case ReplaceAnswer::Cancel:
-        m_engine.cancel();
+        m_cancel.store(true);
         return Decision::Skip;
     }
     return Decision::Skip;
 }
 
-ErrorAnswer RunPolicy::onError(const QString& path, const QString& action, int error)
+ErrorAnswer RunPolicy::onError(const QString& path, Action action, int error)
 {
-    const FileError fe{path, action, error};
-    if (m_engine.isCancelled())
+    const FileError fe{path, actionText(action), error};
+    if (m_cancel.load())
         return ErrorAnswer::Cancel;
     ErrorAnswer a = ErrorAnswer::Skip;
     if (m_questions) {
@@ -81,7 +83,7 @@ ErrorAnswer RunPolicy::onError(const QString& path, const QString& action, int e
     if (a == ErrorAnswer::Skip)
         recordFailure(resultForErrno(error), fe.text());
     else if (a == ErrorAnswer::Cancel)
-        m_engine.cancel();
+        m_cancel.store(true);
     return a;
 }
 
@@ -90,7 +92,12 @@ void RunPolicy::recordFailure(int code, const QString& line)
     int expected = 0;
     m_firstError.compare_exchange_strong(expected, code == Success ? GeneralFailure : code);
     m_itemsLeft++;
-    m_engine.addFailure(line);
+    m_failures(line);
+}
+
+void RunPolicy::recordFileError(const QString& path, Action action, int error)
+{
+    recordFileError(path, actionText(action), error);
 }
 
 void RunPolicy::recordFileError(const QString& path, const QString& action, int error)
@@ -102,7 +109,7 @@ void RunPolicy::noteOperatorSkip(const QString& path)
 {
     m_operatorSkipped = true;
     m_itemsLeft++;
-    m_engine.addFailure(QStringLiteral("%1: kept, not replaced").arg(path));
+    m_failures(QStringLiteral("%1: kept, not replaced").arg(path));
 }
 
 void RunPolicy::stopRun(int code, const QString& line)
@@ -110,7 +117,7 @@ void RunPolicy::stopRun(int code, const QString& line)
     int expected = 0;
     m_fatal.compare_exchange_strong(expected, code);
     recordFailure(code, line);
-    m_engine.cancel();
+    m_cancel.store(true);
 }
 
 // A partial run is never a success: a cancel, a failure or a skipped item all count.
@@ -118,7 +125,7 @@ int RunPolicy::result() const
 {
     if (const int fatal = m_fatal.load())
         return fatal;
-    if (m_engine.isCancelled())
+    if (m_cancel.load())
         return Cancelled;
     if (const int e = m_firstError.load())
         return e;

@@ -1,8 +1,12 @@
+// The collision and error rules of one run.
 #pragma once
 
+#include "Action.h"
 #include "FileOperation.h"
 
 #include <QString>
+
+#include <QStringList>
 
 #include <atomic>
 #include <functional>
@@ -10,7 +14,6 @@
 
 namespace fileop {
 
-class FileOperationEngine;
 class RunProgress;
 
 enum class Decision { New, Replace, Rename, Merge, Skip };
@@ -20,18 +23,24 @@ enum class Decision { New, Replace, Rename, Merge, Skip };
 // done, and turns all of it into the run's result.
 class RunPolicy {
 public:
-    RunPolicy(FileOperationEngine& engine, int flags, FileOpQuestions* questions, RunProgress& progress);
+    // cancel: the run's flag, set here when the operator cancels; failures:
+    // where each line about an item not done goes.
+    using FailureSink = std::function<void(const QString&)>;
+    RunPolicy(std::atomic<bool>& cancel, int flags, FileOpQuestions* questions, RunProgress& progress,
+              FailureSink failures);
 
     // The paths are built only when a question is asked: once "to all" was
     // answered, a second pass decides thousands of files without them.
     using Path = std::function<QString()>;
     Decision decideFile(const Path& source, const Path& target);
     Decision decideFolder(const QString& source, const QString& target, bool top);
-    ErrorAnswer onError(const QString& path, const QString& action, int error);
+    ErrorAnswer onError(const QString& path, Action action, int error);
     // Success when the missing destination may be made, else the result to end with.
     int confirmCreate(const QString& shown);
 
     void recordFailure(int code, const QString& line);
+    void recordFileError(const QString& path, Action action, int error);
+    // For the path resolution, which names its actions itself.
     void recordFileError(const QString& path, const QString& action, int error);
     void noteOperatorSkip(const QString& path);
     // Ends the run as a cancel does, but with its own result.
@@ -45,7 +54,8 @@ private:
     Decision askOperator(Conflict::Kind kind, const Path& source, const Path& target, std::atomic<bool>& yesToAll,
                          Decision yes);
 
-    FileOperationEngine& m_engine;
+    std::atomic<bool>& m_cancel;
+    FailureSink m_failures;
     const int m_flags;
     FileOpQuestions* m_questions;
     RunProgress& m_progress;

@@ -1,11 +1,10 @@
+// The counts of one run and their reports, at most about ten a second.
 #include "RunProgress.h"
-
-#include "FileOperationEngine.h"
 
 namespace fileop {
 
-RunProgress::RunProgress(FileOperationEngine& engine)
-    : m_engine(engine)
+RunProgress::RunProgress(std::function<void(const Progress&)> deliver)
+    : m_deliver(std::move(deliver))
 {
     m_clock.start();
 }
@@ -18,15 +17,14 @@ void RunProgress::report(bool finished)
     p.bytesDone = bytesDone.load();
     p.bytesTotal = bytesTotal.load();
     p.filesUpToDate = upToDate.load();
+    p.filesQueuedPeak = queuedPeak.load();
     p.counting = counting.load() && !finished;
     p.elapsedMs = m_clock.elapsed();
     p.finished = finished;
     const QString current = m_current ? m_current() : QString();
     p.currentFile = current.isEmpty() ? m_currentPath : current;
     m_lastReport = p.elapsedMs;
-    if (finished)
-        m_engine.setLastProgress(p);
-    emit m_engine.progress(p);
+    m_deliver(p);
 }
 
 void RunProgress::maybeReport()

@@ -1,3 +1,4 @@
+// The counters of one run and the reports made of them.
 #pragma once
 
 #include "FileOperation.h"
@@ -10,20 +11,20 @@
 
 namespace fileop {
 
-class FileOperationEngine;
-
 // The counts of one run and their reports: about ten a second at most, none
 // while a question is open, and a last one when the run ends. The counters
 // are bumped from any thread; reports leave from the engine's own thread.
 class RunProgress {
 public:
-    explicit RunProgress(FileOperationEngine& engine);
+    // deliver: where each report goes (the engine's signal, the last one kept too).
+    explicit RunProgress(std::function<void(const Progress&)> deliver);
 
     std::atomic<qint64> filesDone{0};
     std::atomic<qint64> filesTotal{0};
     std::atomic<qint64> bytesDone{0};
     std::atomic<qint64> bytesTotal{0};
     std::atomic<qint64> upToDate{0};
+    std::atomic<qint64> queuedPeak{0};
     std::atomic<bool> counting{false}; // the totals still grow
     std::atomic<int> asking{0};        // questions open
 
@@ -38,7 +39,7 @@ public:
     static constexpr qint64 kIntervalMs = 100;
 
 private:
-    FileOperationEngine& m_engine;
+    std::function<void(const Progress&)> m_deliver;
     QElapsedTimer m_clock;
     qint64 m_lastReport = -kIntervalMs;
     QString m_currentPath;

@@ -1,3 +1,4 @@
+// Identities and path arithmetic: which folder a descriptor is, and where a path goes.
 #include "TreeIdentity.h"
 
 #include "FileOperation.h"

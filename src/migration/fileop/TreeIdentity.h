@@ -1,3 +1,4 @@
+// What the parts of a run share about places: identities that a swapped name cannot fake, and path arithmetic.
 #pragma once
 
 #include "UniqueFd.h"
@@ -7,8 +8,6 @@
 
 #include <sys/stat.h>
 
-// What the parts of a run share about places: identities that a swapped name
-// cannot fake, and the path arithmetic of the resolution and the walk.
 namespace fileop {
 
 // Which folder or file a descriptor or name stands for: a name can be swapped

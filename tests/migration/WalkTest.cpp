@@ -1,0 +1,117 @@
+// The walk's memory: one huge folder is listed in batches and never queued whole.
+#include "EngineTestSupport.h"
+
+#include "migration/fileop/FileOperationEngine.h"
+#include "migration/fileop/FolderTable.h"
+#include "migration/fileop/ParallelWalk.h"
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+using namespace fileop;
+
+TEST(Walk, oneFolderOfManyFilesKeepsTheQueueAtItsLimit)
+{
+    TempTree t;
+    QDir().mkpath(t.path("S/big"));
+    constexpr int kFiles = 2000;
+    for (int i = 0; i < kFiles; ++i) {
+        const QByteArray name = t.bytes("S/big/f") + QByteArray::number(i);
+        const int fd = ::open(name.constData(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::write(fd, "x", 1), 1);
+        ::close(fd);
+    }
+    t.write("S/small/one.txt", "one");
+    QDir().mkpath(t.path("D"));
+    constexpr int kLimit = 32;
+    Request request{FO_COPY, t.path("S"), t.path("D"), FOF_NOCONFIRMATION, 2};
+    request.queueLimit = kLimit;
+    FileOperationEngine engine;
+    ASSERT_EQ(engine.run(request, nullptr), Success);
+    const Progress last = engine.lastProgress();
+    EXPECT_EQ(last.filesDone, kFiles + 1);
+    EXPECT_EQ(t.files("D/S/big").size(), kFiles);
+    EXPECT_EQ(t.read("D/S/small/one.txt"), "one");
+    EXPECT_GT(last.filesQueuedPeak, 0);
+    // One group of files may go in before the walk waits for room.
+    EXPECT_LE(last.filesQueuedPeak, 2 * kLimit) << "the folder was queued whole";
+}
+
+// The walk alone: several listers, folders found while others are listed,
+// each visited once, and the walk ends when the last active lister finds nothing more.
+TEST(Walk, everyFolderFoundIsVisitedOnceAndTheWalkEnds)
+{
+    FolderTable folders("/s/S", "/t/S");
+    folders.add(std::make_unique<DirNode>());
+    auto top = std::make_unique<DirNode>();
+    top->parent = folders.at(0);
+    folders.add(std::move(top));
+    std::atomic<bool> cancel{false};
+    ParallelWalk walk(folders, cancel);
+
+    struct Visitor : WalkVisitor {
+        FolderTable& folders;
+        ParallelWalk& walk;
+        std::mutex mutex;
+        std::vector<size_t> visited;
+        Visitor(FolderTable& f, ParallelWalk& w)
+            : folders(f)
+            , walk(w)
+        {}
+        void visit(DirNode& folder, size_t index) override
+        {
+            int depth = 0;
+            for (const DirNode* d = folder.parent; d; d = d->parent)
+                ++depth;
+            if (depth < 6) {
+                for (int i = 0; i < 3; ++i) {
+                    auto child = std::make_unique<DirNode>();
+                    child->parent = &folder;
+                    folders.add(std::move(child));
+                    walk.found();
+                }
+            }
+            std::lock_guard lock(mutex);
+            visited.push_back(index);
+        }
+    } visitor(folders, walk);
+
+    int ticks = 0;
+    walk.run(4, visitor, [&] { ++ticks; });
+    // 1 + 3 + ... + 3^5 folders below the root.
+    EXPECT_EQ(folders.size(), 1u + 364u);
+    std::sort(visitor.visited.begin(), visitor.visited.end());
+    ASSERT_EQ(visitor.visited.size(), 364u);
+    for (size_t i = 0; i < visitor.visited.size(); ++i)
+        EXPECT_EQ(visitor.visited[i], i + 1) << "a folder was visited twice or never";
+}
+
+// A cancel while the walk waits for room in a small queue ends the run: the
+// workers that leave wake the lister.
+TEST(Walk, aCancelWhileTheQueueIsFullEndsTheRun)
+{
+    TempTree t;
+    QDir().mkpath(t.path("S/big"));
+    for (int i = 0; i < 600; ++i)
+        t.write(QStringLiteral("S/big/f%1").arg(i), "x");
+    t.write("D/S/big/f0", "older");
+    t.write("D/S/big/f1", "older");
+    FileOperationEngine engine;
+    Operator op;
+    op.onReplace = [&](const Conflict& c) {
+        if (c.kind == Conflict::Kind::File)
+            engine.cancel();
+        return ReplaceAnswer::Yes;
+    };
+    Request request{FO_COPY, t.path("S"), t.path("D"), 0, 1};
+    request.queueLimit = 4;
+    EXPECT_EQ(engine.run(request, &op), Cancelled);
+    EXPECT_LT(t.files("D/S/big").size(), 600);
+}
