@@ -46,7 +46,7 @@ bool UndoFile::append(const QString& dn, const QString& sam, const QString& oldH
 
 QStringList userAttributes()
 {
-    return {QStringLiteral("sAMAccountName"), QStringLiteral("homeDirectory")};
+    return {QStringLiteral("sAMAccountName"), QStringLiteral("homeDirectory"), QStringLiteral("objectSid")};
 }
 
 QString unsafeAccountName(const QString& sam)

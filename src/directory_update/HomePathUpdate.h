@@ -56,6 +56,7 @@ struct PlannedAccount {
     QString problem;     // why this account cannot be written; "" when it can
     FolderState folder = FolderState::Unchecked;
     QString folderText; // the check's words: "yes", "missing", "not checked: ..."
+    QString sid;        // objectSid as S-1-... text, "" when the directory gave none
     // Already holds its new path: nothing to write.
     bool unchanged() const { return problem.isEmpty() && currentHome == newHome; }
 };
@@ -135,6 +136,9 @@ struct UserContext {
     bool createMissing = false;
     PermissionFixer* fixer = nullptr;
     std::function<void(const QString&)> log;
+    // The administrators' group's SID, looked up once per run so the fix need
+    // not resolve its name for every account; "" when it could not be found.
+    QString adminSid;
 };
 
 // Writes one planned account, logs it, records it for undo and fixes its permissions.

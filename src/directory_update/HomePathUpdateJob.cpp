@@ -35,8 +35,10 @@ QString keyOf(const QString& dn)
 
 PlannedAccount accountOf(const DirectoryEntry& e, const QString& userPath)
 {
-    return planAccount(e.dn, e.value(QStringLiteral("sAMAccountName")), e.value(QStringLiteral("homeDirectory")),
-                       userPath);
+    PlannedAccount a = planAccount(e.dn, e.value(QStringLiteral("sAMAccountName")),
+                                   e.value(QStringLiteral("homeDirectory")), userPath);
+    a.sid = e.value(QStringLiteral("objectSid"));
+    return a;
 }
 
 FolderState stateOf(HomeFolderCheck::State s)
@@ -313,16 +315,18 @@ int HomePathUpdateJob::run()
     UndoFile undo(QDateTime::currentDateTime(), m_plan.ou);
     if (undo.isOpen())
         m_undoFile = undo.fileName();
-    UserContext context{*directory,
-                        m_settings,
-                        m_plan.domain,
-                        &undo,
-                        m_mode,
-                        m_createMissing,
-                        m_fixer.get(),
-                        [this](const QString& line) {
-                            logLine(line);
-                        }};
+    QString adminSid;
+    if (m_settings.fixPermissions && m_fixer) {
+        // Only the group's own name is looked up: "SCHOOL\Domain Admins" names it in this domain.
+        const QString group = m_settings.admGrp.mid(m_settings.admGrp.lastIndexOf(u'\\') + 1);
+        DirectoryError sidErr;
+        adminSid = directory->accountSid(group, sidErr);
+    }
+    const auto log = [this](const QString& line) {
+        logLine(line);
+    };
+    UserContext context{*directory,      m_settings,    m_plan.domain, &undo,   m_mode,
+                        m_createMissing, m_fixer.get(), log,           adminSid};
     int done = 0;
     for (; done < total && !m_stop; ++done) {
         const PlannedAccount& a = m_plan.accounts[done];

@@ -228,7 +228,7 @@ TEST_F(Job, aForcedRestoreThatCannotReadTheValueItReplacesWritesNothing)
     dir.failSearch << dn("CN=s1,OU=S");
     HomePathPlan restore;
     restore.ou = dn("OU=S");
-    restore.accounts << PlannedAccount{dn("CN=s1,OU=S"), "s1", "\\\\new\\s1", "\\\\old\\s1", {}, {}, {}};
+    restore.accounts << PlannedAccount{dn("CN=s1,OU=S"), "s1", "\\\\new\\s1", "\\\\old\\s1", {}, {}, {}, {}};
     job.setPlan(restore);
     job.setWriteMode(WriteMode::ForceRestore);
     EXPECT_EQ(run(), 1);
@@ -350,6 +350,32 @@ TEST_F(Job, unchangedAccountsAreNotRewrittenAndTheSummaryCountsWhatTheDirectoryH
     EXPECT_GT(job.run(), 0);
     EXPECT_TRUE(job.summary().refused.contains("NetBIOS")) << job.summary().refused.toStdString();
     EXPECT_TRUE(dir.writes.isEmpty());
+}
+
+// The plan keeps each account's SID as the directory gives it, and a run with
+// the fix looks the administrators' group up once, by its name in the domain.
+TEST_F(Job, thePlanKeepsEachAccountsSidAndARunLooksTheGroupUpOnce)
+{
+    dir.user(dn("CN=s1,OU=S"), "s1");
+    dir.find(dn("CN=s1,OU=S"))->attributes.insert("objectsid", "S-1-5-21-1-2-3-1105");
+    dir.user(dn("CN=s2,OU=S"), "s2");
+    dir.user(dn("CN=Staff Admins,DC=school,DC=local"), "Staff Admins");
+    dir.find(dn("CN=Staff Admins,DC=school,DC=local"))->user = false;
+    dir.find(dn("CN=Staff Admins,DC=school,DC=local"))->attributes.insert("objectsid", "S-1-5-21-1-2-3-1200");
+    QStringList calls;
+    job.setPermissionFixer(std::make_unique<RecordingFixer>(&calls, QSet<QString>{}));
+    EXPECT_EQ(plan(), 2);
+    EXPECT_EQ(job.currentPlan().accounts[0].sid, "S-1-5-21-1-2-3-1105");
+    EXPECT_EQ(job.currentPlan().accounts[1].sid, "") << "an account without one";
+    EXPECT_EQ(dir.sidLookups, 0) << "the plan does not know the group yet";
+    job.setSettings({"SCHOOL\\Staff Admins", "/srv/homes/", true});
+    EXPECT_EQ(job.run(), 0);
+    EXPECT_EQ(dir.sidLookups, 1);
+    EXPECT_EQ(calls.size(), 2);
+    plan();
+    job.setSettings({"Staff Admins", "/srv/homes/", false});
+    EXPECT_EQ(job.run(), 0);
+    EXPECT_EQ(dir.sidLookups, 1) << "no fix, no lookup";
 }
 
 // The folders are looked for before any account is written: a missing one leaves
