@@ -229,8 +229,8 @@ void fixPermissions(const PlannedAccount& a, UserContext& c, UserOutcome& out)
     if (!c.settings.fixPermissions || !c.fixer)
         return;
     const QString name = logNameOf(a);
-    const PermissionFixer::Result r =
-        c.fixer->fix(qualified(c.domain, a.sam), qualified(c.domain, c.settings.admGrp), a.newHome);
+    const PermissionFixer::Result r = c.fixer->fixGrant(
+        {qualified(c.domain, a.sam), a.sid, qualified(c.domain, c.settings.admGrp), c.adminSid, a.newHome});
     out.fixFailed = !r.ok;
     if (r.ok)
         c.log(name + QStringLiteral(" Fixed Home Drive Permissions"));

@@ -190,6 +190,7 @@ void HomePathUpdateJob::setSettings(const Settings& settings)
         return;
     for (PlannedAccount& a : m_plan.accounts) {
         PlannedAccount fresh = planAccount(a.dn, a.sam, a.currentHome, settings.userPath);
+        fresh.sid = a.sid;
         if (fresh.newHome != a.newHome) {
             m_foldersChecked = false; // another folder now: look again
         } else {

@@ -1,6 +1,8 @@
 #include "PermissionFixer.h"
 
+#include "HomePath.h"
 #include "common/modMain.h"
+#include "smbacl/GrantPool.h"
 
 #include <QStringList>
 
@@ -48,7 +50,61 @@ PermissionFixer::Result CaclsPermissionFixer::fix(const QString& account, const 
     return {userOk && groupOk, messages.join(QStringLiteral("; "))};
 }
 
+struct PooledPermissionFixer::Impl {
+    CaclsPermissionFixer tool;
+    std::unique_ptr<smbacl::GrantPool> pool; // made on the first network folder
+};
+
+PooledPermissionFixer::PooledPermissionFixer()
+    : d(std::make_unique<Impl>())
+{}
+
+PooledPermissionFixer::~PooledPermissionFixer() = default;
+
+QString PooledPermissionFixer::helperPath()
+{
+    return modMain::ApplicationFolder() + QStringLiteral("/resources/corvane-smbacl");
+}
+
+QString PooledPermissionFixer::fallbackReason() const
+{
+    return d->pool ? QString::fromStdString(d->pool->fallbackReason()) : QString();
+}
+
+PermissionFixer::Result PooledPermissionFixer::fix(const QString& account, const QString& adminGroup,
+                                                   const QString& folder)
+{
+    return fixGrant({account, {}, adminGroup, {}, folder});
+}
+
+PermissionFixer::Result PooledPermissionFixer::fixGrant(const Grant& grant)
+{
+    // Without both SIDs the helper would have to look names up, which it does not do.
+    if (!HomePath::isUnc(grant.folder) || grant.accountSid.isEmpty() || grant.adminSid.isEmpty())
+        return d->tool.fix(grant.account, grant.adminGroup, grant.folder);
+    if (!d->pool) {
+        smbacl::PoolOptions options;
+        options.helper = helperPath().toStdString();
+        d->pool = std::make_unique<smbacl::GrantPool>(std::move(options));
+    }
+    // Once the helper could not start, today's path: the tool, one run per account.
+    if (!d->pool->fallbackReason().empty())
+        return d->tool.fix(grant.account, grant.adminGroup, grant.folder);
+    const smbacl::GrantRequest request{grant.folder.toStdString(),
+                                       {{grant.account.toStdString(), grant.accountSid.toStdString()},
+                                        {grant.adminGroup.toStdString(), grant.adminSid.toStdString()}}};
+    d->pool->submit(request);
+    const auto done = d->pool->next();
+    if (!done)
+        return {false, QStringLiteral("the permission helper gave no answer for ") + grant.folder};
+    // The helper did not start and the pool granted with smbcacls; from now on the
+    // tool's way, and a failure is told in the tool's words (the grant is safe to repeat).
+    if (done->second.bySmbcacls && !done->second.ok && !d->pool->fallbackReason().empty())
+        return d->tool.fix(grant.account, grant.adminGroup, grant.folder);
+    return {done->second.ok, done->second.ok ? QString() : QString::fromStdString(done->second.message)};
+}
+
 std::unique_ptr<PermissionFixer> makeDefaultPermissionFixer()
 {
-    return std::make_unique<CaclsPermissionFixer>();
+    return std::make_unique<PooledPermissionFixer>();
 }

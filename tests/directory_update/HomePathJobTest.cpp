@@ -369,6 +369,7 @@ TEST_F(Job, thePlanKeepsEachAccountsSidAndARunLooksTheGroupUpOnce)
     EXPECT_EQ(job.currentPlan().accounts[1].sid, "") << "an account without one";
     EXPECT_EQ(dir.sidLookups, 0) << "the plan does not know the group yet";
     job.setSettings({"SCHOOL\\Staff Admins", "/srv/homes/", true});
+    EXPECT_EQ(job.currentPlan().accounts[0].sid, "S-1-5-21-1-2-3-1105") << "kept when the settings change";
     EXPECT_EQ(job.run(), 0);
     EXPECT_EQ(dir.sidLookups, 1);
     EXPECT_EQ(calls.size(), 2);
@@ -376,6 +377,60 @@ TEST_F(Job, thePlanKeepsEachAccountsSidAndARunLooksTheGroupUpOnce)
     job.setSettings({"Staff Admins", "/srv/homes/", false});
     EXPECT_EQ(job.run(), 0);
     EXPECT_EQ(dir.sidLookups, 1) << "no fix, no lookup";
+}
+
+// Network folders with both SIDs go to the helper, in one line per folder with
+// the SIDs; local folders and accounts the directory gave no SID go to the
+// permission tool. A helper that cannot start sends everything the tool's way.
+TEST_F(Job, thePooledFixerSendsNetworkFoldersWithSidsToTheHelperAndTheRestToTheTool)
+{
+    ASSERT_TRUE(app.writeFile("resources/corvane-smbacl", "#!/bin/bash\n"
+                                                          "printf 'READY\\t1\\n'\n"
+                                                          "while IFS= read -r line; do\n"
+                                                          "  printf '%s\\n' \"$line\" >> \"$(dirname \"$0\")/grants\"\n"
+                                                          "  printf 'OK\\t13\\t13\\n'\n"
+                                                          "done\n"));
+    ASSERT_TRUE(QFile::setPermissions(app.path() + "/resources/corvane-smbacl",
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    {
+        PooledPermissionFixer fixer;
+        EXPECT_TRUE(fixer
+                        .fixGrant({"SCHOOL\\s1", "S-1-5-21-1-2-3-1105", "SCHOOL\\Admins", "S-1-5-21-1-2-3-512",
+                                   "\\\\files\\homes\\s1"})
+                        .ok);
+        EXPECT_TRUE(
+            fixer.fixGrant({"SCHOOL\\s2", "", "SCHOOL\\Admins", "S-1-5-21-1-2-3-512", "\\\\files\\homes\\s2"}).ok);
+        EXPECT_TRUE(fixer
+                        .fixGrant({"SCHOOL\\s3", "S-1-5-21-1-2-3-1107", "SCHOOL\\Admins", "S-1-5-21-1-2-3-512",
+                                   "/srv/homes/s3"})
+                        .ok);
+        EXPECT_EQ(fixer.fallbackReason(), "");
+    }
+    EXPECT_EQ(QString::fromUtf8(app.readFile("resources/grants")),
+              "GRANT\tfiles\thomes\ts1\tS-1-5-21-1-2-3-1105\tS-1-5-21-1-2-3-512\nQUIT\n")
+        << "one line per folder, and the helper is told to quit when the fixer goes";
+    // The recording tool's echo mangles the backslashes of a UNC path: the accounts tell the calls apart.
+    const auto accounts = [this] {
+        QStringList out;
+        for (const QString& call : toolCalls())
+            out << call.section(' ', -1);
+        return out;
+    };
+    EXPECT_EQ(accounts(), QStringList({"SCHOOL\\s2:F", "SCHOOL\\Admins:F", "SCHOOL\\s3:F", "SCHOOL\\Admins:F"}));
+    EXPECT_TRUE(toolCalls().value(2).startsWith("/srv/homes/s3 "));
+
+    ASSERT_TRUE(app.writeFile("resources/corvane-smbacl",
+                              "#!/bin/bash\nprintf 'UNAVAILABLE\\tpython3-samba is not installed\\n'\n"));
+    ASSERT_TRUE(QFile::remove(app.path() + "/resources/calls"));
+    PooledPermissionFixer fixer;
+    // The first folder was tried with smbcacls by the pool; its failure is told as the tool tells it.
+    for (const QString sam : {"s1", "s2"})
+        EXPECT_TRUE(fixer
+                        .fixGrant({"SCHOOL\\" + sam, "S-1-5-21-1-2-3-1105", "SCHOOL\\Admins", "S-1-5-21-1-2-3-512",
+                                   "\\\\no-such-server.invalid\\homes\\" + sam})
+                        .ok);
+    EXPECT_EQ(fixer.fallbackReason(), "python3-samba is not installed");
+    EXPECT_EQ(accounts(), QStringList({"SCHOOL\\s1:F", "SCHOOL\\Admins:F", "SCHOOL\\s2:F", "SCHOOL\\Admins:F"}));
 }
 
 // The folders are looked for before any account is written: a missing one leaves
