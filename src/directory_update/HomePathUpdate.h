@@ -1,6 +1,7 @@
 #pragma once
 
 #include "directory_update/Directory.h"
+#include "directory_update/PermissionFixer.h"
 
 #include <QDate>
 #include <QFile>
@@ -9,8 +10,6 @@
 
 #include <functional>
 #include <utility>
-
-class PermissionFixer;
 
 // The per-user work of the home-path update, without any widget: write
 // homeDirectory = user path + logon name, log it, record it for undo, and fix
@@ -139,7 +138,14 @@ struct UserContext {
     // The administrators' group's SID, looked up once per run so the fix need
     // not resolve its name for every account; "" when it could not be found.
     QString adminSid;
+    // When set, the fix is not made but queued here, for the caller to make for
+    // several accounts at once and to report with reportFix.
+    QList<std::pair<QString, PermissionFixer::Grant>>* deferredFixes = nullptr;
 };
+
+// Logs a fix's result under the account's log name and counts a failure in out.
+void reportFix(const QString& logName, const PermissionFixer::Result& result, UserOutcome& out,
+               const std::function<void(const QString&)>& log);
 
 // Writes one planned account, logs it, records it for undo and fixes its permissions.
 UserOutcome updateUser(const PlannedAccount& account, UserContext& context);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 
 #include <memory>
@@ -8,6 +9,10 @@
 // administrators' group. The job asks only this, so how the grant is made (one
 // tool run per account today) can change without touching the job's rules or
 // its log lines. Called from the job's thread.
+namespace smbacl {
+struct GrantOutcome;
+}
+
 class PermissionFixer {
 public:
     struct Result {
@@ -28,6 +33,9 @@ public:
     virtual Result fix(const QString& account, const QString& adminGroup, const QString& folder) = 0;
     // The job calls this one; a fixer that has no use for the SIDs grants by name.
     virtual Result fixGrant(const Grant& grant) { return fix(grant.account, grant.adminGroup, grant.folder); }
+    // Several accounts' folders (separate trees), results in the order given; one
+    // failure never stops the others. This one does them one after another.
+    virtual QList<Result> fixAll(const QList<Grant>& grants);
 };
 
 // Runs resources/cacls beside the program, once for the account and once for
@@ -48,11 +56,15 @@ public:
     ~PooledPermissionFixer() override;
     Result fix(const QString& account, const QString& adminGroup, const QString& folder) override;
     Result fixGrant(const Grant& grant) override;
+    // The network folders go to the helpers all at once (as many in flight as helpers).
+    QList<Result> fixAll(const QList<Grant>& grants) override;
     static QString helperPath();
     // Why network folders go the tool's way; "" while the helpers serve or before the first.
     QString fallbackReason() const;
 
 private:
+    bool byHelper(const Grant& grant);
+    Result outcomeOf(const Grant& grant, const smbacl::GrantOutcome& done);
     struct Impl;
     std::unique_ptr<Impl> d;
 };

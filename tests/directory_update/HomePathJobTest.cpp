@@ -137,14 +137,14 @@ TEST_F(Job, aRefusedWriteOrAnUnreadableChildIsLoggedAndTheRunGoesOn)
     EXPECT_EQ(plan(), 3) << "the unreadable OU's user is not in the plan";
     ASSERT_EQ(job.currentPlan().failures.size(), 2) << "b1 is told by its OU's failure, h1 on its own";
     EXPECT_EQ(run(true), 3);
-    EXPECT_EQ(log,
-              QStringList({dn("OU=Bad,OU=S") + " Update Failed: staged failure",
-                           dn("CN=h1,OU=Hidden,OU=S") +
-                               " Update Failed: found below the OU but not reached through its containers",
-                           "s1 Update Failed: Insufficient access", "s2 Updated Home Path",
-                           "s2 Fixed Home Drive Permissions", "g1 Updated Home Path", "g1 Fixed Home Drive Permissions",
-                           dn("OU=S") + " Summary: 2 updated, 0 unchanged, 1 not updated (1 refused by the "
-                                        "directory), 0 permission fixes failed, 2 containers could not be read"}));
+    EXPECT_EQ(log, QStringList({dn("OU=Bad,OU=S") + " Update Failed: staged failure",
+                                dn("CN=h1,OU=Hidden,OU=S") +
+                                    " Update Failed: found below the OU but not reached through its containers",
+                                "s1 Update Failed: Insufficient access", "s2 Updated Home Path", "g1 Updated Home Path",
+                                // The fixes are made for several accounts at once, after their writes.
+                                "s2 Fixed Home Drive Permissions", "g1 Fixed Home Drive Permissions",
+                                dn("OU=S") + " Summary: 2 updated, 0 unchanged, 1 not updated (1 refused by the "
+                                             "directory), 0 permission fixes failed, 2 containers could not be read"}));
     // The tool gets qualified names: a local account of the same name is never meant.
     EXPECT_EQ(toolCalls(), QStringList({"/srv/homes/s2 SCHOOL\\s2:F", "/srv/homes/s2 SCHOOL\\Admins:F",
                                         "/srv/homes/g1 SCHOOL\\g1:F", "/srv/homes/g1 SCHOOL\\Admins:F"}));
@@ -431,6 +431,41 @@ TEST_F(Job, thePooledFixerSendsNetworkFoldersWithSidsToTheHelperAndTheRestToTheT
                         .ok);
     EXPECT_EQ(fixer.fallbackReason(), "python3-samba is not installed");
     EXPECT_EQ(accounts(), QStringList({"SCHOOL\\s1:F", "SCHOOL\\Admins:F", "SCHOOL\\s2:F", "SCHOOL\\Admins:F"}));
+}
+
+// The fixer gets the accounts several at a time (at most 16), each account's
+// result is logged under its own name, and the summary counts each failure once.
+TEST_F(Job, theFixesGoToTheFixerSeveralAtATimeAndEachResultIsTheAccountsOwn)
+{
+    struct BatchFixer : RecordingFixer {
+        QList<int> sizes;
+        using RecordingFixer::RecordingFixer;
+        QList<Result> fixAll(const QList<Grant>& grants) override
+        {
+            sizes << int(grants.size());
+            return PermissionFixer::fixAll(grants);
+        }
+    };
+    for (int i = 0; i < 20; ++i)
+        dir.user(dn(QString("CN=u%1,OU=S").arg(i)), QString("u%1").arg(i));
+    QStringList calls;
+    auto fixer = std::make_unique<BatchFixer>(&calls, QSet<QString>{"/srv/homes/u3", "/srv/homes/u17"});
+    BatchFixer* batches = fixer.get();
+    job.setPermissionFixer(std::move(fixer));
+    EXPECT_EQ(plan(), 20);
+    QSignalSpy progress(&job, &HomePathUpdateJob::progress);
+    EXPECT_EQ(run(true), 2);
+    EXPECT_EQ(batches->sizes, QList<int>({16, 4}));
+    EXPECT_EQ(calls.size(), 20);
+    EXPECT_EQ(log.filter(" Fixed Home Drive Permissions").size(), 18);
+    EXPECT_EQ(log.filter(" Fix Home Drive Permissions Failed: access denied"),
+              QStringList({"u3 Fix Home Drive Permissions Failed: access denied",
+                           "u17 Fix Home Drive Permissions Failed: access denied"}));
+    EXPECT_EQ(job.summary().text(), "20 updated, 0 unchanged, 0 not updated, 2 permission fixes failed");
+    EXPECT_EQ(log.last(), dn("OU=S") + " Summary: " + job.summary().text());
+    ASSERT_EQ(progress.size(), 20);
+    for (int i = 0; i < 20; ++i)
+        EXPECT_EQ(progress[i].value(0).toInt(), i + 1) << "progress still counts up one account at a time";
 }
 
 // The folders are looked for before any account is written: a missing one leaves
