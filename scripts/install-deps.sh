@@ -34,8 +34,9 @@ test_pkgs=(
 package_pkgs=(
   dpkg-dev help2man man-db groff-base lintian desktop-file-utils appstream
 )
-# The program itself runs the SMB permission fix through smbclient's tools.
-run_pkgs=(smbclient)
+# The program itself runs the SMB permission fix through Samba's Python bindings
+# (the corvane-smbacl helper), or through smbclient's tools when they are missing.
+run_pkgs=(smbclient python3-samba)
 
 want=("${build_pkgs[@]}" "${run_pkgs[@]}")
 case "${1:-build}" in

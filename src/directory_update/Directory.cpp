@@ -114,6 +114,37 @@ bool DirectoryEntry::has(const QString& attribute) const
     return !value(attribute).isEmpty();
 }
 
+QString sidText(const QByteArray& b)
+{
+    // revision, sub-authority count, 48-bit big-endian authority, then the
+    // sub-authorities, 32-bit little-endian each.
+    if (b.size() < 8 || b.size() != 8 + 4 * qsizetype(static_cast<unsigned char>(b[1])))
+        return {};
+    quint64 authority = 0;
+    for (int i = 2; i < 8; ++i)
+        authority = authority << 8 | static_cast<unsigned char>(b[i]);
+    QString text = QStringLiteral("S-%1-%2").arg(static_cast<unsigned char>(b[0])).arg(authority);
+    for (qsizetype i = 8; i < b.size(); i += 4) {
+        quint32 sub = 0;
+        for (int k = 3; k >= 0; --k)
+            sub = sub << 8 | static_cast<unsigned char>(b[i + k]);
+        text += QStringLiteral("-%1").arg(sub);
+    }
+    return text;
+}
+
+QString filterValue(const QString& value)
+{
+    QString out;
+    for (const QChar c : value) {
+        if (c == u'*' || c == u'(' || c == u')' || c == u'\\' || c.unicode() == 0)
+            out += QStringLiteral("\\%1").arg(int(c.unicode()), 2, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out;
+}
+
 QString DirectorySession::userFilter()
 {
     return QStringLiteral("(&(objectCategory=person)(objectClass=user))");
@@ -235,7 +266,12 @@ bool DirectorySession::search(const QString& base, DirectoryScope scope, const Q
             entry.attributes = attributes;
             for (const QByteArray& a : attrStore) {
                 ValuesPtr values(ldap_get_values_len(ld, m, a.constData()));
-                entry.values << (values && values.get()[0] ? fromBerval(values.get()[0]) : QString());
+                const berval* v = values ? values.get()[0] : nullptr;
+                // A SID is bytes, not UTF-8: read as text it comes back garbled.
+                if (v && v->bv_val && qstricmp(a.constData(), "objectSid") == 0)
+                    entry.values << sidText(QByteArray(v->bv_val, qsizetype(v->bv_len)));
+                else
+                    entry.values << fromBerval(v);
             }
             if (!onEntry(entry))
                 return true;
@@ -434,23 +470,6 @@ bool DirectorySession::setAttribute(const QString& dn, const QString& attribute,
     return false;
 }
 
-namespace {
-
-// RFC 4515: a value inside a filter with its special characters escaped.
-QString filterValue(const QString& value)
-{
-    QString out;
-    for (const QChar c : value) {
-        if (c == u'*' || c == u'(' || c == u')' || c == u'\\' || c.unicode() == 0)
-            out += QStringLiteral("\\%1").arg(int(c.unicode()), 2, 16, QLatin1Char('0'));
-        else
-            out += c;
-    }
-    return out;
-}
-
-} // namespace
-
 QString DirectorySession::netbiosDomain(DirectoryError& err)
 {
     const QString domainDn = readRootDse(QStringLiteral("defaultNamingContext"), err);
@@ -473,4 +492,29 @@ QString DirectorySession::netbiosDomain(DirectoryError& err)
         err.text = QStringLiteral("the directory names no NetBIOS domain for ") + domainDn;
     }
     return name;
+}
+
+QString DirectorySession::accountSid(const QString& sam, DirectoryError& err)
+{
+    const QString domainDn = readRootDse(QStringLiteral("defaultNamingContext"), err);
+    if (err)
+        return {};
+    QString sid;
+    bool found = false;
+    if (!search(
+            domainDn, DirectoryScope::Subtree, QStringLiteral("(sAMAccountName=%1)").arg(filterValue(sam)),
+            {QStringLiteral("objectSid")},
+            [&](const DirectoryEntry& e) {
+                sid = e.values.value(0);
+                return found = true, false;
+            },
+            err))
+        return {};
+    if (!found || sid.isEmpty()) {
+        err.code = LDAP_NO_SUCH_OBJECT;
+        err.object = sam;
+        err.text = QStringLiteral("no account or group named %1 in ").arg(sam) + domainDn;
+        return {};
+    }
+    return sid;
 }

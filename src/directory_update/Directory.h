@@ -27,12 +27,20 @@ struct DirectoryChild {
 struct DirectoryEntry {
     QString dn;
     QStringList attributes;
-    QStringList values; // same order as attributes; empty text when the entry lacks one
+    // Same order as attributes; empty text when the entry lacks one. objectSid
+    // comes as its S-1-... text, not as its bytes.
+    QStringList values;
     QString value(const QString& attribute) const;
     bool has(const QString& attribute) const;
 };
 
 enum class DirectoryScope { Base, OneLevel, Subtree };
+
+// A binary security identifier (objectSid) as its "S-1-5-21-..." text; "" when
+// the bytes are not a well-formed SID.
+QString sidText(const QByteArray& sid);
+// RFC 4515: a value for a search filter with its special characters escaped.
+QString filterValue(const QString& value);
 
 // The few directory calls the home-path update makes, so its rules (order,
 // failures that go on, refused names) can be checked against an in-memory
@@ -55,6 +63,9 @@ public:
     // The domain's NetBIOS name ("SCHOOL"), which qualifies account names for
     // the permission fix; "" with err set when the directory does not say.
     virtual QString netbiosDomain(DirectoryError& err) = 0;
+    // The SID text of the account or group with this sAMAccountName anywhere in
+    // the domain; "" when there is none (err says so) or the lookup fails.
+    virtual QString accountSid(const QString& sam, DirectoryError& err) = 0;
 };
 
 // A session with the directory the OpenLDAP client configuration names
@@ -105,6 +116,7 @@ public:
     bool setAttribute(const QString& dn, const QString& attribute, const QString& value, DirectoryError& err) override;
     // From the domain's crossRef entry below CN=Partitions of the configuration naming context.
     QString netbiosDomain(DirectoryError& err) override;
+    QString accountSid(const QString& sam, DirectoryError& err) override;
     // Number of entries a paged search finds; -1 on failure.
     qint64 count(const QString& base, DirectoryScope scope, const QString& filter, DirectoryError& err);
 

@@ -46,7 +46,7 @@ bool UndoFile::append(const QString& dn, const QString& sam, const QString& oldH
 
 QStringList userAttributes()
 {
-    return {QStringLiteral("sAMAccountName"), QStringLiteral("homeDirectory")};
+    return {QStringLiteral("sAMAccountName"), QStringLiteral("homeDirectory"), QStringLiteral("objectSid")};
 }
 
 QString unsafeAccountName(const QString& sam)
@@ -228,15 +228,27 @@ void fixPermissions(const PlannedAccount& a, UserContext& c, UserOutcome& out)
 {
     if (!c.settings.fixPermissions || !c.fixer)
         return;
-    const QString name = logNameOf(a);
-    const PermissionFixer::Result r =
-        c.fixer->fix(qualified(c.domain, a.sam), qualified(c.domain, c.settings.admGrp), a.newHome);
+    const PermissionFixer::Grant grant{qualified(c.domain, a.sam), a.sid, qualified(c.domain, c.settings.admGrp),
+                                       c.adminSid, a.newHome};
+    if (c.deferredFixes)
+        c.deferredFixes->append({logNameOf(a), grant});
+    else
+        reportFix(logNameOf(a), c.fixer->fixGrant(grant), out, c.log);
+}
+
+} // namespace
+
+void reportFix(const QString& logName, const PermissionFixer::Result& r, UserOutcome& out,
+               const std::function<void(const QString&)>& log)
+{
     out.fixFailed = !r.ok;
     if (r.ok)
-        c.log(name + QStringLiteral(" Fixed Home Drive Permissions"));
+        log(logName + QStringLiteral(" Fixed Home Drive Permissions"));
     else
-        c.log(name + QStringLiteral(" Fix Home Drive Permissions Failed: ") + printable(r.message));
+        log(logName + QStringLiteral(" Fix Home Drive Permissions Failed: ") + printable(r.message));
 }
+
+namespace {
 
 UserOutcome update(const PlannedAccount& a, UserContext& c)
 {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "directory_update/Directory.h"
+#include "directory_update/PermissionFixer.h"
 
 #include <QDate>
 #include <QFile>
@@ -9,8 +10,6 @@
 
 #include <functional>
 #include <utility>
-
-class PermissionFixer;
 
 // The per-user work of the home-path update, without any widget: write
 // homeDirectory = user path + logon name, log it, record it for undo, and fix
@@ -56,6 +55,7 @@ struct PlannedAccount {
     QString problem;     // why this account cannot be written; "" when it can
     FolderState folder = FolderState::Unchecked;
     QString folderText; // the check's words: "yes", "missing", "not checked: ..."
+    QString sid;        // objectSid as S-1-... text, "" when the directory gave none
     // Already holds its new path: nothing to write.
     bool unchanged() const { return problem.isEmpty() && currentHome == newHome; }
 };
@@ -135,7 +135,17 @@ struct UserContext {
     bool createMissing = false;
     PermissionFixer* fixer = nullptr;
     std::function<void(const QString&)> log;
+    // The administrators' group's SID, looked up once per run so the fix need
+    // not resolve its name for every account; "" when it could not be found.
+    QString adminSid;
+    // When set, the fix is not made but queued here, for the caller to make for
+    // several accounts at once and to report with reportFix.
+    QList<std::pair<QString, PermissionFixer::Grant>>* deferredFixes = nullptr;
 };
+
+// Logs a fix's result under the account's log name and counts a failure in out.
+void reportFix(const QString& logName, const PermissionFixer::Result& result, UserOutcome& out,
+               const std::function<void(const QString&)>& log);
 
 // Writes one planned account, logs it, records it for undo and fixes its permissions.
 UserOutcome updateUser(const PlannedAccount& account, UserContext& context);

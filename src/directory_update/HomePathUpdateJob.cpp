@@ -33,10 +33,15 @@ QString keyOf(const QString& dn)
     return dn.toLower();
 }
 
+// Accounts whose permission fixes are handed to the fixer together.
+constexpr qsizetype kFixBatch = 16;
+
 PlannedAccount accountOf(const DirectoryEntry& e, const QString& userPath)
 {
-    return planAccount(e.dn, e.value(QStringLiteral("sAMAccountName")), e.value(QStringLiteral("homeDirectory")),
-                       userPath);
+    PlannedAccount a = planAccount(e.dn, e.value(QStringLiteral("sAMAccountName")),
+                                   e.value(QStringLiteral("homeDirectory")), userPath);
+    a.sid = e.value(QStringLiteral("objectSid"));
+    return a;
 }
 
 FolderState stateOf(HomeFolderCheck::State s)
@@ -188,6 +193,7 @@ void HomePathUpdateJob::setSettings(const Settings& settings)
         return;
     for (PlannedAccount& a : m_plan.accounts) {
         PlannedAccount fresh = planAccount(a.dn, a.sam, a.currentHome, settings.userPath);
+        fresh.sid = a.sid;
         if (fresh.newHome != a.newHome) {
             m_foldersChecked = false; // another folder now: look again
         } else {
@@ -313,22 +319,57 @@ int HomePathUpdateJob::run()
     UndoFile undo(QDateTime::currentDateTime(), m_plan.ou);
     if (undo.isOpen())
         m_undoFile = undo.fileName();
-    UserContext context{*directory,
-                        m_settings,
-                        m_plan.domain,
-                        &undo,
-                        m_mode,
-                        m_createMissing,
-                        m_fixer.get(),
-                        [this](const QString& line) {
-                            logLine(line);
-                        }};
+    QString adminSid;
+    if (m_settings.fixPermissions && m_fixer) {
+        // Only the group's own name is looked up: "SCHOOL\Domain Admins" names it in this domain.
+        const QString group = m_settings.admGrp.mid(m_settings.admGrp.lastIndexOf(u'\\') + 1);
+        DirectoryError sidErr;
+        adminSid = directory->accountSid(group, sidErr);
+    }
+    const auto log = [this](const QString& line) {
+        logLine(line);
+    };
+    UserContext context{*directory,      m_settings,    m_plan.domain, &undo,   m_mode,
+                        m_createMissing, m_fixer.get(), log,           adminSid};
+    // The fixes of several accounts are made at once (the fixer bounds how many
+    // run side by side); an account is counted and reported once its fix is done.
+    QList<std::pair<QString, PermissionFixer::Grant>> deferred;
+    context.deferredFixes = &deferred;
+    struct Waiting {
+        int index;
+        UserOutcome outcome;
+        qsizetype fix; // into deferred, -1 when it needs none
+    };
+    QList<Waiting> waiting;
+    const auto flush = [&] {
+        if (!deferred.isEmpty()) {
+            QList<PermissionFixer::Grant> grants;
+            for (const auto& d : std::as_const(deferred))
+                grants << d.second;
+            const QList<PermissionFixer::Result> results = m_fixer->fixAll(grants);
+            for (Waiting& w : waiting)
+                if (w.fix >= 0)
+                    reportFix(deferred[w.fix].first,
+                              results.value(w.fix, {false, QStringLiteral("the permission fix gave no result")}),
+                              w.outcome, context.log);
+        }
+        for (const Waiting& w : std::as_const(waiting)) {
+            const PlannedAccount& a = m_plan.accounts[w.index];
+            m_summary.add(w.outcome);
+            emit progress(w.index + 1, total, unsafeAccountName(a.sam).isEmpty() ? a.sam : printable(a.dn));
+        }
+        deferred.clear();
+        waiting.clear();
+    };
     int done = 0;
     for (; done < total && !m_stop; ++done) {
-        const PlannedAccount& a = m_plan.accounts[done];
-        m_summary.add(updateUser(a, context));
-        emit progress(done + 1, total, unsafeAccountName(a.sam).isEmpty() ? a.sam : printable(a.dn));
+        const qsizetype before = deferred.size();
+        UserOutcome outcome = updateUser(m_plan.accounts[done], context);
+        waiting.append({done, std::move(outcome), deferred.size() > before ? deferred.size() - 1 : -1});
+        if (deferred.isEmpty() || deferred.size() >= kFixBatch)
+            flush();
     }
+    flush(); // a stop still fixes and reports every account already written
     if (m_stop) {
         m_summary.stoppedBy = QString::fromLatin1(m_stopReason.load() ? m_stopReason.load() : "request");
         m_summary.addNotWritten(QStringLiteral("not reached"), total - done);

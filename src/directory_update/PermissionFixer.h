@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 
 #include <memory>
@@ -7,17 +8,34 @@
 // The permission fix of one home folder: full control for the account and the
 // administrators' group. The job asks only this, so how the grant is made (one
 // tool run per account today) can change without touching the job's rules or
-// its log lines. Called from the job's thread, one account at a time.
+// its log lines. Called from the job's thread.
+namespace smbacl {
+struct GrantOutcome;
+}
+
 class PermissionFixer {
 public:
     struct Result {
         bool ok = false;
         QString message; // why not, on one line; "" when ok
     };
+    // One grant with the SIDs the directory gave ("" when it gave none).
+    struct Grant {
+        QString account;
+        QString accountSid;
+        QString adminGroup;
+        QString adminSid;
+        QString folder;
+    };
     virtual ~PermissionFixer() = default;
     // account and adminGroup come qualified ("SCHOOL\y7.adams"), so no local
     // namesake can stand in for them.
     virtual Result fix(const QString& account, const QString& adminGroup, const QString& folder) = 0;
+    // The job calls this one; a fixer that has no use for the SIDs grants by name.
+    virtual Result fixGrant(const Grant& grant) { return fix(grant.account, grant.adminGroup, grant.folder); }
+    // Several accounts' folders (separate trees), results in the order given; one
+    // failure never stops the others. This one does them one after another.
+    virtual QList<Result> fixAll(const QList<Grant>& grants);
 };
 
 // Runs resources/cacls beside the program, once for the account and once for
@@ -26,6 +44,29 @@ class CaclsPermissionFixer : public PermissionFixer {
 public:
     Result fix(const QString& account, const QString& adminGroup, const QString& folder) override;
     static QString toolPath();
+};
+
+// Network home folders go to the corvane-smbacl helpers, started on the first
+// such folder and kept for the fixer's life (one SMB session each), granting by
+// the directory's SIDs. Local folders, accounts without a SID, and every folder
+// once the helper could not start go the tool's way, with its messages.
+class PooledPermissionFixer : public PermissionFixer {
+public:
+    PooledPermissionFixer();
+    ~PooledPermissionFixer() override;
+    Result fix(const QString& account, const QString& adminGroup, const QString& folder) override;
+    Result fixGrant(const Grant& grant) override;
+    // The network folders go to the helpers all at once (as many in flight as helpers).
+    QList<Result> fixAll(const QList<Grant>& grants) override;
+    static QString helperPath();
+    // Why network folders go the tool's way; "" while the helpers serve or before the first.
+    QString fallbackReason() const;
+
+private:
+    bool byHelper(const Grant& grant);
+    Result outcomeOf(const Grant& grant, const smbacl::GrantOutcome& done);
+    struct Impl;
+    std::unique_ptr<Impl> d;
 };
 
 std::unique_ptr<PermissionFixer> makeDefaultPermissionFixer();

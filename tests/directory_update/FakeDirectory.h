@@ -25,6 +25,7 @@ public:
     QStringList writes;         // "dn=value" in the order written
     QString netbios = "SCHOOL"; // "" when the directory does not say
     int opened = 0;
+    int sidLookups = 0;
 
     void container(const QString& dn) { entries.append({dn, false, {}}); }
     void user(const QString& dn, const QString& sam, const QString& home = {})
@@ -106,6 +107,17 @@ public:
         if (m_d.netbios.isEmpty())
             err = {16, "no nETBIOSName", "CN=Partitions"};
         return m_d.netbios;
+    }
+    QString accountSid(const QString& sam, DirectoryError& err) override
+    {
+        err = {};
+        ++m_d.sidLookups;
+        for (const FakeDirectory::Entry& e : m_d.entries)
+            if (e.attributes.value("samaccountname").compare(sam, Qt::CaseInsensitive) == 0 &&
+                e.attributes.contains("objectsid"))
+                return e.attributes.value("objectsid");
+        err = {32, "no such account", sam};
+        return {};
     }
 
 private:

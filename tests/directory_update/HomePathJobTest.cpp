@@ -137,14 +137,14 @@ TEST_F(Job, aRefusedWriteOrAnUnreadableChildIsLoggedAndTheRunGoesOn)
     EXPECT_EQ(plan(), 3) << "the unreadable OU's user is not in the plan";
     ASSERT_EQ(job.currentPlan().failures.size(), 2) << "b1 is told by its OU's failure, h1 on its own";
     EXPECT_EQ(run(true), 3);
-    EXPECT_EQ(log,
-              QStringList({dn("OU=Bad,OU=S") + " Update Failed: staged failure",
-                           dn("CN=h1,OU=Hidden,OU=S") +
-                               " Update Failed: found below the OU but not reached through its containers",
-                           "s1 Update Failed: Insufficient access", "s2 Updated Home Path",
-                           "s2 Fixed Home Drive Permissions", "g1 Updated Home Path", "g1 Fixed Home Drive Permissions",
-                           dn("OU=S") + " Summary: 2 updated, 0 unchanged, 1 not updated (1 refused by the "
-                                        "directory), 0 permission fixes failed, 2 containers could not be read"}));
+    EXPECT_EQ(log, QStringList({dn("OU=Bad,OU=S") + " Update Failed: staged failure",
+                                dn("CN=h1,OU=Hidden,OU=S") +
+                                    " Update Failed: found below the OU but not reached through its containers",
+                                "s1 Update Failed: Insufficient access", "s2 Updated Home Path", "g1 Updated Home Path",
+                                // The fixes are made for several accounts at once, after their writes.
+                                "s2 Fixed Home Drive Permissions", "g1 Fixed Home Drive Permissions",
+                                dn("OU=S") + " Summary: 2 updated, 0 unchanged, 1 not updated (1 refused by the "
+                                             "directory), 0 permission fixes failed, 2 containers could not be read"}));
     // The tool gets qualified names: a local account of the same name is never meant.
     EXPECT_EQ(toolCalls(), QStringList({"/srv/homes/s2 SCHOOL\\s2:F", "/srv/homes/s2 SCHOOL\\Admins:F",
                                         "/srv/homes/g1 SCHOOL\\g1:F", "/srv/homes/g1 SCHOOL\\Admins:F"}));
@@ -228,7 +228,7 @@ TEST_F(Job, aForcedRestoreThatCannotReadTheValueItReplacesWritesNothing)
     dir.failSearch << dn("CN=s1,OU=S");
     HomePathPlan restore;
     restore.ou = dn("OU=S");
-    restore.accounts << PlannedAccount{dn("CN=s1,OU=S"), "s1", "\\\\new\\s1", "\\\\old\\s1", {}, {}, {}};
+    restore.accounts << PlannedAccount{dn("CN=s1,OU=S"), "s1", "\\\\new\\s1", "\\\\old\\s1", {}, {}, {}, {}};
     job.setPlan(restore);
     job.setWriteMode(WriteMode::ForceRestore);
     EXPECT_EQ(run(), 1);
@@ -350,6 +350,122 @@ TEST_F(Job, unchangedAccountsAreNotRewrittenAndTheSummaryCountsWhatTheDirectoryH
     EXPECT_GT(job.run(), 0);
     EXPECT_TRUE(job.summary().refused.contains("NetBIOS")) << job.summary().refused.toStdString();
     EXPECT_TRUE(dir.writes.isEmpty());
+}
+
+// The plan keeps each account's SID as the directory gives it, and a run with
+// the fix looks the administrators' group up once, by its name in the domain.
+TEST_F(Job, thePlanKeepsEachAccountsSidAndARunLooksTheGroupUpOnce)
+{
+    dir.user(dn("CN=s1,OU=S"), "s1");
+    dir.find(dn("CN=s1,OU=S"))->attributes.insert("objectsid", "S-1-5-21-1-2-3-1105");
+    dir.user(dn("CN=s2,OU=S"), "s2");
+    dir.user(dn("CN=Staff Admins,DC=school,DC=local"), "Staff Admins");
+    dir.find(dn("CN=Staff Admins,DC=school,DC=local"))->user = false;
+    dir.find(dn("CN=Staff Admins,DC=school,DC=local"))->attributes.insert("objectsid", "S-1-5-21-1-2-3-1200");
+    QStringList calls;
+    job.setPermissionFixer(std::make_unique<RecordingFixer>(&calls, QSet<QString>{}));
+    EXPECT_EQ(plan(), 2);
+    EXPECT_EQ(job.currentPlan().accounts[0].sid, "S-1-5-21-1-2-3-1105");
+    EXPECT_EQ(job.currentPlan().accounts[1].sid, "") << "an account without one";
+    EXPECT_EQ(dir.sidLookups, 0) << "the plan does not know the group yet";
+    job.setSettings({"SCHOOL\\Staff Admins", "/srv/homes/", true});
+    EXPECT_EQ(job.currentPlan().accounts[0].sid, "S-1-5-21-1-2-3-1105") << "kept when the settings change";
+    EXPECT_EQ(job.run(), 0);
+    EXPECT_EQ(dir.sidLookups, 1);
+    EXPECT_EQ(calls.size(), 2);
+    plan();
+    job.setSettings({"Staff Admins", "/srv/homes/", false});
+    EXPECT_EQ(job.run(), 0);
+    EXPECT_EQ(dir.sidLookups, 1) << "no fix, no lookup";
+}
+
+// Network folders with both SIDs go to the helper, in one line per folder with
+// the SIDs; local folders and accounts the directory gave no SID go to the
+// permission tool. A helper that cannot start sends everything the tool's way.
+TEST_F(Job, thePooledFixerSendsNetworkFoldersWithSidsToTheHelperAndTheRestToTheTool)
+{
+    ASSERT_TRUE(app.writeFile("resources/corvane-smbacl", "#!/bin/bash\n"
+                                                          "printf 'READY\\t1\\n'\n"
+                                                          "while IFS= read -r line; do\n"
+                                                          "  printf '%s\\n' \"$line\" >> \"$(dirname \"$0\")/grants\"\n"
+                                                          "  printf 'OK\\t13\\t13\\n'\n"
+                                                          "done\n"));
+    ASSERT_TRUE(QFile::setPermissions(app.path() + "/resources/corvane-smbacl",
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    {
+        PooledPermissionFixer fixer;
+        EXPECT_TRUE(fixer
+                        .fixGrant({"SCHOOL\\s1", "S-1-5-21-1-2-3-1105", "SCHOOL\\Admins", "S-1-5-21-1-2-3-512",
+                                   "\\\\files\\homes\\s1"})
+                        .ok);
+        EXPECT_TRUE(
+            fixer.fixGrant({"SCHOOL\\s2", "", "SCHOOL\\Admins", "S-1-5-21-1-2-3-512", "\\\\files\\homes\\s2"}).ok);
+        EXPECT_TRUE(fixer
+                        .fixGrant({"SCHOOL\\s3", "S-1-5-21-1-2-3-1107", "SCHOOL\\Admins", "S-1-5-21-1-2-3-512",
+                                   "/srv/homes/s3"})
+                        .ok);
+        EXPECT_EQ(fixer.fallbackReason(), "");
+    }
+    EXPECT_EQ(QString::fromUtf8(app.readFile("resources/grants")),
+              "GRANT\tfiles\thomes\ts1\tS-1-5-21-1-2-3-1105\tS-1-5-21-1-2-3-512\nQUIT\n")
+        << "one line per folder, and the helper is told to quit when the fixer goes";
+    // The recording tool's echo mangles the backslashes of a UNC path: the accounts tell the calls apart.
+    const auto accounts = [this] {
+        QStringList out;
+        for (const QString& call : toolCalls())
+            out << call.section(' ', -1);
+        return out;
+    };
+    EXPECT_EQ(accounts(), QStringList({"SCHOOL\\s2:F", "SCHOOL\\Admins:F", "SCHOOL\\s3:F", "SCHOOL\\Admins:F"}));
+    EXPECT_TRUE(toolCalls().value(2).startsWith("/srv/homes/s3 "));
+
+    ASSERT_TRUE(app.writeFile("resources/corvane-smbacl",
+                              "#!/bin/bash\nprintf 'UNAVAILABLE\\tpython3-samba is not installed\\n'\n"));
+    ASSERT_TRUE(QFile::remove(app.path() + "/resources/calls"));
+    PooledPermissionFixer fixer;
+    // The first folder was tried with smbcacls by the pool; its failure is told as the tool tells it.
+    for (const QString sam : {"s1", "s2"})
+        EXPECT_TRUE(fixer
+                        .fixGrant({"SCHOOL\\" + sam, "S-1-5-21-1-2-3-1105", "SCHOOL\\Admins", "S-1-5-21-1-2-3-512",
+                                   "\\\\no-such-server.invalid\\homes\\" + sam})
+                        .ok);
+    EXPECT_EQ(fixer.fallbackReason(), "python3-samba is not installed");
+    EXPECT_EQ(accounts(), QStringList({"SCHOOL\\s1:F", "SCHOOL\\Admins:F", "SCHOOL\\s2:F", "SCHOOL\\Admins:F"}));
+}
+
+// The fixer gets the accounts several at a time (at most 16), each account's
+// result is logged under its own name, and the summary counts each failure once.
+TEST_F(Job, theFixesGoToTheFixerSeveralAtATimeAndEachResultIsTheAccountsOwn)
+{
+    struct BatchFixer : RecordingFixer {
+        QList<int> sizes;
+        using RecordingFixer::RecordingFixer;
+        QList<Result> fixAll(const QList<Grant>& grants) override
+        {
+            sizes << int(grants.size());
+            return PermissionFixer::fixAll(grants);
+        }
+    };
+    for (int i = 0; i < 20; ++i)
+        dir.user(dn(QString("CN=u%1,OU=S").arg(i)), QString("u%1").arg(i));
+    QStringList calls;
+    auto fixer = std::make_unique<BatchFixer>(&calls, QSet<QString>{"/srv/homes/u3", "/srv/homes/u17"});
+    BatchFixer* batches = fixer.get();
+    job.setPermissionFixer(std::move(fixer));
+    EXPECT_EQ(plan(), 20);
+    QSignalSpy progress(&job, &HomePathUpdateJob::progress);
+    EXPECT_EQ(run(true), 2);
+    EXPECT_EQ(batches->sizes, QList<int>({16, 4}));
+    EXPECT_EQ(calls.size(), 20);
+    EXPECT_EQ(log.filter(" Fixed Home Drive Permissions").size(), 18);
+    EXPECT_EQ(log.filter(" Fix Home Drive Permissions Failed: access denied"),
+              QStringList({"u3 Fix Home Drive Permissions Failed: access denied",
+                           "u17 Fix Home Drive Permissions Failed: access denied"}));
+    EXPECT_EQ(job.summary().text(), "20 updated, 0 unchanged, 0 not updated, 2 permission fixes failed");
+    EXPECT_EQ(log.last(), dn("OU=S") + " Summary: " + job.summary().text());
+    ASSERT_EQ(progress.size(), 20);
+    for (int i = 0; i < 20; ++i)
+        EXPECT_EQ(progress[i].value(0).toInt(), i + 1) << "progress still counts up one account at a time";
 }
 
 // The folders are looked for before any account is written: a missing one leaves

@@ -302,6 +302,13 @@ TEST_F(HomedirsCli, createMissingMakesTheFolderOnTheShareAndTheFixReachesIt)
 {
     QFile::remove(app.path() + "/resources/cacls");
     ASSERT_TRUE(QFile::copy(CORVANE_APP_DIR "/resources/cacls", app.path() + "/resources/cacls"));
+    // The SMB helper, noting that it was started, so the fix is seen to go its way.
+    ASSERT_TRUE(app.writeFile("resources/corvane-smbacl",
+                              QString("#!/bin/sh\necho started >> \"$(dirname \"$0\")/helper-runs\"\n"
+                                      "exec /usr/bin/python3 '%1' \"$@\"\n")
+                                  .arg(CORVANE_APP_DIR "/resources/corvane-smbacl")
+                                  .toUtf8()));
+    ASSERT_TRUE(QFile::setPermissions(app.path() + "/resources/corvane-smbacl", QFile::ReadOwner | QFile::ExeOwner));
     // The server's name resolves only through nss_wrapper, which a sanitizer build cannot
     // preload: the Samba clients get it from wrappers first on the PATH, the program never.
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -344,4 +351,5 @@ TEST_F(HomedirsCli, createMissingMakesTheFolderOnTheShareAndTheFixReachesIt)
     const QString acl = smb("smbcacls", {"Cli New/cn.one"});
     for (const QString& account : {dc.domain + "\\cn.one", dc.domain + "\\" + dc.adminGroup})
         EXPECT_TRUE(acl.contains("ACL:" + account + ":ALLOWED/OI|CI/FULL\n")) << acl.toStdString();
+    EXPECT_EQ(app.readFile("resources/helper-runs"), "started\n") << "granted by the helper, by the directory's SIDs";
 }

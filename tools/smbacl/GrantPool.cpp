@@ -1,0 +1,393 @@
+#include "smbacl/GrantPool.h"
+
+#include "cacls/SmbGrant.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <poll.h>
+
+namespace smbacl {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+bool hasControl(const std::string& text)
+{
+    return std::any_of(text.begin(), text.end(), [](unsigned char c) { return c < 0x20 || c == 0x7f; });
+}
+
+// S-1-<authority>-<sub>...: digits only, as the directory's objectSid is printed.
+bool isSid(const std::string& sid)
+{
+    if (sid.size() < 5 || sid.compare(0, 4, "S-1-") != 0 || sid.size() > 200)
+        return false;
+    bool digit = false;
+    for (std::size_t i = 4; i < sid.size(); ++i) {
+        if (sid[i] >= '0' && sid[i] <= '9') {
+            digit = true;
+        } else if (sid[i] == '-' && digit) {
+            digit = false;
+        } else {
+            return false;
+        }
+    }
+    return digit;
+}
+
+std::vector<std::string> split(const std::string& line)
+{
+    std::vector<std::string> fields;
+    std::size_t start = 0;
+    for (;;) {
+        const auto tab = line.find('\t', start);
+        fields.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
+        if (tab == std::string::npos)
+            return fields;
+        start = tab + 1;
+    }
+}
+
+bool isCount(const std::string& text)
+{
+    return !text.empty() && text.size() < 19 &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// "60 s", "0.3 s"
+std::string seconds(std::chrono::milliseconds ms)
+{
+    const long long whole = ms.count() / 1000, tenths = ms.count() % 1000 / 100;
+    return std::to_string(whole) + (tenths ? "." + std::to_string(tenths) : "") + " s";
+}
+
+std::string shareOf(const cacls::UncPath& path)
+{
+    return "\\\\" + path.server + "\\" + path.share;
+}
+
+bool oneOf(const std::string& status, std::initializer_list<const char*> names)
+{
+    return std::any_of(names.begin(), names.end(), [&status](const char* n) { return status == n; });
+}
+
+std::string stageText(const std::string& stage, const std::string& where, const cacls::UncPath& path)
+{
+    const std::string object = "\\" + where;
+    if (stage == "connect")
+        return "connecting to " + shareOf(path);
+    if (stage == "open")
+        return "opening " + object;
+    if (stage == "read")
+        return "reading the permissions of " + object;
+    if (stage == "write")
+        return "writing the permissions of " + object;
+    if (stage == "list")
+        return "listing " + object;
+    return stage + " " + object;
+}
+
+} // namespace
+
+std::string checkRequest(const GrantRequest& request, cacls::UncPath& path)
+{
+    const cacls::ParsedUnc parsed = cacls::parseUncPath(request.folder);
+    if (!parsed.path)
+        return request.folder + ": " + parsed.error;
+    path = *parsed.path;
+    if (cacls::isAddressOrLocalhost(path.server))
+        return "the server in " + request.folder + " is given as an address (\"" + path.server +
+               "\"); Kerberos needs its name, as in \\\\fileserver\\" + path.share;
+    if (hasControl(request.folder))
+        return "the folder \"" + request.folder + "\" contains control characters";
+    if (request.accounts.empty())
+        return "no account to grant on " + request.folder;
+    // Like smbcacls: every account must be known before anything is written.
+    for (const Account& account : request.accounts) {
+        if (account.sid.empty())
+            return "unknown account \"" + account.name + "\": the server knows no such user or group";
+        if (!isSid(account.sid))
+            return "account \"" + account.name + "\" has no usable SID (\"" + account.sid + "\")";
+    }
+    return {};
+}
+
+std::string explainHelperFailure(const std::string& status, const std::string& stage, const std::string& where,
+                                 const cacls::UncPath& path, const std::string& folder)
+{
+    const std::string detail = " [corvane-smbacl: " + status + " " + stageText(stage, where, path) + "]";
+    const bool connecting = stage == "connect";
+    if ((connecting && oneOf(status, {"NT_STATUS_INVALID_PARAMETER", "NT_STATUS_NO_LOGON_SERVERS"})) ||
+        oneOf(status, {"NT_STATUS_NETWORK_SESSION_EXPIRED"}))
+        return "no valid Kerberos ticket: log on to the domain or run kinit first" + detail;
+    if (status == "NT_STATUS_BAD_NETWORK_NAME")
+        return "share not found: " + shareOf(path) + detail;
+    if (oneOf(status, {"NT_STATUS_OBJECT_NAME_NOT_FOUND", "NT_STATUS_OBJECT_PATH_NOT_FOUND"}))
+        return "folder not found: " + folder + detail;
+    if (status == "NT_STATUS_ACCESS_DENIED")
+        return "access denied on " + folder + ": your account may not change its permissions" + detail;
+    if (connecting ||
+        oneOf(status, {"NT_STATUS_CONNECTION_REFUSED", "NT_STATUS_HOST_UNREACHABLE", "NT_STATUS_NETWORK_UNREACHABLE",
+                       "NT_STATUS_IO_TIMEOUT", "NT_STATUS_CONNECTION_DISCONNECTED", "NT_STATUS_CONNECTION_RESET"}))
+        return "cannot reach the server \"" + path.server + "\"" + detail;
+    return "the permission fix failed on " + folder + detail;
+}
+
+GrantPool::GrantPool(PoolOptions options)
+    : m_options(std::move(options))
+{
+    m_options.workers = std::clamp(m_options.workers, 1u, 32u);
+}
+
+GrantPool::~GrantPool()
+{
+    for (Slot& slot : m_slots)
+        if (slot.process)
+            slot.process->stop(std::chrono::milliseconds(1000));
+}
+
+std::size_t GrantPool::helpersRunning() const
+{
+    return static_cast<std::size_t>(
+        std::count_if(m_slots.begin(), m_slots.end(), [](const Slot& s) { return s.process && s.process->running(); }));
+}
+
+void GrantPool::startHelpers(unsigned count)
+{
+    const bool first = !m_started;
+    m_started = true;
+    std::vector<std::string> argv{m_options.helper};
+    const char* env = std::getenv("SMB_CONF_PATH");
+    const std::string conf = !m_options.smbConf.empty() ? m_options.smbConf : env ? env : "";
+    if (!conf.empty())
+        argv.insert(argv.end(), {"--smb-conf", conf});
+    // All start at once; each then has to say it is ready.
+    std::string firstError;
+    const std::size_t before = m_slots.size();
+    for (unsigned i = 0; i < count; ++i) {
+        Slot slot;
+        slot.process = std::make_unique<HelperProcess>();
+        std::string error;
+        if (!slot.process->spawn(argv, error)) {
+            if (slot.process->startError() == ENOENT)
+                error = "the permission helper " + m_options.helper + " is not installed";
+            if (firstError.empty())
+                firstError = error;
+            break;
+        }
+        m_slots.push_back(std::move(slot));
+    }
+    for (std::size_t i = before; i < m_slots.size(); ++i) {
+        Slot& slot = m_slots[i];
+        std::string line, error;
+        if (!slot.process->readLine(line, m_options.startTimeout, error)) {
+            slot.process->kill();
+            if (firstError.empty())
+                firstError = "the permission helper did not start: " + error;
+            continue;
+        }
+        const std::vector<std::string> fields = split(line);
+        if (fields[0] == "READY" && fields.size() == 2 && fields[1] == "1")
+            continue;
+        if (fields[0] == "UNAVAILABLE" && fields.size() >= 2)
+            error = fields[1];
+        else
+            error = "the permission helper did not start: it said \"" + line.substr(0, 200) + "\"";
+        slot.process->stop(std::chrono::milliseconds(500));
+        if (firstError.empty())
+            firstError = error;
+    }
+    if (!first && !firstError.empty())
+        m_growthFailed = true;
+    std::erase_if(m_slots, [](const Slot& s) { return !s.busy && !s.process->running(); });
+    if (first && m_slots.empty())
+        m_fallbackReason = firstError.empty() ? "the permission helper did not start" : firstError;
+}
+
+std::size_t GrantPool::submit(GrantRequest request)
+{
+    const std::size_t ticket = m_nextTicket++;
+    m_pending.push_back({ticket, std::move(request)});
+    return ticket;
+}
+
+GrantOutcome GrantPool::bySmbcacls(const GrantRequest& request) const
+{
+    GrantOutcome outcome;
+    outcome.bySmbcacls = true;
+    const cacls::ParsedUnc parsed = cacls::parseUncPath(request.folder);
+    if (!parsed.path) {
+        outcome.message = request.folder + ": " + parsed.error;
+        return outcome;
+    }
+    std::vector<std::string> names;
+    for (const Account& account : request.accounts)
+        names.push_back(account.name);
+    const cacls::SmbOutcome done = cacls::grantOverSmb(request.folder, *parsed.path, names);
+    outcome.ok = done.ok;
+    outcome.message = done.message;
+    return outcome;
+}
+
+void GrantPool::finish(Slot& slot, GrantOutcome outcome)
+{
+    slot.busy = false;
+    m_done.emplace_back(slot.job.ticket, std::move(outcome));
+    slot.job = {};
+}
+
+void GrantPool::dispatch()
+{
+    for (Slot& slot : m_slots) {
+        if (m_pending.empty())
+            return;
+        if (slot.busy || !slot.process->running())
+            continue;
+        Queued job = std::move(m_pending.front());
+        m_pending.pop_front();
+        cacls::UncPath path;
+        if (std::string problem = checkRequest(job.request, path); !problem.empty()) {
+            m_done.emplace_back(job.ticket, GrantOutcome{false, std::move(problem)});
+            continue;
+        }
+        std::string line = "GRANT\t" + path.server + "\t" + path.share + "\t" + path.below;
+        for (const Account& account : job.request.accounts)
+            line += "\t" + account.sid;
+        std::string error;
+        if (!slot.process->send(line, error)) {
+            // Nothing reached it: the folder waits for another helper (or smbcacls).
+            slot.process->kill();
+            m_pending.push_front(std::move(job));
+            continue;
+        }
+        slot.busy = true;
+        slot.job = std::move(job);
+        slot.path = path;
+        slot.deadline = Clock::now() + m_options.idleTimeout;
+    }
+}
+
+void GrantPool::handleLine(Slot& slot, const std::string& line)
+{
+    const std::vector<std::string> fields = split(line);
+    const std::string& folder = slot.job.request.folder;
+    if (fields[0] == "PROGRESS" && fields.size() == 2 && isCount(fields[1])) {
+        slot.deadline = Clock::now() + m_options.idleTimeout;
+        return;
+    }
+    if (fields[0] == "OK" && fields.size() == 3 && isCount(fields[1]) && isCount(fields[2])) {
+        finish(slot, {true, {}, std::stoull(fields[1]), std::stoull(fields[2])});
+        return;
+    }
+    if (fields[0] == "FAIL" && fields.size() == 5 && fields[1].starts_with("NT_STATUS_")) {
+        finish(slot, {false, explainHelperFailure(fields[1], fields[3], fields[4], slot.path, folder)});
+        return;
+    }
+    if (fields[0] == "ERROR" && fields.size() == 2) {
+        finish(slot, {false, "the permission helper refused the request for " + folder + ": " + fields[1]});
+        return;
+    }
+    // Whatever it did to the folder is unknown now; it is not asked anything more.
+    slot.process->kill();
+    finish(slot, {false, "the permission helper gave an answer that makes no sense while granting on " + folder +
+                             ": \"" + line.substr(0, 200) + "\"; it was stopped"});
+}
+
+void GrantPool::wait()
+{
+    std::vector<pollfd> fds;
+    auto deadline = Clock::time_point::max();
+    for (const Slot& slot : m_slots) {
+        if (!slot.busy)
+            continue;
+        deadline = std::min(deadline, slot.deadline);
+        fds.push_back({slot.process->outFd(), POLLIN, 0});
+        if (slot.process->errFd() >= 0)
+            fds.push_back({slot.process->errFd(), POLLIN, 0});
+    }
+    const bool buffered = std::any_of(m_slots.begin(), m_slots.end(),
+                                      [](const Slot& s) { return s.busy && s.process->hasBufferedLine(); });
+    if (!buffered && !fds.empty()) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (poll(fds.data(), fds.size(), static_cast<int>(std::clamp<long long>(left, 0, 60000))) < 0 && errno != EINTR)
+            return;
+    }
+    for (Slot& slot : m_slots) {
+        if (!slot.busy)
+            continue;
+        const bool open = slot.process->pump();
+        while (slot.busy && slot.process->hasBufferedLine()) {
+            std::string line, error;
+            if (!slot.process->readLine(line, std::chrono::milliseconds(0), error)) {
+                slot.process->kill();
+                finish(slot, {false, "the permission helper failed while granting on " + slot.job.request.folder +
+                                         ": " + error + "; it was stopped"});
+                break;
+            }
+            handleLine(slot, line);
+        }
+        if (!slot.busy)
+            continue;
+        if (!open) {
+            std::string line, error;
+            slot.process->readLine(line, std::chrono::milliseconds(0), error); // reaps it and says how it ended
+            finish(slot, {false, "the permission helper stopped while granting on " + slot.job.request.folder + ": " +
+                                     error + " (the folder may be partly granted; running the fix again is safe)"});
+        } else if (Clock::now() >= slot.deadline) {
+            slot.process->kill();
+            finish(slot, {false, "no answer from the server \"" + slot.path.server + "\" for " +
+                                     seconds(m_options.idleTimeout) + " while granting on " + slot.job.request.folder +
+                                     "; the permission helper was stopped (the folder may be partly granted; "
+                                     "running the fix again is safe)"});
+        }
+    }
+}
+
+std::optional<std::pair<std::size_t, GrantOutcome>> GrantPool::next()
+{
+    for (;;) {
+        if (!m_done.empty()) {
+            auto done = std::move(m_done.front());
+            m_done.pop_front();
+            return done;
+        }
+        const bool busy = std::any_of(m_slots.begin(), m_slots.end(), [](const Slot& s) { return s.busy; });
+        if (m_pending.empty() && !busy)
+            return std::nullopt;
+        // As many helpers as there are folders to do at once, up to the bound; more
+        // join when the queue grows while all are busy.
+        const std::size_t idle = static_cast<std::size_t>(std::count_if(
+            m_slots.begin(), m_slots.end(), [](const Slot& s) { return !s.busy && s.process->running(); }));
+        if (!m_started || (m_fallbackReason.empty() && !m_growthFailed && m_pending.size() > idle &&
+                           m_slots.size() < m_options.workers))
+            startHelpers(static_cast<unsigned>(std::min<std::size_t>(
+                m_pending.size() - std::min(idle, m_pending.size()), m_options.workers - m_slots.size())));
+        dispatch();
+        if (!m_done.empty())
+            continue;
+        if (helpersRunning() == 0 && !busy) {
+            if (m_fallbackReason.empty())
+                m_fallbackReason = "every permission helper has stopped";
+            Queued job = std::move(m_pending.front());
+            m_pending.pop_front();
+            return std::make_pair(job.ticket, bySmbcacls(job.request));
+        }
+        wait();
+    }
+}
+
+std::vector<GrantOutcome> GrantPool::grantAll(const std::vector<GrantRequest>& requests)
+{
+    std::vector<GrantOutcome> outcomes(requests.size());
+    std::vector<std::size_t> tickets;
+    for (const GrantRequest& r : requests)
+        tickets.push_back(submit(r));
+    const std::size_t first = tickets.empty() ? 0 : tickets.front();
+    while (auto done = next()) {
+        if (done->first >= first && done->first - first < outcomes.size())
+            outcomes[done->first - first] = std::move(done->second);
+    }
+    return outcomes;
+}
+
+} // namespace smbacl
