@@ -347,6 +347,8 @@ int HomePathUpdateJob::run()
             for (const auto& d : std::as_const(deferred))
                 grants << d.second;
             const QList<PermissionFixer::Result> results = m_fixer->fixAll(grants);
+            if (const QString notice = m_fixer->takeNotice(); !notice.isEmpty())
+                logLine(printable(m_plan.ou) + QStringLiteral(" Permission Fix: ") + printable(notice));
             for (Waiting& w : waiting)
                 if (w.fix >= 0)
                     reportFix(deferred[w.fix].first,

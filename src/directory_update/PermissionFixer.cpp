@@ -53,6 +53,7 @@ PermissionFixer::Result CaclsPermissionFixer::fix(const QString& account, const 
 struct PooledPermissionFixer::Impl {
     CaclsPermissionFixer tool;
     std::unique_ptr<smbacl::GrantPool> pool; // made on the first network folder
+    bool noticeTaken = false;
 };
 
 PooledPermissionFixer::PooledPermissionFixer()
@@ -64,6 +65,17 @@ PooledPermissionFixer::~PooledPermissionFixer() = default;
 QString PooledPermissionFixer::helperPath()
 {
     return modMain::ApplicationFolder() + QStringLiteral("/resources/corvane-smbacl");
+}
+
+QString PooledPermissionFixer::takeNotice()
+{
+    const QString reason = fallbackReason();
+    if (reason.isEmpty() || d->noticeTaken)
+        return {};
+    d->noticeTaken = true;
+    return QStringLiteral("network home folders are fixed with smbcacls, one account at a time, because the "
+                          "permission helper could not be used: ") +
+           reason;
 }
 
 QString PooledPermissionFixer::fallbackReason() const

@@ -36,6 +36,9 @@ public:
     // Several accounts' folders (separate trees), results in the order given; one
     // failure never stops the others. This one does them one after another.
     virtual QList<Result> fixAll(const QList<Grant>& grants);
+    // Once, after the fixes that met it: why a faster way could not be used
+    // (the run is then slower, not wrong, and the log says so). "" otherwise.
+    virtual QString takeNotice() { return {}; }
 };
 
 // Runs resources/cacls beside the program, once for the account and once for
@@ -61,6 +64,7 @@ public:
     static QString helperPath();
     // Why network folders go the tool's way; "" while the helpers serve or before the first.
     QString fallbackReason() const;
+    QString takeNotice() override;
 
 private:
     bool byHelper(const Grant& grant);

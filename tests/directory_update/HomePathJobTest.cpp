@@ -430,6 +430,9 @@ TEST_F(Job, thePooledFixerSendsNetworkFoldersWithSidsToTheHelperAndTheRestToTheT
                                    "\\\\no-such-server.invalid\\homes\\" + sam})
                         .ok);
     EXPECT_EQ(fixer.fallbackReason(), "python3-samba is not installed");
+    EXPECT_EQ(fixer.takeNotice(), "network home folders are fixed with smbcacls, one account at a time, because the "
+                                  "permission helper could not be used: python3-samba is not installed");
+    EXPECT_EQ(fixer.takeNotice(), "") << "said once per run";
     EXPECT_EQ(accounts(), QStringList({"SCHOOL\\s1:F", "SCHOOL\\Admins:F", "SCHOOL\\s2:F", "SCHOOL\\Admins:F"}));
 }
 
@@ -445,6 +448,11 @@ TEST_F(Job, theFixesGoToTheFixerSeveralAtATimeAndEachResultIsTheAccountsOwn)
             sizes << int(grants.size());
             return PermissionFixer::fixAll(grants);
         }
+        int notices = 0;
+        QString takeNotice() override
+        {
+            return notices++ == 0 ? QStringLiteral("the helper could not start") : QString();
+        }
     };
     for (int i = 0; i < 20; ++i)
         dir.user(dn(QString("CN=u%1,OU=S").arg(i)), QString("u%1").arg(i));
@@ -458,6 +466,8 @@ TEST_F(Job, theFixesGoToTheFixerSeveralAtATimeAndEachResultIsTheAccountsOwn)
     EXPECT_EQ(batches->sizes, QList<int>({16, 4}));
     EXPECT_EQ(calls.size(), 20);
     EXPECT_EQ(log.filter(" Fixed Home Drive Permissions").size(), 18);
+    EXPECT_EQ(log.filter(" Permission Fix: "), QStringList{dn("OU=S") + " Permission Fix: the helper could not start"})
+        << "why the run went the slow way, logged once";
     EXPECT_EQ(log.filter(" Fix Home Drive Permissions Failed: access denied"),
               QStringList({"u3 Fix Home Drive Permissions Failed: access denied",
                            "u17 Fix Home Drive Permissions Failed: access denied"}));
