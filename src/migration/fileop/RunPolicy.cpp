@@ -85,12 +85,13 @@ ErrorAnswer RunPolicy::onError(const QString& path, Action action, int error)
             m_progress.asking++;
             a = m_questions->askError(fe);
             m_progress.asking--;
+            // Set before the lock is let go: an error waiting for it must not ask again.
+            if (a == ErrorAnswer::SkipAll)
+                m_skipAllErrors = true;
         }
     }
-    if (a == ErrorAnswer::SkipAll) {
-        m_skipAllErrors = true;
+    if (a == ErrorAnswer::SkipAll)
         a = ErrorAnswer::Skip; // the callers know retry, skip and cancel
-    }
     if (a == ErrorAnswer::Skip)
         recordFailure(resultForErrno(error), fe.text());
     else if (a == ErrorAnswer::Cancel)
