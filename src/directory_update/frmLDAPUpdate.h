@@ -3,6 +3,7 @@
 #include "directory_update/Directory.h"
 #include "directory_update/HomePathUpdate.h"
 #include "directory_update/HomePathUpdateJob.h"
+#include "directory_update/OUTreeEvent.h"
 #include "settings/AppSettings.h"
 
 #include <QWidget>
@@ -51,15 +52,6 @@ protected:
                                                DirectoryError& err);
 
 private:
-    // What loading the OU tree met, in order, replayed on the window's thread.
-    struct TreeEvent {
-        enum class Kind { Node, EnumerationFailed, BindFailed, LoadFailed } kind;
-        QString parentKey;
-        QString key;
-        QString text;
-        int code = 0;
-    };
-
     // Wizard state.
     QString SelectedOU;
     QTreeWidgetItem* CheckedNode = nullptr;
@@ -115,17 +107,20 @@ private:
     void cmdFinish_Click();
     void LoadOUTree();
     void RecurseOUs(DirectorySession& session, const QString& container, int depth, const QString& parentKey,
-                    QList<TreeEvent>& events);
+                    QList<OUTreeEvent>& events);
     void GetMembers();
     void ModUsersRootOnly(const QString& dn);
     void ModUsersDeep(const QString& dn);
     void DisableCloseWindowsButton(QWidget* window);
 
     void createControls();
+    void createStep1(const QRect& frame);
+    void createStep2(const QRect& frame);
+    void createStep3(const QRect& frame);
     void showStep(QGroupBox* step);
     QTreeWidgetItem* addNode(QTreeWidgetItem* parent, const QString& key, const QString& text);
-    void collectTree(QList<TreeEvent>& events);
-    void treeLoaded(const QList<TreeEvent>& events);
+    void collectTree(QList<OUTreeEvent>& events);
+    void treeLoaded(const QList<OUTreeEvent>& events);
     void modUsers(const QString& dn, bool deep, const QString& userCaption);
     void jobStateChanged(HomePathUpdateJob::State state);
     void showPlan();

@@ -200,7 +200,7 @@ int runJob(HomePathUpdateJob& job)
     return s.failures() == 0 ? 0 : kExitFailed;
 }
 
-int undo(const QString& file, bool force, bool yes)
+int undoRun(const QString& file, bool force, bool yes)
 {
     const HomePathCsv::UndoRead read = HomePathCsv::readUndoFile(file);
     if (!read.error.isEmpty())
@@ -248,7 +248,7 @@ int main(int argc, char** argv)
     if (command == QLatin1String("undo")) {
         if (args.size() != 1 || parser.isSet(ou))
             return refuse(QStringLiteral("undo takes one undo file and no --ou"));
-        return undo(args[0], parser.isSet(force), parser.isSet(yes));
+        return undoRun(args[0], parser.isSet(force), parser.isSet(yes));
     }
     if (command != QLatin1String("plan") && command != QLatin1String("run"))
         return refuse(QStringLiteral("the first argument must be plan, run or undo; try --help"));
