@@ -226,12 +226,7 @@ bool frmMigrate::refuse(const QString& source, const QString& destination, const
 // chooses. False when cancelled.
 bool frmMigrate::askEarlierCopy(const QString& source, const QString& destination)
 {
-    fileop::Request request;
-    request.operation = m_operation;
-    request.source = source;
-    request.destination = destination;
-    request.flags = GetShellFlags();
-    const fileop::TargetPreview p = fileop::previewTarget(request);
+    const fileop::TargetPreview p = fileop::previewTarget(request(source, destination));
     if (!p.earlierCopy)
         return true;
     const QString name = QFileInfo(p.source).fileName();
@@ -258,17 +253,21 @@ bool frmMigrate::askEarlierCopy(const QString& source, const QString& destinatio
 
 QString frmMigrate::confirmationText(const QString& source, const QString& destination) const
 {
-    fileop::Request request;
-    request.operation = m_operation;
-    request.source = source;
-    request.destination = destination;
-    request.flags = GetShellFlags();
-    request.contents = m_contents;
-    const fileop::TargetPreview p = fileop::previewTarget(request);
+    const fileop::TargetPreview p = fileop::previewTarget(request(source, destination));
     return QStringLiteral("You have chosen to move or copy the folder and contents of : ") + Text1->text() +
            QStringLiteral("\r\n\r\n") + QStringLiteral("to the destination : ") + Text2->text() +
            QStringLiteral("\r\n\r\n") + p.line + QStringLiteral("\r\n\r\n") +
            QStringLiteral("Are you sure that you want to proceed with this action?");
+}
+
+// The preview, the question and the run all see the request the form's options make.
+fileop::Request frmMigrate::request(const QString& source, const QString& destination) const
+{
+    return {.operation = m_operation,
+            .source = source,
+            .destination = destination,
+            .flags = GetShellFlags(),
+            .contents = m_contents};
 }
 
 void frmMigrate::setBusy(bool busy)
@@ -299,13 +298,7 @@ int frmMigrate::GetShellFlags() const
 
 void frmMigrate::PerformShellAction(QString source, QString destination)
 {
-    fileop::Request request;
-    request.operation = m_operation;
-    request.source = source;
-    request.destination = destination;
-    request.flags = GetShellFlags();
-    request.contents = m_contents;
-    const FileOpRunner::Outcome outcome = FileOpRunner::run(this, request);
+    const FileOpRunner::Outcome outcome = FileOpRunner::run(this, request(source, destination));
     // The box keeps its words; what was not copied, and why, is behind its details.
     // The numbers go under the words; what was left out is behind the details.
     if (outcome.result != 0)

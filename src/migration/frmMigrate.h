@@ -9,6 +9,9 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
+namespace fileop {
+struct Request;
+}
 
 // The migration form: pick a source and a destination folder, choose the
 // options, and move or copy the tree with the file-operation engine. The path
@@ -58,6 +61,7 @@ private:
     bool mapBox(const QString& typed, const QString& which, QString& local);
     bool askEarlierCopy(const QString& source, const QString& destination);
     QString confirmationText(const QString& source, const QString& destination) const;
+    fileop::Request request(const QString& source, const QString& destination) const;
 
     int m_operation = 2;
     bool m_busy = false;
