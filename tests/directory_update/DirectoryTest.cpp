@@ -4,33 +4,23 @@
 
 #include <gtest/gtest.h>
 
-// Counts agree with ldapsearch for every OU, both scopes and the domain root, over several
-// pages: Samba sends up to 1000 entries a page, so paging is seen only with small pages.
-// (That the filter leaves out the seeded contact and computer is checked through the wizard.)
-TEST(Directory, countsAsLdapsearchDoesForEveryOuAndScopeOverSeveralPages)
-{
-    const SambaDc dc = SambaDc::load();
-    ASSERT_TRUE(dc.ok) << dc.error.toStdString();
-    DirectoryError err;
-    const auto session = DirectorySession::open(err);
-    ASSERT_TRUE(session) << err.text.toStdString();
-    const QString users = DirectorySession::userFilter();
-    // From the domain root AD also sends references to other partitions: skipped, not counted.
-    session->setPageSize(2);
-    for (const QString& base :
-         ldapValues(dc.baseDn, "sub", "(objectClass=organizationalUnit)") + QStringList{dc.baseDn}) {
-        EXPECT_EQ(session->count(base, DirectoryScope::OneLevel, users, err), ldapValues(base, "one", users).size())
-            << base.toStdString();
-        EXPECT_EQ(session->count(base, DirectoryScope::Subtree, users, err), ldapValues(base, "sub", users).size())
-            << base.toStdString();
-    }
-    EXPECT_FALSE(err) << err.text.toStdString();
-    session->setPageSize(3);
-    EXPECT_EQ(session->count("OU=Students," + dc.baseDn, DirectoryScope::Subtree, users, err), 8);
-    EXPECT_EQ(session->lastSearchPages(), 3); // 3 + 3 + 2: read until the cookie is empty
-}
-
 namespace {
+
+// A session with the fixture's domain, opened as the program opens one.
+class Directory : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dc.ok) << dc.error.toStdString();
+        session = DirectorySession::open(err);
+        ASSERT_TRUE(session) << err.text.toStdString();
+    }
+
+    const SambaDc dc = SambaDc::load();
+    const QString users = DirectorySession::userFilter();
+    DirectoryError err;
+    std::unique_ptr<DirectorySession> session;
+};
 
 // objectSid as ldapsearch prints it (base64, "objectSid:: "), one per entry.
 QStringList ldapSids(const QString& base, const QString& scope, const QString& filter)
@@ -46,17 +36,31 @@ QStringList ldapSids(const QString& base, const QString& scope, const QString& f
 
 } // namespace
 
+// Counts agree with ldapsearch for every OU, both scopes and the domain root, over several
+// pages: Samba sends up to 1000 entries a page, so paging is seen only with small pages.
+// (That the filter leaves out the seeded contact and computer is checked through the wizard.)
+TEST_F(Directory, countsAsLdapsearchDoesForEveryOuAndScopeOverSeveralPages)
+{
+    // From the domain root AD also sends references to other partitions: skipped, not counted.
+    session->setPageSize(2);
+    for (const QString& base :
+         ldapValues(dc.baseDn, "sub", "(objectClass=organizationalUnit)") + QStringList{dc.baseDn}) {
+        EXPECT_EQ(session->count(base, DirectoryScope::OneLevel, users, err), ldapValues(base, "one", users).size())
+            << base.toStdString();
+        EXPECT_EQ(session->count(base, DirectoryScope::Subtree, users, err), ldapValues(base, "sub", users).size())
+            << base.toStdString();
+    }
+    EXPECT_FALSE(err) << err.text.toStdString();
+    session->setPageSize(3);
+    EXPECT_EQ(session->count("OU=Students," + dc.baseDn, DirectoryScope::Subtree, users, err), 8);
+    EXPECT_EQ(session->lastSearchPages(), 3); // 3 + 3 + 2: read until the cookie is empty
+}
+
 // A SID is bytes: read as UTF-8 text it came back garbled. The search gives the
 // S-1-... text for every account, the group's is found by its name anywhere in
 // the domain, and bytes that are no SID give nothing rather than a wrong SID.
-TEST(Directory, readsObjectSidAsItsTextAndFindsAGroupsSidByName)
+TEST_F(Directory, readsObjectSidAsItsTextAndFindsAGroupsSidByName)
 {
-    const SambaDc dc = SambaDc::load();
-    ASSERT_TRUE(dc.ok) << dc.error.toStdString();
-    DirectoryError err;
-    const auto session = DirectorySession::open(err);
-    ASSERT_TRUE(session) << err.text.toStdString();
-    const QString users = DirectorySession::userFilter();
     QStringList sids;
     ASSERT_TRUE(session->search(
         dc.baseDn, DirectoryScope::Subtree, users, {"sAMAccountName", "objectSid"},

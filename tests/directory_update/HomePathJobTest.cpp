@@ -52,6 +52,12 @@ protected:
         EXPECT_TRUE(job.plan(ou, deep, "/srv/homes/", err)) << err.text.toStdString();
         return int(job.currentPlan().accounts.size());
     }
+    // Accounts without a home path directly in OU=S, named CN=<sam>.
+    void users(std::initializer_list<const char*> sams)
+    {
+        for (const char* sam : sams)
+            dir.user(dn(QString("CN=%1,OU=S").arg(sam)), sam);
+    }
     QStringList plannedSams() const
     {
         QStringList out;
@@ -123,8 +129,7 @@ TEST_F(Job, plansEveryContainerParentFirstDepthFirstAndRunsExactlyThePlan)
 
 TEST_F(Job, aRefusedWriteOrAnUnreadableChildIsLoggedAndTheRunGoesOn)
 {
-    dir.user(dn("CN=s1,OU=S"), "s1");
-    dir.user(dn("CN=s2,OU=S"), "s2");
+    users({"s1", "s2"});
     dir.container(dn("OU=Bad,OU=S"));
     dir.user(dn("CN=b1,OU=Bad,OU=S"), "b1");
     dir.container(dn("OU=Good,OU=S"));
@@ -155,8 +160,7 @@ TEST_F(Job, aRefusedWriteOrAnUnreadableChildIsLoggedAndTheRunGoesOn)
 // shows nothing, and it keeps the first failure for its caller to show once.
 TEST_F(Job, aLogThatCannotBeWrittenIsKeptForTheCallerAndTheRunGoesOn)
 {
-    dir.user(dn("CN=s1,OU=S"), "s1");
-    dir.user(dn("CN=s2,OU=S"), "s2");
+    users({"s1", "s2"});
     ASSERT_TRUE(QDir(app.path() + "/logs").removeRecursively());
     job.setLog({});
     ScriptedMsgBox boxes; // a box from the job fails the test
@@ -392,18 +396,15 @@ TEST_F(Job, thePooledFixerSendsNetworkFoldersWithSidsToTheHelperAndTheRestToTheT
                                                           "done\n"));
     ASSERT_TRUE(QFile::setPermissions(app.path() + "/resources/corvane-smbacl",
                                       QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    // The grant of the account sam (SID sid, "" for none) and the administrators on folder.
+    const auto grant = [](PooledPermissionFixer& fixer, const QString& sam, const QString& sid, const QString& folder) {
+        return fixer.fixGrant({"SCHOOL\\" + sam, sid, "SCHOOL\\Admins", "S-1-5-21-1-2-3-512", folder}).ok;
+    };
     {
         PooledPermissionFixer fixer;
-        EXPECT_TRUE(fixer
-                        .fixGrant({"SCHOOL\\s1", "S-1-5-21-1-2-3-1105", "SCHOOL\\Admins", "S-1-5-21-1-2-3-512",
-                                   "\\\\files\\homes\\s1"})
-                        .ok);
-        EXPECT_TRUE(
-            fixer.fixGrant({"SCHOOL\\s2", "", "SCHOOL\\Admins", "S-1-5-21-1-2-3-512", "\\\\files\\homes\\s2"}).ok);
-        EXPECT_TRUE(fixer
-                        .fixGrant({"SCHOOL\\s3", "S-1-5-21-1-2-3-1107", "SCHOOL\\Admins", "S-1-5-21-1-2-3-512",
-                                   "/srv/homes/s3"})
-                        .ok);
+        EXPECT_TRUE(grant(fixer, "s1", "S-1-5-21-1-2-3-1105", "\\\\files\\homes\\s1"));
+        EXPECT_TRUE(grant(fixer, "s2", "", "\\\\files\\homes\\s2"));
+        EXPECT_TRUE(grant(fixer, "s3", "S-1-5-21-1-2-3-1107", "/srv/homes/s3"));
         EXPECT_EQ(fixer.fallbackReason(), "");
     }
     EXPECT_EQ(QString::fromUtf8(app.readFile("resources/grants")),
@@ -425,10 +426,7 @@ TEST_F(Job, thePooledFixerSendsNetworkFoldersWithSidsToTheHelperAndTheRestToTheT
     PooledPermissionFixer fixer;
     // The first folder was tried with smbcacls by the pool; its failure is told as the tool tells it.
     for (const QString sam : {"s1", "s2"})
-        EXPECT_TRUE(fixer
-                        .fixGrant({"SCHOOL\\" + sam, "S-1-5-21-1-2-3-1105", "SCHOOL\\Admins", "S-1-5-21-1-2-3-512",
-                                   "\\\\no-such-server.invalid\\homes\\" + sam})
-                        .ok);
+        EXPECT_TRUE(grant(fixer, sam, "S-1-5-21-1-2-3-1105", "\\\\no-such-server.invalid\\homes\\" + sam));
     EXPECT_EQ(fixer.fallbackReason(), "python3-samba is not installed");
     EXPECT_EQ(fixer.takeNotice(), "network home folders are fixed with smbcacls, one account at a time, because the "
                                   "permission helper could not be used: python3-samba is not installed");
@@ -485,9 +483,7 @@ TEST_F(Job, anAccountWhoseFolderIsMissingIsNotWrittenUnlessTheFolderIsCreated)
     const QString root = app.path() + "/homes/";
     ASSERT_TRUE(QDir().mkpath(root + "here"));
     ASSERT_TRUE(app.writeFile("homes/afile", "x"));
-    dir.user(dn("CN=here,OU=S"), "here");
-    dir.user(dn("CN=gone,OU=S"), "gone");
-    dir.user(dn("CN=afile,OU=S"), "afile");
+    users({"here", "gone", "afile"});
     DirectoryError err;
     ASSERT_TRUE(job.plan(dn("OU=S"), true, root, err));
     job.setSkipFolderCheck(false);
@@ -522,8 +518,7 @@ TEST_F(Job, anAccountWhoseFolderIsMissingIsNotWrittenUnlessTheFolderIsCreated)
 // A stop asked for between two accounts ends the run there; the summary says so.
 TEST_F(Job, aStopBetweenAccountsEndsTheRunWithTheLogCoveringWhatWasWritten)
 {
-    for (const char* sam : {"s1", "s2", "s3"})
-        dir.user(dn(QString("CN=%1,OU=S").arg(sam)), sam);
+    users({"s1", "s2", "s3"});
     plan();
     QObject::connect(&job, &HomePathUpdateJob::progress, [this](int done) {
         if (done == 1)
