@@ -46,10 +46,10 @@ protected:
         // These cases are about the directory; the folder check has cases of its own.
         job.setSkipFolderCheck(true);
     }
-    int plan(bool deep = true, const QString& ou = dn("OU=S"))
+    int plan(bool deep = true, const QString& ou = dn("OU=S"), const QString& userPath = "/srv/homes/")
     {
         DirectoryError err;
-        EXPECT_TRUE(job.plan(ou, deep, "/srv/homes/", err)) << err.text.toStdString();
+        EXPECT_TRUE(job.plan(ou, deep, userPath, err)) << err.text.toStdString();
         return int(job.currentPlan().accounts.size());
     }
     // Accounts without a home path directly in OU=S, named CN=<sam>.
@@ -65,9 +65,9 @@ protected:
             out << a.sam;
         return out;
     }
-    int run(bool fix = false, const QString& userPath = "/srv/homes/")
+    int run(bool fix = false, const QString& userPath = "/srv/homes/", const QString& group = "Admins")
     {
-        job.setSettings({"Admins", userPath, fix});
+        job.setSettings({group, userPath, fix});
         return job.run();
     }
     QStringList toolCalls() const
@@ -302,8 +302,7 @@ TEST_F(Job, aUserPathThatBreaksARuleIsRefusedInThePlanAndWritesNothing)
         EXPECT_TRUE(err.text.contains(rule)) << path.toStdString() << ": " << err.text.toStdString();
         EXPECT_EQ(job.state(), HomePathUpdateJob::State::Failed);
         // A caller that runs anyway writes nothing either.
-        job.setSettings({"Admins", path, false});
-        EXPECT_EQ(job.run(), 1);
+        EXPECT_EQ(run(false, path), 1);
         EXPECT_TRUE(job.summary().text().contains("nothing was written")) << job.summary().text().toStdString();
     }
     EXPECT_TRUE(dir.writes.isEmpty());
@@ -313,10 +312,8 @@ TEST_F(Job, aUserPathThatBreaksARuleIsRefusedInThePlanAndWritesNothing)
     // A sound root whose home path would pass 260 characters refuses that account only.
     const QString root = "/" + QString(250, 'r') + "/";
     dir.user(dn("CN=longname,OU=S"), "a.very.long.name");
-    DirectoryError err;
-    ASSERT_TRUE(job.plan(dn("OU=S"), true, root, err)) << err.text.toStdString();
-    job.setSettings({"Admins", root, false});
-    EXPECT_EQ(job.run(), 1);
+    plan(true, dn("OU=S"), root);
+    EXPECT_EQ(run(false, root), 1);
     EXPECT_EQ(dir.writes, QStringList{dn("CN=s1,OU=S") + "=" + root + "s1"});
     EXPECT_TRUE(log.contains(dn("CN=longname,OU=S") +
                              " Update Failed: the home path would be 268 characters long; at most 260 can be mapped"))
@@ -334,8 +331,7 @@ TEST_F(Job, unchangedAccountsAreNotRewrittenAndTheSummaryCountsWhatTheDirectoryH
     QStringList calls;
     job.setPermissionFixer(std::make_unique<RecordingFixer>(&calls, QSet<QString>{"/srv/homes/s3"}));
     plan();
-    job.setSettings({"SCHOOL\\Staff Admins", "/srv/homes/", true});
-    EXPECT_EQ(job.run(), 1);
+    EXPECT_EQ(run(true, "/srv/homes/", "SCHOOL\\Staff Admins"), 1);
     EXPECT_EQ(dir.writes, QStringList({dn("CN=s2,OU=S") + "=/srv/homes/s2", dn("CN=s3,OU=S") + "=/srv/homes/s3"}));
     EXPECT_EQ(calls, QStringList({"SCHOOL\\s1|SCHOOL\\Staff Admins|/srv/homes/s1",
                                   "SCHOOL\\s2|SCHOOL\\Staff Admins|/srv/homes/s2",
@@ -350,8 +346,7 @@ TEST_F(Job, unchangedAccountsAreNotRewrittenAndTheSummaryCountsWhatTheDirectoryH
     dir.netbios.clear();
     dir.writes.clear();
     plan();
-    job.setSettings({"Admins", "/srv/homes2/", true});
-    EXPECT_GT(job.run(), 0);
+    EXPECT_GT(run(true, "/srv/homes2/"), 0);
     EXPECT_TRUE(job.summary().refused.contains("NetBIOS")) << job.summary().refused.toStdString();
     EXPECT_TRUE(dir.writes.isEmpty());
 }
@@ -378,8 +373,7 @@ TEST_F(Job, thePlanKeepsEachAccountsSidAndARunLooksTheGroupUpOnce)
     EXPECT_EQ(dir.sidLookups, 1);
     EXPECT_EQ(calls.size(), 2);
     plan();
-    job.setSettings({"Staff Admins", "/srv/homes/", false});
-    EXPECT_EQ(job.run(), 0);
+    EXPECT_EQ(run(false, "/srv/homes/", "Staff Admins"), 0);
     EXPECT_EQ(dir.sidLookups, 1) << "no fix, no lookup";
 }
 
@@ -484,8 +478,7 @@ TEST_F(Job, anAccountWhoseFolderIsMissingIsNotWrittenUnlessTheFolderIsCreated)
     ASSERT_TRUE(QDir().mkpath(root + "here"));
     ASSERT_TRUE(app.writeFile("homes/afile", "x"));
     users({"here", "gone", "afile"});
-    DirectoryError err;
-    ASSERT_TRUE(job.plan(dn("OU=S"), true, root, err));
+    plan(true, dn("OU=S"), root);
     job.setSkipFolderCheck(false);
     job.setSettings({"Admins", root, false});
     EXPECT_TRUE(job.checkFolders());
@@ -497,7 +490,7 @@ TEST_F(Job, anAccountWhoseFolderIsMissingIsNotWrittenUnlessTheFolderIsCreated)
               "1 updated, 0 unchanged, 2 not updated (1 folder missing, 1 not a folder), 0 permission fixes failed");
 
     job.setCreateMissing(true);
-    ASSERT_TRUE(job.plan(dn("OU=S"), true, root, err));
+    plan(true, dn("OU=S"), root);
     EXPECT_EQ(job.run(), 1);
     EXPECT_TRUE(QFileInfo(root + "gone").isDir());
     EXPECT_EQ(QFileInfo(root + "gone").permissions() & (QFile::ReadOther | QFile::ReadGroup), 0);
@@ -507,9 +500,8 @@ TEST_F(Job, anAccountWhoseFolderIsMissingIsNotWrittenUnlessTheFolderIsCreated)
 
     // A network path whose server cannot be asked: nothing is written, and the reason is given.
     dir.writes.clear();
-    ASSERT_TRUE(job.plan(dn("OU=S"), true, "\\\\no-such-server.invalid\\homes\\", err));
-    job.setSettings({"Admins", "\\\\no-such-server.invalid\\homes\\", false});
-    EXPECT_GT(job.run(), 0);
+    plan(true, dn("OU=S"), "\\\\no-such-server.invalid\\homes\\");
+    EXPECT_GT(run(false, "\\\\no-such-server.invalid\\homes\\"), 0);
     EXPECT_TRUE(job.summary().refused.startsWith("the home folders could not be checked"))
         << job.summary().refused.toStdString();
     EXPECT_TRUE(dir.writes.isEmpty());
@@ -631,10 +623,8 @@ TEST_F(Job, theRealPermissionToolGrantsTheQualifiedAccountAndNeverItsLocalNamesa
     const QString root = app.path() + "/homes/";
     ASSERT_TRUE(QDir().mkpath(root + "www-data"));
     dir.user(dn("CN=www-data,OU=S"), "www-data");
-    DirectoryError err;
-    ASSERT_TRUE(job.plan(dn("OU=S"), true, root, err));
-    job.setSettings({"School Admins", root, true});
-    EXPECT_EQ(job.run(), 0) << log.join('\n').toStdString();
+    plan(true, dn("OU=S"), root);
+    EXPECT_EQ(run(true, root, "School Admins"), 0) << log.join('\n').toStdString();
     QProcess getfacl;
     getfacl.start("getfacl", {"-c", "-n", root + "www-data"});
     ASSERT_TRUE(getfacl.waitForFinished(30000));
