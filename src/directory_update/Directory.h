@@ -1,3 +1,4 @@
+// The directory layer: its values, the calls the home-path update makes, the session with the server.
 #pragma once
 
 #include <QString>

@@ -1,3 +1,5 @@
+// The directory update wizard. Its code: frmLDAPUpdate.cpp (the window), frmLDAPUpdateOUTree.cpp (step 1),
+// frmLDAPUpdatePlan.cpp (step 2) and frmLDAPUpdateRun.cpp (step 3 and the job's states).
 #pragma once
 
 #include "directory_update/Directory.h"
