@@ -86,34 +86,32 @@ TEST_F(HomedirsCli, refusesWithoutTerminalUnknownOuEmptyPathOrAMalformedUndoLine
 {
     const QString ou = ous.add("CliRefuse");
     const QString u = addUser(ou, "cr.one", "\\\\old\\cr.one");
-
-    CliRun r = cli({"run", "--ou", ou, "--no-fix-permissions"});
-    EXPECT_EQ(r.exitCode, 2);
-    EXPECT_TRUE(r.err.contains("not a terminal: give --yes")) << r.err.toStdString();
-    r = cli({"run", "--yes", "--ou", "OU=NoSuch," + dc.baseDn});
-    EXPECT_EQ(r.exitCode, 2);
-    EXPECT_TRUE(r.err.contains("cannot read OU=NoSuch," + dc.baseDn + ": No such object")) << r.err.toStdString();
-    r = cli({"plan", "--ou", ou, "--user-path", ""});
-    EXPECT_EQ(r.exitCode, 2);
-    EXPECT_TRUE(r.err.contains("the user path is empty: set UserPath in " + app.iniFile() + " or give --user-path"))
-        << r.err.toStdString(); // the option wins over the file's path
-    EXPECT_TRUE(r.out.isEmpty());
-
+    const QString header = "dn,sAMAccountName,oldHomeDirectory,newHomeDirectory,ou\r\n";
     // The third line is bad: the first good one must not be restored either.
-    const QString csv = app.path() + "/bad.csv";
-    ASSERT_TRUE(app.writeFile("bad.csv", ("dn,sAMAccountName,oldHomeDirectory,newHomeDirectory,ou\r\n\"" + u +
-                                          "\",cr.one,,\\\\old\\cr.one,\"" + ou + "\"\r\n\"" + u + "\",cr.one,\\\\x\r\n")
-                                             .toUtf8()));
-    r = cli({"undo", csv, "--yes"});
-    EXPECT_EQ(r.exitCode, 2);
-    EXPECT_TRUE(r.err.contains("line 3: 3 fields, an undo line has 5; nothing was written")) << r.err.toStdString();
-    // An undo asks as a run does: without a terminal only --yes goes ahead.
-    ASSERT_TRUE(app.writeFile("good.csv", ("dn,sAMAccountName,oldHomeDirectory,newHomeDirectory,ou\r\n\"" + u +
-                                           "\",cr.one,\\\\older\\cr.one,\\\\old\\cr.one,\"" + ou + "\"\r\n")
-                                              .toUtf8()));
-    r = cli({"undo", app.path() + "/good.csv"});
-    EXPECT_EQ(r.exitCode, 2);
-    EXPECT_TRUE(r.err.contains("not a terminal: give --yes")) << r.err.toStdString();
+    ASSERT_TRUE(app.writeFile(
+        "bad.csv",
+        (header + "\"" + u + "\",cr.one,,\\\\old\\cr.one,\"" + ou + "\"\r\n\"" + u + "\",cr.one,\\\\x\r\n").toUtf8()));
+    ASSERT_TRUE(app.writeFile(
+        "good.csv", (header + "\"" + u + "\",cr.one,\\\\older\\cr.one,\\\\old\\cr.one,\"" + ou + "\"\r\n").toUtf8()));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(app.path() + "/fifo.csv").constData(), 0600), 0);
+    const QList<std::pair<QStringList, QString>> refused{
+        {{"run", "--ou", ou, "--no-fix-permissions"}, "not a terminal: give --yes"},
+        {{"run", "--yes", "--ou", "OU=NoSuch," + dc.baseDn}, "cannot read OU=NoSuch," + dc.baseDn + ": No such object"},
+        // The option wins over the file's path.
+        {{"plan", "--ou", ou, "--user-path", ""},
+         "the user path is empty: set UserPath in " + app.iniFile() + " or give --user-path"},
+        {{"undo", app.path() + "/bad.csv", "--yes"}, "line 3: 3 fields, an undo line has 5; nothing was written"},
+        // An undo asks as a run does: without a terminal only --yes goes ahead.
+        {{"undo", app.path() + "/good.csv"}, "not a terminal: give --yes"},
+        {{"undo", "/dev/null"}, "not a regular file"},
+        {{"undo", app.path() + "/fifo.csv"}, "not a regular file"}, // would block a plain open for ever
+    };
+    for (const auto& [args, why] : refused) {
+        const CliRun r = cli(args);
+        EXPECT_EQ(r.exitCode, 2) << args.join(' ').toStdString();
+        EXPECT_TRUE(r.err.contains(why)) << r.err.toStdString();
+        EXPECT_TRUE(r.out.isEmpty()) << r.out.toStdString();
+    }
     // On a terminal it asks; anything but yes writes nothing. (script gives it a terminal.)
     QProcess tty;
     tty.start("script",
@@ -126,11 +124,6 @@ TEST_F(HomedirsCli, refusesWithoutTerminalUnknownOuEmptyPathOrAMalformedUndoLine
     EXPECT_TRUE(shown.contains("Update the home folder path of 1 accounts below " + ou + "? [y/N]"))
         << shown.toStdString();
     EXPECT_TRUE(shown.contains("not confirmed; nothing was written")) << shown.toStdString();
-    r = cli({"undo", "/dev/null"});
-    EXPECT_TRUE(r.exitCode == 2 && r.err.contains("not a regular file")) << r.err.toStdString();
-    ASSERT_EQ(::mkfifo(QFile::encodeName(app.path() + "/fifo.csv").constData(), 0600), 0);
-    r = cli({"undo", app.path() + "/fifo.csv"}); // would block a plain open for ever
-    EXPECT_TRUE(r.exitCode == 2 && r.err.contains("not a regular file")) << r.err.toStdString();
 
     EXPECT_EQ(homes({u}), QStringList{"\\\\old\\cr.one"});
     EXPECT_TRUE(logText().isEmpty());
