@@ -124,6 +124,8 @@ diff -r --no-dereference "$work/src/home" "$work/dst/home" || fail "the copy dif
 echo "== the program's first window and a settings save, under Xvfb"
 cat >"$work/gui.sh" <<'EOF'
 set -euo pipefail
+# The window must open on this Xvfb display, whatever platform the caller chose for Qt.
+unset QT_QPA_PLATFORM
 /opt/corvane/corvane >"$WORK/gui.log" 2>&1 &
 echo $! >"$WORK/gui.pid"
 caption='^Corvane - File Migration Tool v[0-9]+\.[0-9]+ BETA$'
