@@ -21,6 +21,8 @@
 #include <QStyleOptionButton>
 #include <QStylePainter>
 
+#include <utility>
+
 using namespace FormKit;
 
 namespace {
@@ -212,6 +214,8 @@ bool frmMigrate::mapBox(const QString& typed, const QString& which, QString& loc
         if (const QString refusal = fileop::backslashRefusal(mapped.path); !refusal.isEmpty())
             return refuse(Text1->text(), Text2->text(), refusal);
     local = mapped.path;
+    if (which == QLatin1String("destination"))
+        m_destinationMount = mapped.mount;
     return true;
 }
 
@@ -305,6 +309,7 @@ void frmMigrate::PerformShellAction(QString source, QString destination)
     request.destination = destination;
     request.flags = GetShellFlags();
     request.contents = m_contents;
+    request.destinationMount = std::exchange(m_destinationMount, {});
     const FileOpRunner::Outcome outcome = FileOpRunner::run(this, request);
     // The box keeps its words; what was not copied, and why, is behind its details.
     // The numbers go under the words; what was left out is behind the details.
