@@ -195,25 +195,28 @@ TEST(FileOpProgressDialogTest, whileCountingShowsNoShareOrEstimateAndThenBoth)
     modMain::ComposeAppCaption();
     FileOpProgressDialog d(nullptr, FO_COPY);
     Progress p{1234, 30278, 120500000, 3270000000, true /* counting */, 10000 /* ms */, {}, false};
-    p.bytesCopied = 120500000;
-    d.setProgress(p);
-    EXPECT_EQ(d.lblCounts->text(), "1,234 of 30,278 files found so far, 120.5 MB copied");
-    EXPECT_EQ(d.lblRate->text(), "Estimating the time left...");
-    EXPECT_EQ(d.ProgressBar1->maximum(), 0) << "busy";
-    p.counting = false;
-    d.setProgress(p);
-    EXPECT_EQ(d.lblCounts->text(), "1,234 of 30,278 files, 120.5 MB of 3.27 GB");
-    EXPECT_EQ(d.lblRate->text(), "12.1 MB/s, about 4 min 21 s left");
+    const struct {
+        bool counting;
+        qint64 upToDate, bytesCopied; // the rate counts only what was written
+        const char *counts, *rate;
+    } states[] = {
+        {true, 0, 120500000, "1,234 of 30,278 files found so far, 120.5 MB copied", "Estimating the time left..."},
+        {false, 0, 120500000, "1,234 of 30,278 files, 120.5 MB of 3.27 GB", "12.1 MB/s, about 4 min 21 s left"},
+        {false, 1200, 120500000, nullptr, "12.1 MB/s, about 4 min 21 s left (1,200 already up to date)"},
+        {false, 1200, 20000000, nullptr, "2.0 MB/s, about 4 min 21 s left (1,200 already up to date)"},
+        {false, 1200, 0, nullptr, "about 4 min 21 s left (1,200 already up to date)"}};
+    for (const auto& state : states) {
+        p.counting = state.counting;
+        p.filesUpToDate = state.upToDate;
+        p.bytesCopied = state.bytesCopied;
+        d.setProgress(p);
+        if (state.counts) {
+            EXPECT_EQ(d.lblCounts->text(), state.counts);
+        }
+        EXPECT_EQ(d.lblRate->text(), state.rate);
+        EXPECT_EQ(d.ProgressBar1->maximum() == 0, state.counting) << "busy while counting";
+    }
     EXPECT_EQ(d.ProgressBar1->value(), 36);
-    p.filesUpToDate = 1200;
-    d.setProgress(p);
-    EXPECT_EQ(d.lblRate->text(), "12.1 MB/s, about 4 min 21 s left (1,200 already up to date)");
-    p.bytesCopied = 20000000; // most of it was found up to date: the rate counts only what was written
-    d.setProgress(p);
-    EXPECT_EQ(d.lblRate->text(), "2.0 MB/s, about 4 min 21 s left (1,200 already up to date)");
-    p.bytesCopied = 0;
-    d.setProgress(p);
-    EXPECT_EQ(d.lblRate->text(), "about 4 min 21 s left (1,200 already up to date)");
 }
 
 namespace {
