@@ -21,6 +21,8 @@
 #include <QStyleOptionButton>
 #include <QStylePainter>
 
+#include <utility>
+
 using namespace FormKit;
 
 namespace {
@@ -212,6 +214,8 @@ bool frmMigrate::mapBox(const QString& typed, const QString& which, QString& loc
         if (const QString refusal = fileop::backslashRefusal(mapped.path); !refusal.isEmpty())
             return refuse(Text1->text(), Text2->text(), refusal);
     local = mapped.path;
+    if (which == QLatin1String("destination"))
+        m_destinationMount = mapped.mount;
     return true;
 }
 
@@ -298,7 +302,10 @@ int frmMigrate::GetShellFlags() const
 
 void frmMigrate::PerformShellAction(QString source, QString destination)
 {
-    const FileOpRunner::Outcome outcome = FileOpRunner::run(this, request(source, destination));
+    // The mount identity belongs to the one run it was checked for.
+    fileop::Request runRequest = request(source, destination);
+    runRequest.destinationMount = std::exchange(m_destinationMount, {});
+    const FileOpRunner::Outcome outcome = FileOpRunner::run(this, runRequest);
     // The box keeps its words; what was not copied, and why, is behind its details.
     // The numbers go under the words; what was left out is behind the details.
     if (outcome.result != 0)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "migration/fileop/FileOperation.h"
+
 #include <QWidget>
 
 #include <array>
@@ -67,4 +69,5 @@ private:
     bool m_busy = false;
     bool m_contents = false; // the operator chose to update an earlier copy in the destination
     QString m_mountInfo = QStringLiteral("/proc/self/mountinfo");
+    fileop::MountRoot m_destinationMount; // the share the destination box was mapped onto, if any
 };

@@ -126,27 +126,29 @@ TEST(MigrationScreenshots, theFormAndItsDialogsRenderWithEverythingVisible)
     for (const QLabel* l : {progress.lblCounts, progress.lblRate})
         EXPECT_LE(l->fontMetrics().horizontalAdvance(l->text()), l->width()) << l->text().toStdString();
 
-    Conflict c{Conflict::Kind::File, QStringLiteral("/srv/old-server/home/u0001/Documents/Aufsatz 003.docx"),
-               QStringLiteral("/srv/new/home/u0001/Documents/Aufsatz 003.docx")};
-    c.sourceSize = 48213;
-    c.sourceTimeNs = 1764930000LL * 1000000000;
-    c.targetSize = 47990;
-    c.targetTimeNs = 1764843600LL * 1000000000;
-    FileOpQuestionDialog d(nullptr, FileOpQuestionDialog::replaceText(c), {"&Yes", "Yes to &All", "&No", "Cancel"},
-                           {"cmdYes", "cmdYesToAll", "cmdNo", "cmdCancel"});
-    d.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&d));
-    renderWindow(&d, QStringLiteral("FileOpQuestionDialog"));
-    EXPECT_TRUE(d.rect().contains(d.findChild<QPushButton*>("cmdCancel")->geometry())) << "the last button fits";
-    EXPECT_TRUE(d.findChild<QLabel*>("lblQuestion")->text().contains("Aufsatz 003.docx"));
-    EXPECT_TRUE(d.findChild<QLabel*>("lblQuestion")->text().contains("47,990 bytes, modified"));
-
-    const FileError e{QStringLiteral("/srv/old-server/home/u0007/Desktop/locked.pst"), QStringLiteral("read"), EIO};
-    FileOpQuestionDialog err(nullptr, FileOpQuestionDialog::errorText(e), {"&Retry", "&Skip", "Skip A&ll", "Cancel"},
-                             {"cmdRetry", "cmdSkip", "cmdSkipAll", "cmdCancel"});
-    err.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&err));
-    renderWindow(&err, QStringLiteral("FileOpQuestionDialog-error"));
-    for (const char* name : {"cmdRetry", "cmdSkip", "cmdSkipAll", "cmdCancel"})
-        EXPECT_TRUE(err.rect().contains(err.findChild<QPushButton*>(name)->geometry())) << name;
+    // The question dialogs: every button fits.
+    const auto question = [](const QString& name, const QString& text, const QStringList& captions,
+                             const QStringList& names) {
+        FileOpQuestionDialog d(nullptr, text, captions, names);
+        d.show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&d));
+        renderWindow(&d, name);
+        for (const QString& button : names)
+            EXPECT_TRUE(d.rect().contains(d.findChild<QPushButton*>(button)->geometry())) << button.toStdString();
+        return d.findChild<QLabel*>("lblQuestion")->text();
+    };
+    const Conflict c{.source = "/srv/old-server/home/u0001/Documents/Aufsatz 003.docx",
+                     .target = "/srv/new/home/u0001/Documents/Aufsatz 003.docx",
+                     .sourceSize = 48213,
+                     .targetSize = 47990,
+                     .sourceTimeNs = 1764930000LL * 1000000000,
+                     .targetTimeNs = 1764843600LL * 1000000000};
+    const QString replace =
+        question("FileOpQuestionDialog", FileOpQuestionDialog::replaceText(c), {"&Yes", "Yes to &All", "&No", "Cancel"},
+                 {"cmdYes", "cmdYesToAll", "cmdNo", "cmdCancel"});
+    EXPECT_TRUE(replace.contains("Aufsatz 003.docx") && replace.contains("47,990 bytes, modified"))
+        << replace.toStdString();
+    const FileError e{.path = "/srv/old-server/home/u0007/Desktop/locked.pst", .action = "read", .error = EIO};
+    question("FileOpQuestionDialog-error", FileOpQuestionDialog::errorText(e),
+             {"&Retry", "&Skip", "Skip A&ll", "Cancel"}, {"cmdRetry", "cmdSkip", "cmdSkipAll", "cmdCancel"});
 }

@@ -1,6 +1,7 @@
 // Network paths mapped to mounted shares from mountinfo fixtures, and the
 // names Windows clients cannot use.
 #include "EngineTestSupport.h"
+#include "MountInfoFixture.h"
 
 #include "migration/fileop/FileOperationEngine.h"
 #include "migration/fileop/NetworkPath.h"
@@ -8,58 +9,61 @@
 
 #include <QRegularExpression>
 
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
+#include <sched.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
+
+#include <functional>
+#include <optional>
 
 using namespace fileop;
 
 namespace {
 
-// A mountinfo file whose shares are "mounted" on real temporary folders: the
-// line carries the folder's own device, as the kernel's would.
-class MountInfo {
-public:
-    explicit MountInfo(const TempTree& t)
-        : m_t(t)
-    {}
-    // source: //server/share[/prefix]; root: the mount's root field.
-    void share(const QString& source, const QString& mountRel, const QString& type = QStringLiteral("cifs"),
-               const QString& root = QStringLiteral("/"), bool rightDevice = true)
-    {
-        m_t.write(mountRel + "/.keep", "");
-        const struct stat st = m_t.lstat(mountRel);
-        QString mountPoint = m_t.path(mountRel);
-        mountPoint.replace(u' ', QStringLiteral("\\040"));
-        m_lines << QStringLiteral("%1 1 %2:%3 %4 %5 rw,relatime shared:1 - %6 %7 rw,vers=3.1.1,sec=krb5,cifsacl")
-                       .arg(m_lines.size() + 40)
-                       .arg(major(st.st_dev))
-                       .arg(minor(st.st_dev) + (rightDevice ? 0 : 1))
-                       .arg(QString(root).replace(u' ', QStringLiteral("\\040")), mountPoint, type, source);
+// Runs body in a child process with its own private mount namespace, so no
+// mount it makes reaches this computer's; what body returns comes back as
+// text. nullopt where such mounts are not allowed.
+std::optional<QString> inPrivateMounts(const std::function<QString()>& body)
+{
+    int out[2];
+    if (::pipe(out) != 0)
+        return QStringLiteral("pipe failed");
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(out[0]);
+        if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+            ::_exit(77);
+        const QByteArray text = body().toUtf8();
+        const bool written = ::write(out[1], text.constData(), size_t(text.size())) == text.size();
+        ::_exit(written ? 0 : 1);
     }
-    void other(const QString& line) { m_lines << line; }
-    QString write() const
-    {
-        m_t.write("mountinfo", (m_lines.join(u'\n') + u'\n').toUtf8());
-        return m_t.path("mountinfo");
-    }
-
-private:
-    const TempTree& m_t;
-    QStringList m_lines{QStringLiteral("22 1 8:1 / / rw,relatime shared:1 - ext4 /dev/vda1 rw")};
-};
+    ::close(out[1]);
+    QByteArray text;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;)
+        text.append(buffer, n);
+    ::close(out[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 77)
+        return std::nullopt;
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return QStringLiteral("the child process failed with status %1").arg(status);
+    return QString::fromUtf8(text);
+}
 
 } // namespace
 
 TEST(NetworkPath, bothSpellingsMapToTheMountedShareWithServerNamesComparedAsWindowsDoes)
 {
     TempTree t;
-    MountInfo info(t);
-    info.share("//dc1/homes$", "mnt/homes");
-    info.share("//fs2.school.local/Staff", "mnt/staff", "smb3");
-    info.other("30 1 0:55 / /mnt/nfs rw - nfs4 fs2.school.local:/Staff rw"); // not SMB: ignored
-    const QString mountinfo = info.write();
+    const QString mountinfo = MountInfo(t)
+                                  .share("//dc1/homes$", "mnt/homes")
+                                  .share("//fs2.school.local/Staff", "mnt/staff", "smb3")
+                                  .other("30 1 0:55 / /mnt/nfs rw - nfs4 fs2.school.local:/Staff rw") // not SMB
+                                  .write();
 
     for (const QString& typed :
          {QStringLiteral("\\\\dc1.school.local\\homes$\\y7a.moss"), QStringLiteral("//DC1/HOMES$/y7a.moss"),
@@ -87,11 +91,11 @@ TEST(NetworkPath, bothSpellingsMapToTheMountedShareWithServerNamesComparedAsWind
 TEST(NetworkPath, aShareMountedAtOneOfItsFoldersHoldsOnlyWhatIsBelowThatFolder)
 {
     TempTree t;
-    MountInfo info(t);
-    info.share("//fs1/homes/Year7", "mnt/y7");
-    info.share("//fs1/homes", "mnt/all");
-    info.share("//fs1/homes", "mnt/bind", "cifs", "/Year9/Set A"); // a bind mount of a folder below
-    const QString mountinfo = info.write();
+    const QString mountinfo = MountInfo(t)
+                                  .share("//fs1/homes/Year7", "mnt/y7")
+                                  .share("//fs1/homes", "mnt/all")
+                                  .share("//fs1/homes", "mnt/bind", "cifs", "/Year9/Set A") // a folder below
+                                  .write();
     EXPECT_EQ(mapNetworkPath("\\\\fs1\\homes\\year7\\u1", mountinfo).path, t.path("mnt/y7/u1")) << "the deepest wins";
     EXPECT_EQ(mapNetworkPath("\\\\fs1\\homes\\Year8\\u1", mountinfo).path, t.path("mnt/all/Year8/u1"));
     EXPECT_EQ(mapNetworkPath("\\\\fs1\\homes\\Year9\\Set A\\u2", mountinfo).path, t.path("mnt/bind/u2"));
@@ -100,11 +104,11 @@ TEST(NetworkPath, aShareMountedAtOneOfItsFoldersHoldsOnlyWhatIsBelowThatFolder)
 TEST(NetworkPath, withoutItsShareMountedAPathIsRefusedWithTheShareAndHowToMountIt)
 {
     TempTree t;
-    MountInfo info(t);
-    info.share("//dc1.school.local/homes$", "mnt/homes");
-    info.share("//fs1/data", "mnt/covered", "cifs", "/", false); // listed, but another file system is there now
-    info.share("//fs1/homes/Year7", "mnt/y7");
-    const QString mountinfo = info.write();
+    const QString mountinfo = MountInfo(t)
+                                  .share("//dc1.school.local/homes$", "mnt/homes")
+                                  .share("//fs1/data", "mnt/covered", "cifs", "/", false) // now covered
+                                  .share("//fs1/homes/Year7", "mnt/y7")
+                                  .write();
 
     MappedPath m = mapNetworkPath("\\\\dc1.other.local\\homes$\\x", mountinfo);
     EXPECT_FALSE(m.ok());
@@ -137,17 +141,78 @@ TEST(NetworkPath, theEngineRefusesANetworkPathGivenAsItStandsAndWritesNothing)
     ASSERT_TRUE(QDir::setCurrent(t.path()));
     for (const QString& dst : {QStringLiteral("\\\\fs1\\homes$\\y7"), QStringLiteral("//fs1/homes$/y7")}) {
         Operator q;
-        Request r;
-        r.source = t.path("S");
-        r.destination = dst;
-        r.flags = FOF_NOCONFIRMMKDIR;
         FileOperationEngine engine;
-        EXPECT_EQ(engine.run(r, &q), NetworkPathNotFound);
+        EXPECT_EQ(engine.run({.source = t.path("S"), .destination = dst, .flags = FOF_NOCONFIRMMKDIR}, &q),
+                  NetworkPathNotFound);
         EXPECT_TRUE(engine.failures().join("").contains(dst));
     }
     QDir::setCurrent(before);
     EXPECT_EQ(QDir(t.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"S"});
     EXPECT_FALSE(QFileInfo::exists("/fs1"));
+}
+
+// The share (a tmpfs) is shown at mnt/homes; between the mapping the operator
+// saw and the run, another folder is bind-mounted over it, or the mount point
+// becomes a link to that folder. The copy lands on the share or nowhere.
+TEST(NetworkPath, aShareSwappedAfterItWasMappedIsNeverWrittenPast)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to mount";
+    const struct {
+        const char* destination;
+        bool contents;
+        const char* copied; // where S/a.txt lands on the share
+    } places[] = {{"\\\\fs1\\homes\\y7", false, "y7/S/a.txt"},
+                  {"//fs1/homes/new/y7", false, "new/y7/a.txt"}, // the run makes the missing folders
+                  {"\\\\fs1\\homes", true, "a.txt"}};            // into the mount point itself
+    for (const auto& place : places) {
+        for (const char* swap : {"none", "bind over", "link"}) {
+            SCOPED_TRACE(place.destination + std::string(", swap: ") + swap);
+            TempTree t;
+            t.write("S/a.txt", "alpha");
+            t.write("elsewhere/.keep", "");
+            const auto report = inPrivateMounts([&] {
+                const Tmpfs store(t.path("store"));
+                const Mount shown(t.path("mnt/homes"), t.bytes("store"), nullptr, MS_BIND);
+                if (!store.ok() || !shown.ok())
+                    ::_exit(77);
+                t.write("store/y7/.keep", "");
+                const QString mountinfo = MountInfo(t).share("//fs1/homes", "mnt/homes").write();
+                const MappedPath mapped = mapNetworkPath(QString::fromUtf8(place.destination), mountinfo);
+                const QByteArray shownAt = t.bytes("mnt/homes");
+                if (swap == std::string("bind over"))
+                    ::mount(t.bytes("elsewhere").constData(), shownAt.constData(), nullptr, MS_BIND, nullptr);
+                if (swap == std::string("link") &&
+                    (::umount2(shownAt.constData(), MNT_DETACH) != 0 || ::rmdir(shownAt.constData()) != 0 ||
+                     ::symlink(t.bytes("elsewhere").constData(), shownAt.constData())))
+                    return QStringLiteral("the link was not made");
+                Operator q;
+                FileOperationEngine engine;
+                const int rc = engine.run({.source = t.path("S"),
+                                           .destination = mapped.path,
+                                           .flags = FOF_NOCONFIRMMKDIR,
+                                           .contents = place.contents,
+                                           .destinationMount = mapped.mount},
+                                          &q);
+                return QStringLiteral("%1|%2|%3")
+                    .arg(rc)
+                    .arg(engine.failures().join(u';'), t.files("store").join(u','));
+            });
+            if (!report)
+                GTEST_SKIP() << "mounts are not allowed here";
+            QStringList stored{".keep", "y7/.keep"};
+            if (swap == std::string("none"))
+                stored << QString::fromUtf8(place.copied);
+            stored.sort();
+            const QString expected = swap == std::string("none")
+                                         ? "0||" + stored.join(u',')
+                                         : QStringLiteral("%1|Cannot open %2: it changed during the run|%3")
+                                               .arg(GeneralFailure)
+                                               .arg(t.path("mnt/homes"), stored.join(u','));
+            EXPECT_EQ(report->toStdString(), expected.toStdString());
+            EXPECT_EQ(t.files("elsewhere").join(u',').toStdString(), ".keep") << "nothing is written past the share";
+        }
+    }
 }
 
 TEST(WindowsNames, reservedCharactersTrailingDotsAndSpacesDevicesAndControlsAreNamed)

@@ -2,6 +2,7 @@
 // the run with its dialogs, and the outcome boxes. Real folders, real engine;
 // only the operator's answers are scripted.
 #include "EngineTestSupport.h"
+#include "MountInfoFixture.h"
 #include "ScriptedMsgBox.h"
 #include "ScriptedSeams.h"
 #include "TempAppFolder.h"
@@ -27,7 +28,6 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 
 using namespace fileop;
 
@@ -52,6 +52,12 @@ struct CallbackMsgBox final : MsgBoxHandler {
     std::vector<MsgBoxCall> calls;
 };
 
+// Today's migration log.
+QString migrationLog(const TempAppFolder& app)
+{
+    return QString::fromUtf8(app.readFile("logs/" + FileOpRunner::logNameNow() + ".txt"));
+}
+
 } // namespace
 
 // One tree: a refused check, picked paths overtyped (the boxes are the truth),
@@ -69,9 +75,6 @@ TEST(MigrateForm, fromTheCheckThroughConfirmationQuestionsAndOutcomeToClosing)
     const std::vector<QWidget*> eleven{form->Command2,   form->Text1,       form->Text2,      form->Check1[0],
                                        form->Check1[1],  form->Check1[2],   form->Check1[3],  form->Option1[2],
                                        form->Option1[1], form->Command1[0], form->Command1[1]};
-    auto migrationLog = [&] {
-        return QString::fromUtf8(app.readFile("logs/" + FileOpRunner::logNameNow() + ".txt"));
-    };
     TempTree t;
     t.write("S/a.txt", "alpha");
     {
@@ -136,8 +139,8 @@ TEST(MigrateForm, fromTheCheckThroughConfirmationQuestionsAndOutcomeToClosing)
     ASSERT_EQ(boxes.calls.size(), 2u);
     EXPECT_EQ(boxes.calls[1].text, "File Migration Failed.");
     EXPECT_TRUE(
-        migrationLog().contains(QStringLiteral("Copy %1 to %2: result 2").arg(t.path("missing"), t.path("new/D"))))
-        << migrationLog().toStdString();
+        migrationLog(app).contains(QStringLiteral("Copy %1 to %2: result 2").arg(t.path("missing"), t.path("new/D"))))
+        << migrationLog(app).toStdString();
 
     // Move then Copy with the silent box left: a copy whose questions come to
     // the UI thread as dialogs; keeping a file makes the run fail.
@@ -177,8 +180,9 @@ TEST(MigrateForm, fromTheCheckThroughConfirmationQuestionsAndOutcomeToClosing)
                                               app.path() + "/logs/" + FileOpRunner::logNameNow() + ".txt" +
                                               " lists every item.")
         << "the box's details say what was not copied and where the rest is";
-    EXPECT_TRUE(migrationLog().contains(QStringLiteral("result 1223")));
-    EXPECT_TRUE(migrationLog().contains(t.path("D/S/a.txt") + ": kept, not replaced")) << migrationLog().toStdString();
+    EXPECT_TRUE(migrationLog(app).contains(QStringLiteral("result 1223")));
+    EXPECT_TRUE(migrationLog(app).contains(t.path("D/S/a.txt") + ": kept, not replaced"))
+        << migrationLog(app).toStdString();
     form->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(menuShown, 1) << "closing shows the menu";
@@ -191,43 +195,31 @@ TEST(FileOpProgressDialogTest, whileCountingShowsNoShareOrEstimateAndThenBoth)
     modMain::ComposeAppCaption();
     FileOpProgressDialog d(nullptr, FO_COPY);
     Progress p{1234, 30278, 120500000, 3270000000, true /* counting */, 10000 /* ms */, {}, false};
-    p.bytesCopied = 120500000;
-    d.setProgress(p);
-    EXPECT_EQ(d.lblCounts->text(), "1,234 of 30,278 files found so far, 120.5 MB copied");
-    EXPECT_EQ(d.lblRate->text(), "Estimating the time left...");
-    EXPECT_EQ(d.ProgressBar1->maximum(), 0) << "busy";
-    p.counting = false;
-    d.setProgress(p);
-    EXPECT_EQ(d.lblCounts->text(), "1,234 of 30,278 files, 120.5 MB of 3.27 GB");
-    EXPECT_EQ(d.lblRate->text(), "12.1 MB/s, about 4 min 21 s left");
+    const struct {
+        bool counting;
+        qint64 upToDate, bytesCopied; // the rate counts only what was written
+        const char *counts, *rate;
+    } states[] = {
+        {true, 0, 120500000, "1,234 of 30,278 files found so far, 120.5 MB copied", "Estimating the time left..."},
+        {false, 0, 120500000, "1,234 of 30,278 files, 120.5 MB of 3.27 GB", "12.1 MB/s, about 4 min 21 s left"},
+        {false, 1200, 120500000, nullptr, "12.1 MB/s, about 4 min 21 s left (1,200 already up to date)"},
+        {false, 1200, 20000000, nullptr, "2.0 MB/s, about 4 min 21 s left (1,200 already up to date)"},
+        {false, 1200, 0, nullptr, "about 4 min 21 s left (1,200 already up to date)"}};
+    for (const auto& state : states) {
+        p.counting = state.counting;
+        p.filesUpToDate = state.upToDate;
+        p.bytesCopied = state.bytesCopied;
+        d.setProgress(p);
+        if (state.counts) {
+            EXPECT_EQ(d.lblCounts->text(), state.counts);
+        }
+        EXPECT_EQ(d.lblRate->text(), state.rate);
+        EXPECT_EQ(d.ProgressBar1->maximum() == 0, state.counting) << "busy while counting";
+    }
     EXPECT_EQ(d.ProgressBar1->value(), 36);
-    p.filesUpToDate = 1200;
-    d.setProgress(p);
-    EXPECT_EQ(d.lblRate->text(), "12.1 MB/s, about 4 min 21 s left (1,200 already up to date)");
-    p.bytesCopied = 20000000; // most of it was found up to date: the rate counts only what was written
-    d.setProgress(p);
-    EXPECT_EQ(d.lblRate->text(), "2.0 MB/s, about 4 min 21 s left (1,200 already up to date)");
-    p.bytesCopied = 0;
-    d.setProgress(p);
-    EXPECT_EQ(d.lblRate->text(), "about 4 min 21 s left (1,200 already up to date)");
 }
 
 namespace {
-
-// A mountinfo fixture that shows the share //fs1/homes$ mounted on a real
-// folder of the test (its own device, as the kernel would list it).
-QString shareFixture(const TempTree& t, const QString& mountRel)
-{
-    t.write(mountRel + "/.keep", "");
-    const struct stat st = t.lstat(mountRel);
-    t.write("mountinfo", QStringLiteral("22 1 8:1 / / rw - ext4 /dev/vda1 rw\n"
-                                        "41 22 %1:%2 / %3 rw,relatime - cifs //fs1.school.local/homes$ rw,sec=krb5\n")
-                             .arg(major(st.st_dev))
-                             .arg(minor(st.st_dev))
-                             .arg(t.path(mountRel))
-                             .toUtf8());
-    return t.path("mountinfo");
-}
 
 struct OpenForm {
     OpenForm()
@@ -257,44 +249,28 @@ TEST(MigrateForm, networkPathsRunOnTheirMountedShareOrAreRefusedWithTheReasonInT
     OpenForm f;
     TempTree t;
     t.write("S/a.txt", "alpha");
-    f.form->setMountInfo(shareFixture(t, "mnt/homes"));
+    f.form->setMountInfo(MountInfo(t).share("//fs1.school.local/homes$", "mnt/homes").write());
     const QString before = QDir::currentPath();
     ASSERT_TRUE(QDir::setCurrent(t.path()));
-    auto log = [&] {
-        return QString::fromUtf8(app.readFile("logs/" + FileOpRunner::logNameNow() + ".txt"));
-    };
 
     f.form->Text1->setText(t.path("S"));
-    for (const QString& unmounted :
-         {QStringLiteral("\\\\dc1.school.local\\homes$\\y7a.moss"), QStringLiteral("//dc1/homes$/y7a.moss")}) {
-        f.form->Text2->setText(unmounted);
+    const std::pair<QString, QString> refusals[] = {
+        {"\\\\dc1.school.local\\homes$\\y7a.moss",
+         "is on the network share \\\\dc1.school.local\\homes$, which is not"},
+        {"//dc1/homes$/y7a.moss", "mount -t cifs '//dc1/homes$' /mnt/homes"},
+        {"relative/D", "The destination folder \"relative/D\" is not a full path."},
+        {t.path("new\\homes"), "would create a folder whose name holds a backslash (new\\homes)"}};
+    for (const auto& [destination, reason] : refusals) {
+        f.form->Text2->setText(destination);
         ScriptedMsgBox boxes{MsgBoxAnswer::OK};
         QTest::mouseClick(f.form->Command2, Qt::LeftButton);
         ASSERT_EQ(boxes.calls().size(), 1u) << "refused before the confirmation";
-        EXPECT_TRUE(boxes.calls()[0].text.contains("is on the network share \\\\dc1"))
-            << boxes.calls()[0].text.toStdString();
-        EXPECT_TRUE(boxes.calls()[0].text.contains("mount -t cifs '//dc1")) << boxes.calls()[0].text.toStdString();
-        EXPECT_EQ(boxes.calls()[0].style, vbOKOnly | vbCritical);
-        EXPECT_TRUE(log().contains("Copy " + t.path("S") + " to " + unmounted +
-                                   ": refused, nothing written: " + unmounted + " is on the network share"))
-            << log().toStdString();
-    }
-    f.form->Text2->setText(QStringLiteral("relative/D"));
-    {
-        ScriptedMsgBox boxes{MsgBoxAnswer::OK};
-        QTest::mouseClick(f.form->Command2, Qt::LeftButton);
-        ASSERT_EQ(boxes.calls().size(), 1u);
-        EXPECT_TRUE(boxes.calls()[0].text.startsWith("The destination folder \"relative/D\" is not a full path."))
-            << boxes.calls()[0].text.toStdString();
-        EXPECT_TRUE(log().contains("relative/D: refused, nothing written: The destination folder"));
-    }
-    f.form->Text2->setText(t.path("new\\homes"));
-    {
-        ScriptedMsgBox boxes{MsgBoxAnswer::OK};
-        QTest::mouseClick(f.form->Command2, Qt::LeftButton);
-        ASSERT_EQ(boxes.calls().size(), 1u);
-        EXPECT_TRUE(boxes.calls()[0].text.contains("would create a folder whose name holds a backslash (new\\homes)"))
-            << boxes.calls()[0].text.toStdString();
+        const MsgBoxCall& box = boxes.calls()[0];
+        EXPECT_TRUE(box.text.contains(reason)) << box.text.toStdString();
+        EXPECT_EQ(box.style, vbOKOnly | vbCritical);
+        EXPECT_TRUE(migrationLog(app).contains("Copy " + t.path("S") + " to " + destination +
+                                               ": refused, nothing written: " + box.text.section(u'\n', 0, 0)))
+            << migrationLog(app).toStdString();
     }
     QDir::setCurrent(before);
     QStringList left = QDir(t.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
@@ -306,15 +282,34 @@ TEST(MigrateForm, networkPathsRunOnTheirMountedShareOrAreRefusedWithTheReasonInT
 
     // The short server name finds the mount of the full one; the copy lands below the mount point.
     f.form->Text2->setText(QStringLiteral("\\\\FS1\\Homes$\\new"));
-    ScriptedMsgBox boxes{MsgBoxAnswer::Yes, MsgBoxAnswer::OK};
     clickIndicator(f.form->Check1[1]); // no question about creating it
+    {
+        ScriptedMsgBox boxes{MsgBoxAnswer::Yes, MsgBoxAnswer::OK};
+        QTest::mouseClick(f.form->Command2, Qt::LeftButton);
+        ASSERT_EQ(boxes.calls().size(), 2u);
+        EXPECT_TRUE(boxes.calls()[0].text.contains("to the destination : \\\\FS1\\Homes$\\new\r\n\r\n" +
+                                                   t.path("mnt/homes/new") + " will be created as the copy of S."))
+            << boxes.calls()[0].text.toStdString();
+        EXPECT_EQ(boxes.calls()[1].text, "File Migration Completed.");
+        EXPECT_EQ(t.read("mnt/homes/new/a.txt"), "alpha");
+    }
+    // While the confirmation is open the mount point becomes a link elsewhere:
+    // the run keeps to the share the operator was shown, and writes nothing.
+    f.form->Text2->setText(QStringLiteral("\\\\fs1\\homes$\\y7"));
+    CallbackMsgBox swapped([&](const MsgBoxCall& c) {
+        if (c.buttons() != vbYesNo)
+            return MsgBoxAnswer::OK;
+        EXPECT_TRUE(QDir().rename(t.path("mnt/homes"), t.path("mnt/was-homes")));
+        EXPECT_TRUE(QDir().mkpath(t.path("elsewhere")) && QFile::link(t.path("elsewhere"), t.path("mnt/homes")));
+        return MsgBoxAnswer::Yes;
+    });
     QTest::mouseClick(f.form->Command2, Qt::LeftButton);
-    ASSERT_EQ(boxes.calls().size(), 2u);
-    EXPECT_TRUE(boxes.calls()[0].text.contains("to the destination : \\\\FS1\\Homes$\\new\r\n\r\n" +
-                                               t.path("mnt/homes/new") + " will be created as the copy of S."))
-        << boxes.calls()[0].text.toStdString();
-    EXPECT_EQ(boxes.calls()[1].text, "File Migration Completed.");
-    EXPECT_EQ(t.read("mnt/homes/new/a.txt"), "alpha");
+    ASSERT_EQ(swapped.calls.size(), 2u);
+    EXPECT_EQ(swapped.calls[1].text, "File Migration Failed.");
+    EXPECT_EQ(swapped.calls[1].details.section(u'\n', 0, 0),
+              "Cannot open " + t.path("mnt/homes") + ": it changed during the run");
+    EXPECT_EQ(t.files("elsewhere"), QStringList());
+    EXPECT_FALSE(t.exists("elsewhere/y7"));
 }
 
 // The cutover pass: the destination the first pass made looks like an earlier
@@ -432,7 +427,7 @@ TEST(MigrateForm, theFinalBoxAndTheLogGiveTheNumbersOfWhatIsOnDiskAndSkipAllAsks
     EXPECT_EQ(t.read("D/what?.txt"), "new");
     EXPECT_EQ(t.lstat("D/chmod.txt").st_mode & 0777, 0600u);
     EXPECT_EQ(t.files("D/b1"), QStringList()) << "a skipped item is left as it was";
-    const QString log = QString::fromUtf8(app.readFile("logs/" + FileOpRunner::logNameNow() + ".txt"));
+    const QString log = migrationLog(app);
     EXPECT_TRUE(log.contains(QStringLiteral("Copy %1 to %2 (contents): result ").arg(t.path("S"), t.path("D")) +
                              QString::number(FileDestinationIsFolder) + ", " + numbers))
         << log.toStdString();

@@ -41,26 +41,20 @@ TEST(SettingsForm, reportsSavedOnlyAfterBothValuesWereWrittenAndNamesTheFileOthe
         EXPECT_TRUE(form->lblLDAPUserErr->isVisible());
         EXPECT_EQ(app.readFile("settings/corvane.ini"), before);
     }
-    {
-        // Longer than a read gives back: refused with a message before anything is written.
-        ScriptedMsgBox tooLong{MsgBoxAnswer::OK};
-        fill("g", QString(255, 'p'));
-        ASSERT_EQ(tooLong.calls().size(), 1u);
-        EXPECT_EQ(tooLong.texts()[0], "The User Folder Path is 255 characters long, but a setting can hold at most 254 "
-                                      "characters. Please shorten it; nothing was saved.");
-        EXPECT_EQ(tooLong.calls()[0].icon(), vbExclamation);
-        EXPECT_EQ(app.readFile("settings/corvane.ini"), before);
-    }
-    {
-        // A path the update would refuse is refused here, naming the rule; nothing is written.
-        ScriptedMsgBox rules{MsgBoxAnswer::OK, MsgBoxAnswer::OK};
-        fill("g", QString("/p/") + QChar(0));
-        fill("g", "/srv/home");
-        EXPECT_EQ(rules.texts(),
-                  QStringList({"The User Folder Path cannot be used: the user path holds a control character. "
-                               "Nothing was saved.",
-                               "The User Folder Path cannot be used: the user path must end with /, or each logon "
-                               "name is glued to its last folder's name. Nothing was saved."}));
+    // Longer than a read gives back, or a path the update would refuse: refused
+    // with a message naming the rule before anything is written.
+    const std::pair<QString, QString> refusals[] = {
+        {QString(255, 'p'), "The User Folder Path is 255 characters long, but a setting can hold at most 254 "
+                            "characters. Please shorten it; nothing was saved."},
+        {QString("/p/") + QChar(0), "The User Folder Path cannot be used: the user path holds a control character. "
+                                    "Nothing was saved."},
+        {"/srv/home", "The User Folder Path cannot be used: the user path must end with /, or each logon name is "
+                      "glued to its last folder's name. Nothing was saved."}};
+    for (const auto& [path, text] : refusals) {
+        ScriptedMsgBox box{MsgBoxAnswer::OK};
+        fill("g", path);
+        EXPECT_EQ(box.texts(), QStringList{text});
+        EXPECT_EQ(box.calls().at(0).icon(), vbExclamation);
         EXPECT_EQ(app.readFile("settings/corvane.ini"), before);
     }
     ScriptedMsgBox boxes{MsgBoxAnswer::OK, MsgBoxAnswer::OK};

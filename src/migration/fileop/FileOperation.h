@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <cerrno>
+#include <sys/types.h>
 
 namespace fileop {
 
@@ -40,6 +41,14 @@ enum Result : int {
     Cancelled = 1223,
 };
 
+// The root of a mounted share as it was when a path was mapped onto it: a
+// mount laid over it since, or a link put in its place, is another place.
+struct MountRoot {
+    QString path; // empty: the path was not mapped onto a share
+    dev_t device = 0;
+    ino_t inode = 0;
+};
+
 struct Request {
     int operation = FO_COPY;
     QString source;
@@ -54,6 +63,9 @@ struct Request {
     bool dryRun = false;
     // Files listed ahead of the workers at most: the memory of a walk. 0 picks the default.
     int queueLimit = 0;
+    // The share the destination was mapped onto, as the operator was shown
+    // it: the run writes there or nowhere.
+    MountRoot destinationMount = {};
 };
 
 enum class ReplaceAnswer { Yes, YesToAll, No, Cancel };

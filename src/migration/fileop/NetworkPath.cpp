@@ -217,11 +217,12 @@ MappedPath mapNetworkPath(const QString& path, const QString& mountinfo)
             covered = m.mountPoint;
             continue;
         }
-        if (!best || m.prefix.size() >= best->prefix.size())
+        if (!best || m.prefix.size() >= best->prefix.size()) {
             best = &m; // the deepest mount that holds the path, the last listed of equals
+            out.mount = MountRoot{.path = m.mountPoint, .device = st.st_dev, .inode = st.st_ino};
+        }
     }
     if (best) {
-        out.mountPoint = best->mountPoint;
         out.path = best->mountPoint;
         for (const QString& part : unc->rest.mid(best->prefix.size()))
             out.path += (out.path.endsWith(u'/') ? QString() : QStringLiteral("/")) + part;

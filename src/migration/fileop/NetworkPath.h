@@ -1,5 +1,7 @@
 #pragma once
 
+#include "FileOperation.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -45,7 +47,7 @@ struct MappedPath {
     QString path;    // the local path to work on; empty when refused
     QString refusal; // why the path cannot be used, in words for the operator and the log
     QString share;   // \\server\share when a network path was mapped, else empty
-    QString mountPoint;
+    MountRoot mount; // where the share was mounted, and its root then
     bool ok() const { return refusal.isEmpty(); }
 };
 

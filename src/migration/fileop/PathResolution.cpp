@@ -56,6 +56,28 @@ int checkContainment(const Request& request, const ResolvedPaths& paths)
     return Success;
 }
 
+// A destination mapped onto a share must still be on it: a mount laid over the
+// mount point, or a link put in its place, since the operator was shown the
+// mapping would send the copy to another file system. Checked on the folder
+// the copy goes into (the target when it is one), or the deepest existing one
+// while the target's parents are still missing.
+int checkDestinationMount(const Request& request, const ResolvedPaths& paths, RunPolicy& policy)
+{
+    const MountRoot& mount = request.destinationMount;
+    if (mount.path.isEmpty())
+        return Success;
+    UniqueFd at(paths.dstParent.valid() ? ::openat(paths.dstParent.get(), baseName(paths.target).constData(),
+                                                   O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
+                                        : ::open(nearestExisting(parentOf(paths.target), nullptr).constData(),
+                                                 O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!at.valid() && paths.dstParent.valid())
+        at.reset(::dup(paths.dstParent.get()));
+    if (at.valid() && walksUpTo(at.get(), Identity{mount.device, mount.inode}))
+        return Success;
+    policy.recordFileError(mount.path, QStringLiteral("open"), kChangedDuringRun);
+    return resultForErrno(kChangedDuringRun);
+}
+
 // The missing folders above the target, made one at a time below the deepest
 // existing one and never through a link that appears meanwhile.
 int createMissingParents(ResolvedPaths& paths, RunPolicy& policy)
@@ -155,12 +177,15 @@ int resolvePaths(const Request& request, RunPolicy& policy, ResolvedPaths& paths
 
     if (const int rc = checkContainment(request, paths); rc != Success)
         return rc;
+    if (const int rc = checkDestinationMount(request, paths, policy); rc != Success)
+        return rc;
 
     if (paths.destinationMissing && !request.dryRun) {
         if (const int rc = policy.confirmCreate(QDir::cleanPath(request.destination)); rc != Success)
             return rc;
         if (const int rc = createMissingParents(paths, policy); rc != Success)
             return rc;
+        return checkDestinationMount(request, paths, policy); // again, on the folders just made
     }
     return Success;
 }

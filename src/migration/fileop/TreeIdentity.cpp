@@ -11,10 +11,7 @@
 
 namespace fileop {
 
-namespace {
-
-// Whether the folder at fd is the one with identity outer or lies below it,
-// found by walking up "..": a bounded walk that stops at the root.
+// A bounded walk up ".." that stops at the root.
 bool walksUpTo(int fd, const Identity& outer)
 {
     UniqueFd cur(::openat(fd, ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
@@ -32,8 +29,6 @@ bool walksUpTo(int fd, const Identity& outer)
     }
     return false;
 }
-
-} // namespace
 
 QByteArray parentOf(const QByteArray& path)
 {

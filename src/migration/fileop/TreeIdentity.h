@@ -39,6 +39,8 @@ QByteArray realPath(const QByteArray& path, int* error);
 QByteArray canonicalFuture(const QByteArray& path, int* error);
 // The deepest folder of path that exists; the names below it that do not go to missing.
 QByteArray nearestExisting(const QByteArray& path, QList<QByteArray>* missing);
+// Is the folder at fd the one with identity outer, or below it in the mount tree?
+bool walksUpTo(int fd, const Identity& outer);
 // Is the folder at innerFd the folder at outerFd or inside it, bind mounts included?
 bool isWithin(int innerFd, int outerFd);
 // Opened without following links, a folder that became a link or a file fails

@@ -116,7 +116,7 @@ QString resultCodeList()
 
 // A network path becomes its mounted share's local path; the refusal is the
 // run's end, before anything is written.
-bool mapPath(QString& path, int* result)
+bool mapPath(QString& path, int* result, MountRoot* mount = nullptr)
 {
     const MappedPath mapped = mapNetworkPath(path);
     if (!mapped.ok()) {
@@ -131,8 +131,10 @@ bool mapPath(QString& path, int* result)
     if (!mapped.share.isEmpty())
         std::fprintf(stderr, "%s is %s (the share %s is mounted at %s)\n", escaped(path).constData(),
                      escaped(mapped.path).constData(), escaped(mapped.share).constData(),
-                     escaped(mapped.mountPoint).constData());
+                     escaped(mapped.mount.path).constData());
     path = mapped.path;
+    if (mount)
+        *mount = mapped.mount;
     return true;
 }
 
@@ -221,7 +223,8 @@ int main(int argc, char** argv)
     request.dryRun = parser.isSet(dryRun);
 
     TerminalQuestions questions;
-    if (int refused = 0; !mapPath(request.source, &refused) || !mapPath(request.destination, &refused)) {
+    if (int refused = 0;
+        !mapPath(request.source, &refused) || !mapPath(request.destination, &refused, &request.destinationMount)) {
         std::fprintf(stderr, "result: %d\n", refused);
         return 1;
     }
