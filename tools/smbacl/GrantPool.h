@@ -41,7 +41,7 @@ struct GrantOutcome {
 struct PoolOptions {
     std::string helper;  // path of corvane-smbacl
     std::string smbConf; // client configuration; "" = SMB_CONF_PATH or Samba's default
-    unsigned workers = 4;
+    unsigned workers = 0; // 0: one per core of the machine, at most 4
     std::chrono::milliseconds startTimeout{30000};
     // A helper that says nothing this long (it reports progress every second while it
     // works) is taken as hung on a server that no longer answers, and stopped.
@@ -71,7 +71,7 @@ public:
     // All of them, outcomes in the order given.
     std::vector<GrantOutcome> grantAll(const std::vector<GrantRequest>& requests);
 
-    // "" while helpers serve; otherwise why folders go to smbcacls.
+    // "" while helpers serve (or start); otherwise why folders go to smbcacls.
     const std::string& fallbackReason() const { return m_fallbackReason; }
     std::size_t helpersRunning() const;
 
@@ -82,6 +82,7 @@ private:
     };
     struct Slot {
         std::unique_ptr<HelperProcess> process;
+        bool ready = false; // it said READY; until then deadline is its start's
         bool busy = false;
         Queued job;
         cacls::UncPath path;
@@ -89,6 +90,9 @@ private:
     };
 
     void startHelpers(unsigned count);
+    void checkStart(Slot& slot);
+    void startFailed(const std::string& error);
+    void settleStarts();
     void dispatch();
     void wait();
     void finish(Slot& slot, GrantOutcome outcome);
@@ -97,7 +101,9 @@ private:
 
     PoolOptions m_options;
     bool m_started = false;
+    bool m_everReady = false;    // a helper said it was ready
     bool m_growthFailed = false; // a helper added later did not start: no more tries
+    std::string m_startError;    // why the first helper that failed to start did
     std::string m_fallbackReason;
     std::vector<Slot> m_slots;
     std::deque<Queued> m_pending;
