@@ -134,12 +134,18 @@ void GrantPool::checkStart(Slot& slot)
         error = "the permission helper did not start: " + error;
     } else if (Clock::now() >= slot.deadline) {
         slot.process->kill();
-        error = "the permission helper did not start: no answer from the helper within " +
-                seconds(m_options.startTimeout);
+        error =
+            "the permission helper did not start: no answer from the helper within " + seconds(m_options.startTimeout);
     } else {
         return;
     }
     startFailed(error);
+}
+
+void GrantPool::prestart(std::size_t folders)
+{
+    if (!m_started && folders > 0)
+        startHelpers(static_cast<unsigned>(std::min<std::size_t>(folders, m_options.workers)));
 }
 
 std::size_t GrantPool::submit(GrantRequest request)
@@ -235,7 +241,9 @@ void GrantPool::wait()
 {
     std::vector<pollfd> fds;
     auto deadline = Clock::time_point::max();
-    const auto watched = [](const Slot& s) { return s.busy || (!s.ready && s.process->running()); };
+    const auto watched = [](const Slot& s) {
+        return s.busy || (!s.ready && s.process->running());
+    };
     for (const Slot& slot : m_slots) {
         if (!watched(slot))
             continue;

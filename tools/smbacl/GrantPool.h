@@ -39,8 +39,8 @@ struct GrantOutcome {
 };
 
 struct PoolOptions {
-    std::string helper;  // path of corvane-smbacl
-    std::string smbConf; // client configuration; "" = SMB_CONF_PATH or Samba's default
+    std::string helper;   // path of corvane-smbacl
+    std::string smbConf;  // client configuration; "" = SMB_CONF_PATH or Samba's default
     unsigned workers = 0; // 0: one per core of the machine, at most 4
     std::chrono::milliseconds startTimeout{30000};
     // A helper that says nothing this long (it reports progress every second while it
@@ -63,6 +63,9 @@ public:
     GrantPool(const GrantPool&) = delete;
     GrantPool& operator=(const GrantPool&) = delete;
 
+    // Starts the helpers for this many folders (up to the bound) without waiting for
+    // them, so they get ready while the caller does other work. Once per pool.
+    void prestart(std::size_t folders);
     // Queues a folder; returns its number (0, 1, 2 ... in the order of submission).
     std::size_t submit(GrantRequest request);
     // Waits for the next finished folder, in whatever order they finish; empty when

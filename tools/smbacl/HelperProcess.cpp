@@ -56,7 +56,8 @@ bool HelperProcess::spawn(const std::vector<std::string>& argv, std::string& err
     cacls::SpawnedChild child;
     m_startError = cacls::spawnChild(argv, {.pipeInput = true, .mergeOutput = false}, child);
     if (m_startError != 0) {
-        error = "cannot start " + (argv.empty() ? std::string("nothing") : argv[0]) + ": " + std::strerror(m_startError);
+        error =
+            "cannot start " + (argv.empty() ? std::string("nothing") : argv[0]) + ": " + std::strerror(m_startError);
         return false;
     }
     m_pid = child.pid;
