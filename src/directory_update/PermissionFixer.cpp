@@ -148,10 +148,12 @@ PermissionFixer::Result PooledPermissionFixer::outcomeOf(const Grant& grant, con
 
 void PooledPermissionFixer::prepare(const QStringList& folders)
 {
-    const auto network =
-        std::count_if(folders.begin(), folders.end(), [](const QString& f) { return HomePath::isUnc(f); });
-    if (network > 0)
-        d->grants().pool().prestart(std::size_t(network));
+    QStringList network;
+    for (const QString& folder : folders)
+        if (HomePath::isUnc(folder))
+            network << folder;
+    if (!network.isEmpty())
+        d->grants().pool().prestart(std::size_t(network.size()), network.first().toStdString());
 }
 
 PermissionFixer::Result PooledPermissionFixer::fixGrant(const Grant& grant)

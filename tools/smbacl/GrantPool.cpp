@@ -76,6 +76,8 @@ void GrantPool::startHelpers(unsigned count)
     const std::string conf = !m_options.smbConf.empty() ? m_options.smbConf : env ? env : "";
     if (!conf.empty())
         argv.insert(argv.end(), {"--smb-conf", conf});
+    if (!m_connect.server.empty())
+        argv.insert(argv.end(), {"--connect", m_connect.server, m_connect.share});
     // All start at once and are not waited for here: each takes folders from the
     // moment it says it is ready.
     for (unsigned i = 0; i < count; ++i) {
@@ -142,10 +144,15 @@ void GrantPool::checkStart(Slot& slot)
     startFailed(error);
 }
 
-void GrantPool::prestart(std::size_t folders)
+void GrantPool::prestart(std::size_t folders, const std::string& firstFolder)
 {
-    if (!m_started && folders > 0)
-        startHelpers(static_cast<unsigned>(std::min<std::size_t>(folders, m_options.workers)));
+    if (m_started || folders == 0)
+        return;
+    // Only a share a grant could be sent for: by name, no control characters.
+    const cacls::ParsedUnc parsed = cacls::parseUncPath(firstFolder);
+    if (parsed.path && !cacls::isAddressOrLocalhost(parsed.path->server))
+        m_connect = *parsed.path;
+    startHelpers(static_cast<unsigned>(std::min<std::size_t>(folders, m_options.workers)));
 }
 
 std::size_t GrantPool::submit(GrantRequest request)

@@ -64,8 +64,9 @@ public:
     GrantPool& operator=(const GrantPool&) = delete;
 
     // Starts the helpers for this many folders (up to the bound) without waiting for
-    // them, so they get ready while the caller does other work. Once per pool.
-    void prestart(std::size_t folders);
+    // them, so they get ready, and connect to the share of firstFolder when it is a
+    // network folder, while the caller does other work. Once per pool.
+    void prestart(std::size_t folders, const std::string& firstFolder = {});
     // Queues a folder; returns its number (0, 1, 2 ... in the order of submission).
     std::size_t submit(GrantRequest request);
     // Waits for the next finished folder, in whatever order they finish; empty when
@@ -107,6 +108,7 @@ private:
     bool m_everReady = false;    // a helper said it was ready
     bool m_growthFailed = false; // a helper added later did not start: no more tries
     std::string m_startError;    // why the first helper that failed to start did
+    cacls::UncPath m_connect;    // the share the helpers connect to at start ("" server: none)
     std::string m_fallbackReason;
     std::vector<Slot> m_slots;
     std::deque<Queued> m_pending;
