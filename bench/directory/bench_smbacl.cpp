@@ -165,18 +165,33 @@ int benchDomain(const QString& helper, int users, unsigned helpers)
     QFile::copy(helper, app.path() + "/resources/corvane-smbacl");
     modMain::SetApplicationFolder(app.path());
     const QString userPath = unc + "\\smbbench-job\\";
+    double without = 0;
     QStringList log;
     int jobFailed = 0;
-    const double without = updateJob(ou, userPath, false, jobFailed, log);
-    std::printf("update job, no permission fix: %d accounts in %.2f s (%d failed)\n", users, without, jobFailed);
     QByteArray reset;
     for (const QString& s : sams)
         reset += QString("dn: CN=%1,%2\nchangetype: modify\ndelete: homeDirectory\n-\n\n").arg(s, ou).toUtf8();
+    // Once untimed (the first run also pays for the directory's first connection and
+    // tickets), then three times: the quickest is the least disturbed by the machine's
+    // other work, which makes the fix's share, if anything, larger.
+    without = 1e9;
+    QStringList times;
+    for (int round = 0; round < 4; ++round) {
+        bench::run("ldapmodify", {"-Y", "GSSAPI", "-Q", "-c"}, reset);
+        const double s = updateJob(ou, userPath, false, jobFailed, log);
+        if (round > 0) {
+            without = std::min(without, s);
+            times << QString::number(s, 'f', 2);
+        }
+    }
+    std::printf("update job, no permission fix: %d accounts in %.2f s (the quickest of %s s; %d failed)\n", users,
+                without, qPrintable(times.join(", ")), jobFailed);
     bench::run("ldapmodify", {"-Y", "GSSAPI", "-Q", "-c"}, reset);
     log.clear();
     const double with = updateJob(ou, userPath, true, jobFailed, log);
     const double fix = (with - without) / users;
-    std::printf("update job with the permission fix: %d accounts in %.2f s (%d failed%s%s)\n", users, with, jobFailed,
+    std::printf("update job with the permission fix: %d accounts in %.2f s (%d failed, %lld fixed%s%s)\n", users, with,
+                jobFailed, log.filter(" Fixed Home Drive Permissions").size(),
                 log.filter(" Permission Fix: ").isEmpty() ? "" : "; ",
                 qPrintable(log.filter(" Permission Fix: ").join("; ")));
     std::printf("the fix, (with - without) / accounts: %.1f ms per account\n", fix * 1000);
