@@ -325,10 +325,11 @@ int HomePathUpdateJob::run()
         const QString group = m_settings.admGrp.mid(m_settings.admGrp.lastIndexOf(u'\\') + 1);
         DirectoryError sidErr;
         adminSid = directory->accountSid(group, sidErr);
-        // The fixer gets ready (its helpers start) while the first accounts are written.
+        // The fixer gets ready (its helpers start) while the first accounts are written;
+        // a restore fixes nothing.
         QStringList folders;
         for (const PlannedAccount& a : std::as_const(m_plan.accounts))
-            if (a.problem.isEmpty() && !a.sid.isEmpty() && !adminSid.isEmpty())
+            if (m_mode == WriteMode::Update && a.problem.isEmpty() && !a.sid.isEmpty() && !adminSid.isEmpty())
                 folders << a.newHome;
         m_fixer->prepare(folders);
     }
