@@ -4,6 +4,7 @@
 //   3. one ldapmodify batch of the same directory changes, for comparison.
 // Usage (as root, after the fixture or scripts/directory/samba-dc.sh setup ran):
 //   bench_directory <state folder, e.g. build/samba-dc> <permission tool> [users=2000]
+#include "BenchDomain.h"
 #include "common/modMain.h"
 #include "directory_update/Directory.h"
 #include "directory_update/HomePathUpdate.h"
@@ -13,42 +14,15 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <cstdio>
 
 namespace {
 
-bool loadEnv(const QString& dir)
-{
-    QFile f(dir + "/env");
-    if (!f.open(QIODevice::ReadOnly))
-        return false;
-    for (const QByteArray& line : f.readAll().split('\n')) {
-        const qsizetype eq = line.indexOf('=');
-        if (eq > 0)
-            qputenv(line.left(eq).constData(), line.mid(eq + 1));
-    }
-    return true;
-}
-
-int run(const QString& program, const QStringList& args, const QByteArray& input = {})
-{
-    QProcess p;
-    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    p.start(program, args);
-    p.waitForStarted();
-    p.write(input);
-    p.closeWriteChannel();
-    p.waitForFinished(-1);
-    p.readAllStandardOutput();
-    return p.exitCode();
-}
-
 int ldapmodify(const QByteArray& ldif)
 {
-    return run("ldapmodify", {"-Y", "GSSAPI", "-Q", "-c"}, ldif);
+    return bench::run("ldapmodify", {"-Y", "GSSAPI", "-Q", "-c"}, ldif);
 }
 
 QString sam(int i)
@@ -79,7 +53,7 @@ double updateAll(const QString& ou, const HomePathUpdate::Settings& settings, in
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    if (argc < 3 || !loadEnv(argv[1])) {
+    if (argc < 3 || !bench::loadEnv(argv[1])) {
         std::fprintf(stderr, "usage: %s <samba-dc state folder> <permission tool> [users]\n", argv[0]);
         return 2;
     }
@@ -120,7 +94,7 @@ int main(int argc, char** argv)
     grFile.write(group.readAll() + domain.toUtf8() + "\\School Admins:x:3199999:\n");
     grFile.close();
 
-    run("ldapdelete", {"-Y", "GSSAPI", "-Q", "-r", ou});
+    bench::removeOu(ou);
     QElapsedTimer t;
     t.start();
     ldapmodify(QString("dn: %1\nchangetype: add\nobjectClass: organizationalUnit\n\n").arg(ou).toUtf8() + ldif);
@@ -152,7 +126,7 @@ int main(int argc, char** argv)
     s = t.nsecsElapsed() / 1e9;
     std::printf("one ldapmodify batch: %d changes in %.2f s = %.0f changes/s (exit %d)\n", users, s, users / s, rc);
 
-    run("ldapdelete", {"-Y", "GSSAPI", "-Q", "-r", ou});
+    bench::removeOu(ou);
     modMain::SetApplicationFolder(QString());
     return 0;
 }

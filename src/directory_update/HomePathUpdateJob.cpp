@@ -325,6 +325,16 @@ int HomePathUpdateJob::run()
         const QString group = m_settings.admGrp.mid(m_settings.admGrp.lastIndexOf(u'\\') + 1);
         DirectoryError sidErr;
         adminSid = directory->accountSid(group, sidErr);
+        // The fixer gets ready (its helpers start) while the first accounts are written:
+        // for the folders this run will fix, if any (a restore fixes none).
+        QStringList folders;
+        for (const PlannedAccount& a : std::as_const(m_plan.accounts)) {
+            const bool ready = a.folder == FolderState::Exists || a.folder == FolderState::Unchecked ||
+                               (a.folder == FolderState::Missing && m_createMissing);
+            if (m_mode == WriteMode::Update && ready && a.problem.isEmpty() && !a.sid.isEmpty() && !adminSid.isEmpty())
+                folders << a.newHome;
+        }
+        m_fixer->prepare(folders);
     }
     const auto log = [this](const QString& line) {
         logLine(line);

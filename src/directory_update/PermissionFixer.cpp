@@ -2,7 +2,7 @@
 
 #include "HomePath.h"
 #include "common/modMain.h"
-#include "smbacl/GrantPool.h"
+#include "smbacl/PermissionBatch.h"
 
 #include <QStringList>
 
@@ -52,8 +52,25 @@ PermissionFixer::Result CaclsPermissionFixer::fix(const QString& account, const 
 
 struct PooledPermissionFixer::Impl {
     CaclsPermissionFixer tool;
-    std::unique_ptr<smbacl::GrantPool> pool; // made on the first network folder
+    std::unique_ptr<smbacl::PermissionBatch> batch; // made on the first fix; its helpers on the first network folder
     bool noticeTaken = false;
+
+    smbacl::PermissionBatch& grants()
+    {
+        if (!batch) {
+            smbacl::BatchOptions options;
+            options.tool = CaclsPermissionFixer::toolPath().toStdString();
+            options.smb.helper = PooledPermissionFixer::helperPath().toStdString();
+            // Told exactly as a run of the tool on this thread tells it.
+            options.describe = [](const cacls::ChildResult& run) {
+                return toolMessage({run.started, run.exitCode, run.started && run.exitCode < 0,
+                                    QString::fromLocal8Bit(run.out)})
+                    .toStdString();
+            };
+            batch = std::make_unique<smbacl::PermissionBatch>(std::move(options));
+        }
+        return *batch;
+    }
 };
 
 PooledPermissionFixer::PooledPermissionFixer()
@@ -80,7 +97,7 @@ QString PooledPermissionFixer::takeNotice()
 
 QString PooledPermissionFixer::fallbackReason() const
 {
-    return d->pool ? QString::fromStdString(d->pool->fallbackReason()) : QString();
+    return d->batch ? QString::fromStdString(d->batch->smbFallbackReason()) : QString();
 }
 
 PermissionFixer::Result PooledPermissionFixer::fix(const QString& account, const QString& adminGroup,
@@ -108,27 +125,35 @@ smbacl::GrantRequest requestOf(const PermissionFixer::Grant& grant)
 
 } // namespace
 
-bool PooledPermissionFixer::byHelper(const Grant& grant)
+bool PooledPermissionFixer::byBatch(const Grant& grant)
 {
+    // Local folders: the tool, several accounts at a time.
+    if (!HomePath::isUnc(grant.folder))
+        return true;
     // Without both SIDs the helper would have to look names up, which it does not do.
-    if (!HomePath::isUnc(grant.folder) || grant.accountSid.isEmpty() || grant.adminSid.isEmpty())
+    if (grant.accountSid.isEmpty() || grant.adminSid.isEmpty())
         return false;
-    if (!d->pool) {
-        smbacl::PoolOptions options;
-        options.helper = helperPath().toStdString();
-        d->pool = std::make_unique<smbacl::GrantPool>(std::move(options));
-    }
     // Once the helper could not start, today's path: the tool, one run per account.
-    return d->pool->fallbackReason().empty();
+    return d->grants().smbFallbackReason().empty();
 }
 
 PermissionFixer::Result PooledPermissionFixer::outcomeOf(const Grant& grant, const smbacl::GrantOutcome& done)
 {
     // The helper did not start and the pool granted with smbcacls; from now on the
     // tool's way, and a failure is told in the tool's words (the grant is safe to repeat).
-    if (done.bySmbcacls && !done.ok && !d->pool->fallbackReason().empty())
+    if (done.bySmbcacls && !done.ok && !d->batch->smbFallbackReason().empty())
         return d->tool.fix(grant.account, grant.adminGroup, grant.folder);
     return {done.ok, done.ok ? QString() : QString::fromStdString(done.message)};
+}
+
+void PooledPermissionFixer::prepare(const QStringList& folders)
+{
+    QStringList network;
+    for (const QString& folder : folders)
+        if (HomePath::isUnc(folder))
+            network << folder;
+    if (!network.isEmpty())
+        d->grants().pool().prestart(std::size_t(network.size()), network.first().toStdString());
 }
 
 PermissionFixer::Result PooledPermissionFixer::fixGrant(const Grant& grant)
@@ -139,30 +164,25 @@ PermissionFixer::Result PooledPermissionFixer::fixGrant(const Grant& grant)
 QList<PermissionFixer::Result> PooledPermissionFixer::fixAll(const QList<Grant>& grants)
 {
     QList<Result> results(grants.size());
-    std::vector<qsizetype> byTicket; // the grant of each ticket of this call
-    std::size_t firstTicket = 0;
+    std::vector<smbacl::GrantRequest> requests;
+    std::vector<qsizetype> sent; // the grant of each request
     for (qsizetype i = 0; i < grants.size(); ++i) {
-        if (!byHelper(grants[i]))
-            continue;
-        results[i] = {false, QStringLiteral("the permission helper gave no answer for ") + grants[i].folder};
-        const std::size_t ticket = d->pool->submit(requestOf(grants[i]));
-        if (byTicket.empty())
-            firstTicket = ticket;
-        byTicket.push_back(i);
+        if (byBatch(grants[i])) {
+            requests.push_back(requestOf(grants[i]));
+            sent.push_back(i);
+        }
     }
-    for (std::size_t n = 0; n < byTicket.size(); ++n) {
-        const auto done = d->pool->next();
-        if (!done)
-            break;
-        const qsizetype i = byTicket.at(done->first - firstTicket);
-        results[i] = outcomeOf(grants[i], done->second);
+    if (!requests.empty()) {
+        const std::vector<smbacl::GrantOutcome> outcomes = d->grants().fixAll(requests);
+        for (std::size_t n = 0; n < sent.size(); ++n)
+            results[sent[n]] = outcomeOf(grants[sent[n]], outcomes[n]);
     }
-    std::vector<bool> sent(std::size_t(grants.size()), false);
-    for (const qsizetype i : byTicket)
-        sent[std::size_t(i)] = true;
-    for (qsizetype i = 0; i < grants.size(); ++i)
-        if (!sent[std::size_t(i)])
+    for (qsizetype i = 0, n = 0; i < grants.size(); ++i) {
+        if (n < qsizetype(sent.size()) && sent[std::size_t(n)] == i)
+            ++n;
+        else
             results[i] = d->tool.fix(grants[i].account, grants[i].adminGroup, grants[i].folder);
+    }
     return results;
 }
 

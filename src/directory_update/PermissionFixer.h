@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -36,6 +37,9 @@ public:
     // Several accounts' folders (separate trees), results in the order given; one
     // failure never stops the others. This one does them one after another.
     virtual QList<Result> fixAll(const QList<Grant>& grants);
+    // Before the first fix of a run: the folders the run may fix (those granted by
+    // SID), so a fixer can start what it needs while the directory is written.
+    virtual void prepare(const QStringList& folders) { Q_UNUSED(folders); }
     // Once, after the fixes that met it: why a faster way could not be used
     // (the run is then slower, not wrong, and the log says so). "" otherwise.
     virtual QString takeNotice() { return {}; }
@@ -51,23 +55,27 @@ public:
 
 // Network home folders go to the corvane-smbacl helpers, started on the first
 // such folder and kept for the fixer's life (one SMB session each), granting by
-// the directory's SIDs. Local folders, accounts without a SID, and every folder
-// once the helper could not start go the tool's way, with its messages.
+// the directory's SIDs. Local folders go to the tool, several accounts at a time
+// on threads of their own (with its messages). Accounts without a SID, and every
+// network folder once the helper could not start, go the tool's way one by one.
 class PooledPermissionFixer : public PermissionFixer {
 public:
     PooledPermissionFixer();
     ~PooledPermissionFixer() override;
     Result fix(const QString& account, const QString& adminGroup, const QString& folder) override;
     Result fixGrant(const Grant& grant) override;
-    // The network folders go to the helpers all at once (as many in flight as helpers).
+    // The network folders go to the helpers all at once (as many in flight as helpers),
+    // the local ones to the tool, a few accounts side by side.
     QList<Result> fixAll(const QList<Grant>& grants) override;
+    // Starts the helpers (without waiting for them) when network folders are among these.
+    void prepare(const QStringList& folders) override;
     static QString helperPath();
     // Why network folders go the tool's way; "" while the helpers serve or before the first.
     QString fallbackReason() const;
     QString takeNotice() override;
 
 private:
-    bool byHelper(const Grant& grant);
+    bool byBatch(const Grant& grant);
     Result outcomeOf(const Grant& grant, const smbacl::GrantOutcome& done);
     struct Impl;
     std::unique_ptr<Impl> d;

@@ -12,16 +12,27 @@ extern char** environ;
 namespace cacls {
 namespace {
 
+void closeFd(int& fd)
+{
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+}
+
 struct Pipe {
     int fd[2] = {-1, -1};
-    ~Pipe() { closeAll(); }
-    void closeAll()
+    ~Pipe()
     {
-        for (int& f : fd) {
-            if (f >= 0)
-                ::close(f);
-            f = -1;
-        }
+        closeFd(fd[0]);
+        closeFd(fd[1]);
+    }
+    bool make() { return pipe2(fd, O_CLOEXEC) == 0; }
+    // The parent's end, handed over to the caller.
+    int take(int end)
+    {
+        const int f = fd[end];
+        fd[end] = -1;
+        return f;
     }
 };
 
@@ -38,7 +49,7 @@ void drain(int outFd, int errFd, std::string& out, std::string& err)
 {
     pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
     std::string* sinks[2] = {&out, &err};
-    int open = 2;
+    int open = errFd >= 0 ? 2 : 1;
     char buffer[8192];
     while (open > 0) {
         if (poll(fds, 2, -1) < 0) {
@@ -62,38 +73,48 @@ void drain(int outFd, int errFd, std::string& out, std::string& err)
 
 } // namespace
 
-ChildResult runChild(const std::vector<std::string>& argv)
+int spawnChild(const std::vector<std::string>& argv, const SpawnOptions& options, SpawnedChild& child)
 {
-    ChildResult result;
-    Pipe outPipe, errPipe;
-    if (argv.empty() || pipe2(outPipe.fd, O_CLOEXEC) != 0 || pipe2(errPipe.fd, O_CLOEXEC) != 0) {
-        result.startError = argv.empty() ? EINVAL : errno;
-        return result;
-    }
+    child = {};
+    Pipe in, out, err;
+    if (argv.empty())
+        return EINVAL;
+    if ((options.pipeInput && !in.make()) || !out.make() || (!options.mergeOutput && !err.make()))
+        return errno;
     SpawnActions spawn;
-    posix_spawn_file_actions_addopen(&spawn.actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&spawn.actions, outPipe.fd[1], 1);
-    posix_spawn_file_actions_adddup2(&spawn.actions, errPipe.fd[1], 2);
-
+    if (options.pipeInput)
+        posix_spawn_file_actions_adddup2(&spawn.actions, in.fd[0], 0);
+    else
+        posix_spawn_file_actions_addopen(&spawn.actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&spawn.actions, out.fd[1], 1);
+    posix_spawn_file_actions_adddup2(&spawn.actions, options.mergeOutput ? out.fd[1] : err.fd[1], 2);
     std::vector<char*> args;
     for (const std::string& a : argv)
         args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
     pid_t pid = -1;
-    const int rc = posix_spawnp(&pid, args[0], &spawn.actions, nullptr, args.data(), environ);
-    if (rc != 0) {
-        result.startError = rc;
-        return result;
-    }
-    result.started = true;
-    ::close(outPipe.fd[1]);
-    outPipe.fd[1] = -1;
-    ::close(errPipe.fd[1]);
-    errPipe.fd[1] = -1;
-    drain(outPipe.fd[0], errPipe.fd[0], result.out, result.err);
+    if (const int rc = posix_spawnp(&pid, args[0], &spawn.actions, nullptr, args.data(), environ); rc != 0)
+        return rc;
+    child.pid = pid;
+    child.in = in.take(1);
+    child.out = out.take(0);
+    child.err = err.take(0);
+    return 0;
+}
 
+ChildResult runChild(const std::vector<std::string>& argv, bool mergeOutput)
+{
+    ChildResult result;
+    SpawnedChild child;
+    result.startError = spawnChild(argv, {.pipeInput = false, .mergeOutput = mergeOutput}, child);
+    if (result.startError != 0)
+        return result;
+    result.started = true;
+    drain(child.out, child.err, result.out, result.err);
+    closeFd(child.out);
+    closeFd(child.err);
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    while (waitpid(child.pid, &status, 0) < 0 && errno == EINTR) {
     }
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;

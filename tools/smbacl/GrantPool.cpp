@@ -6,34 +6,12 @@
 #include <cerrno>
 #include <cstdlib>
 #include <poll.h>
+#include <unistd.h>
 
 namespace smbacl {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-bool hasControl(const std::string& text)
-{
-    return std::any_of(text.begin(), text.end(), [](unsigned char c) { return c < 0x20 || c == 0x7f; });
-}
-
-// S-1-<authority>-<sub>...: digits only, as the directory's objectSid is printed.
-bool isSid(const std::string& sid)
-{
-    if (sid.size() < 5 || sid.compare(0, 4, "S-1-") != 0 || sid.size() > 200)
-        return false;
-    bool digit = false;
-    for (std::size_t i = 4; i < sid.size(); ++i) {
-        if (sid[i] >= '0' && sid[i] <= '9') {
-            digit = true;
-        } else if (sid[i] == '-' && digit) {
-            digit = false;
-        } else {
-            return false;
-        }
-    }
-    return digit;
-}
 
 std::vector<std::string> split(const std::string& line)
 {
@@ -61,82 +39,20 @@ std::string seconds(std::chrono::milliseconds ms)
     return std::to_string(whole) + (tenths ? "." + std::to_string(tenths) : "") + " s";
 }
 
-std::string shareOf(const cacls::UncPath& path)
-{
-    return "\\\\" + path.server + "\\" + path.share;
-}
-
-bool oneOf(const std::string& status, std::initializer_list<const char*> names)
-{
-    return std::any_of(names.begin(), names.end(), [&status](const char* n) { return status == n; });
-}
-
-std::string stageText(const std::string& stage, const std::string& where, const cacls::UncPath& path)
-{
-    const std::string object = "\\" + where;
-    if (stage == "connect")
-        return "connecting to " + shareOf(path);
-    if (stage == "open")
-        return "opening " + object;
-    if (stage == "read")
-        return "reading the permissions of " + object;
-    if (stage == "write")
-        return "writing the permissions of " + object;
-    if (stage == "list")
-        return "listing " + object;
-    return stage + " " + object;
-}
-
 } // namespace
 
-std::string checkRequest(const GrantRequest& request, cacls::UncPath& path)
+unsigned defaultHelpers()
 {
-    const cacls::ParsedUnc parsed = cacls::parseUncPath(request.folder);
-    if (!parsed.path)
-        return request.folder + ": " + parsed.error;
-    path = *parsed.path;
-    if (cacls::isAddressOrLocalhost(path.server))
-        return "the server in " + request.folder + " is given as an address (\"" + path.server +
-               "\"); Kerberos needs its name, as in \\\\fileserver\\" + path.share;
-    if (hasControl(request.folder))
-        return "the folder \"" + request.folder + "\" contains control characters";
-    if (request.accounts.empty())
-        return "no account to grant on " + request.folder;
-    // Like smbcacls: every account must be known before anything is written.
-    for (const Account& account : request.accounts) {
-        if (account.sid.empty())
-            return "unknown account \"" + account.name + "\": the server knows no such user or group";
-        if (!isSid(account.sid))
-            return "account \"" + account.name + "\" has no usable SID (\"" + account.sid + "\")";
-    }
-    return {};
-}
-
-std::string explainHelperFailure(const std::string& status, const std::string& stage, const std::string& where,
-                                 const cacls::UncPath& path, const std::string& folder)
-{
-    const std::string detail = " [corvane-smbacl: " + status + " " + stageText(stage, where, path) + "]";
-    const bool connecting = stage == "connect";
-    if ((connecting && oneOf(status, {"NT_STATUS_INVALID_PARAMETER", "NT_STATUS_NO_LOGON_SERVERS"})) ||
-        oneOf(status, {"NT_STATUS_NETWORK_SESSION_EXPIRED"}))
-        return "no valid Kerberos ticket: log on to the domain or run kinit first" + detail;
-    if (status == "NT_STATUS_BAD_NETWORK_NAME")
-        return "share not found: " + shareOf(path) + detail;
-    if (oneOf(status, {"NT_STATUS_OBJECT_NAME_NOT_FOUND", "NT_STATUS_OBJECT_PATH_NOT_FOUND"}))
-        return "folder not found: " + folder + detail;
-    if (status == "NT_STATUS_ACCESS_DENIED")
-        return "access denied on " + folder + ": your account may not change its permissions" + detail;
-    if (connecting ||
-        oneOf(status, {"NT_STATUS_CONNECTION_REFUSED", "NT_STATUS_HOST_UNREACHABLE", "NT_STATUS_NETWORK_UNREACHABLE",
-                       "NT_STATUS_IO_TIMEOUT", "NT_STATUS_CONNECTION_DISCONNECTED", "NT_STATUS_CONNECTION_RESET"}))
-        return "cannot reach the server \"" + path.server + "\"" + detail;
-    return "the permission fix failed on " + folder + detail;
+    // Each helper is a process of its own: more than the machine has cores only
+    // makes their starts (Python and Samba's libraries) queue for the CPU.
+    const long cores = sysconf(_SC_NPROCESSORS_ONLN);
+    return static_cast<unsigned>(std::clamp(cores, 1L, 4L));
 }
 
 GrantPool::GrantPool(PoolOptions options)
     : m_options(std::move(options))
 {
-    m_options.workers = std::clamp(m_options.workers, 1u, 32u);
+    m_options.workers = std::clamp(m_options.workers == 0 ? defaultHelpers() : m_options.workers, 1u, 32u);
 }
 
 GrantPool::~GrantPool()
@@ -154,16 +70,16 @@ std::size_t GrantPool::helpersRunning() const
 
 void GrantPool::startHelpers(unsigned count)
 {
-    const bool first = !m_started;
     m_started = true;
     std::vector<std::string> argv{m_options.helper};
     const char* env = std::getenv("SMB_CONF_PATH");
     const std::string conf = !m_options.smbConf.empty() ? m_options.smbConf : env ? env : "";
     if (!conf.empty())
         argv.insert(argv.end(), {"--smb-conf", conf});
-    // All start at once; each then has to say it is ready.
-    std::string firstError;
-    const std::size_t before = m_slots.size();
+    if (!m_connect.server.empty())
+        argv.insert(argv.end(), {"--connect", m_connect.server, m_connect.share});
+    // All start at once and are not waited for here: each takes folders from the
+    // moment it says it is ready.
     for (unsigned i = 0; i < count; ++i) {
         Slot slot;
         slot.process = std::make_unique<HelperProcess>();
@@ -171,37 +87,72 @@ void GrantPool::startHelpers(unsigned count)
         if (!slot.process->spawn(argv, error)) {
             if (slot.process->startError() == ENOENT)
                 error = "the permission helper " + m_options.helper + " is not installed";
-            if (firstError.empty())
-                firstError = error;
+            startFailed(error);
             break;
         }
+        slot.deadline = Clock::now() + m_options.startTimeout;
         m_slots.push_back(std::move(slot));
     }
-    for (std::size_t i = before; i < m_slots.size(); ++i) {
-        Slot& slot = m_slots[i];
-        std::string line, error;
-        if (!slot.process->readLine(line, m_options.startTimeout, error)) {
-            slot.process->kill();
-            if (firstError.empty())
-                firstError = "the permission helper did not start: " + error;
-            continue;
-        }
+    settleStarts();
+}
+
+void GrantPool::startFailed(const std::string& error)
+{
+    if (m_startError.empty())
+        m_startError = error;
+    // One that served already shows the helper works: no more tries, no fallback.
+    if (m_everReady)
+        m_growthFailed = true;
+}
+
+void GrantPool::settleStarts()
+{
+    // Only those that never started go; one that served and died keeps its place, so
+    // a helper that keeps dying is not started again and again.
+    std::erase_if(m_slots, [](const Slot& s) { return !s.ready && !s.process->running(); });
+    if (!m_everReady && m_slots.empty() && m_fallbackReason.empty())
+        m_fallbackReason = m_startError.empty() ? "the permission helper did not start" : m_startError;
+}
+
+void GrantPool::checkStart(Slot& slot)
+{
+    const bool open = slot.process->pump();
+    std::string line, error;
+    if (slot.process->hasBufferedLine() && slot.process->readLine(line, std::chrono::milliseconds(0), error)) {
         const std::vector<std::string> fields = split(line);
-        if (fields[0] == "READY" && fields.size() == 2 && fields[1] == "1")
-            continue;
+        if (fields[0] == "READY" && fields.size() == 2 && fields[1] == "1") {
+            slot.ready = m_everReady = true;
+            return;
+        }
         if (fields[0] == "UNAVAILABLE" && fields.size() >= 2)
             error = fields[1];
         else
             error = "the permission helper did not start: it said \"" + line.substr(0, 200) + "\"";
         slot.process->stop(std::chrono::milliseconds(500));
-        if (firstError.empty())
-            firstError = error;
+    } else if (!error.empty() || !open) {
+        if (error.empty())
+            slot.process->readLine(line, std::chrono::milliseconds(0), error); // reaps it and says how it ended
+        slot.process->kill();
+        error = "the permission helper did not start: " + error;
+    } else if (Clock::now() >= slot.deadline) {
+        slot.process->kill();
+        error =
+            "the permission helper did not start: no answer from the helper within " + seconds(m_options.startTimeout);
+    } else {
+        return;
     }
-    if (!first && !firstError.empty())
-        m_growthFailed = true;
-    std::erase_if(m_slots, [](const Slot& s) { return !s.busy && !s.process->running(); });
-    if (first && m_slots.empty())
-        m_fallbackReason = firstError.empty() ? "the permission helper did not start" : firstError;
+    startFailed(error);
+}
+
+void GrantPool::prestart(std::size_t folders, const std::string& firstFolder)
+{
+    if (m_started || folders == 0)
+        return;
+    // Only a share a grant could be sent for: by name, no control characters.
+    const cacls::ParsedUnc parsed = cacls::parseUncPath(firstFolder);
+    if (parsed.path && !cacls::isAddressOrLocalhost(parsed.path->server))
+        m_connect = *parsed.path;
+    startHelpers(static_cast<unsigned>(std::min<std::size_t>(folders, m_options.workers)));
 }
 
 std::size_t GrantPool::submit(GrantRequest request)
@@ -241,7 +192,7 @@ void GrantPool::dispatch()
     for (Slot& slot : m_slots) {
         if (m_pending.empty())
             return;
-        if (slot.busy || !slot.process->running())
+        if (slot.busy || !slot.ready || !slot.process->running())
             continue;
         Queued job = std::move(m_pending.front());
         m_pending.pop_front();
@@ -297,8 +248,11 @@ void GrantPool::wait()
 {
     std::vector<pollfd> fds;
     auto deadline = Clock::time_point::max();
+    const auto watched = [](const Slot& s) {
+        return s.busy || (!s.ready && s.process->running());
+    };
     for (const Slot& slot : m_slots) {
-        if (!slot.busy)
+        if (!watched(slot))
             continue;
         deadline = std::min(deadline, slot.deadline);
         fds.push_back({slot.process->outFd(), POLLIN, 0});
@@ -306,12 +260,15 @@ void GrantPool::wait()
             fds.push_back({slot.process->errFd(), POLLIN, 0});
     }
     const bool buffered = std::any_of(m_slots.begin(), m_slots.end(),
-                                      [](const Slot& s) { return s.busy && s.process->hasBufferedLine(); });
+                                      [&](const Slot& s) { return watched(s) && s.process->hasBufferedLine(); });
     if (!buffered && !fds.empty()) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (poll(fds.data(), fds.size(), static_cast<int>(std::clamp<long long>(left, 0, 60000))) < 0 && errno != EINTR)
             return;
     }
+    for (Slot& slot : m_slots)
+        if (!slot.ready && slot.process->running())
+            checkStart(slot);
     for (Slot& slot : m_slots) {
         if (!slot.busy)
             continue;
@@ -341,6 +298,7 @@ void GrantPool::wait()
                                      "running the fix again is safe)"});
         }
     }
+    settleStarts();
 }
 
 std::optional<std::pair<std::size_t, GrantOutcome>> GrantPool::next()

@@ -39,9 +39,9 @@ struct GrantOutcome {
 };
 
 struct PoolOptions {
-    std::string helper;  // path of corvane-smbacl
-    std::string smbConf; // client configuration; "" = SMB_CONF_PATH or Samba's default
-    unsigned workers = 4;
+    std::string helper;   // path of corvane-smbacl
+    std::string smbConf;  // client configuration; "" = SMB_CONF_PATH or Samba's default
+    unsigned workers = 0; // 0: one per core of the machine, at most 4
     std::chrono::milliseconds startTimeout{30000};
     // A helper that says nothing this long (it reports progress every second while it
     // works) is taken as hung on a server that no longer answers, and stopped.
@@ -63,6 +63,10 @@ public:
     GrantPool(const GrantPool&) = delete;
     GrantPool& operator=(const GrantPool&) = delete;
 
+    // Starts the helpers for this many folders (up to the bound) without waiting for
+    // them, so they get ready, and connect to the share of firstFolder when it is a
+    // network folder, while the caller does other work. Once per pool.
+    void prestart(std::size_t folders, const std::string& firstFolder = {});
     // Queues a folder; returns its number (0, 1, 2 ... in the order of submission).
     std::size_t submit(GrantRequest request);
     // Waits for the next finished folder, in whatever order they finish; empty when
@@ -71,7 +75,7 @@ public:
     // All of them, outcomes in the order given.
     std::vector<GrantOutcome> grantAll(const std::vector<GrantRequest>& requests);
 
-    // "" while helpers serve; otherwise why folders go to smbcacls.
+    // "" while helpers serve (or start); otherwise why folders go to smbcacls.
     const std::string& fallbackReason() const { return m_fallbackReason; }
     std::size_t helpersRunning() const;
 
@@ -82,6 +86,7 @@ private:
     };
     struct Slot {
         std::unique_ptr<HelperProcess> process;
+        bool ready = false; // it said READY; until then deadline is its start's
         bool busy = false;
         Queued job;
         cacls::UncPath path;
@@ -89,6 +94,9 @@ private:
     };
 
     void startHelpers(unsigned count);
+    void checkStart(Slot& slot);
+    void startFailed(const std::string& error);
+    void settleStarts();
     void dispatch();
     void wait();
     void finish(Slot& slot, GrantOutcome outcome);
@@ -97,7 +105,10 @@ private:
 
     PoolOptions m_options;
     bool m_started = false;
+    bool m_everReady = false;    // a helper said it was ready
     bool m_growthFailed = false; // a helper added later did not start: no more tries
+    std::string m_startError;    // why the first helper that failed to start did
+    cacls::UncPath m_connect;    // the share the helpers connect to at start ("" server: none)
     std::string m_fallbackReason;
     std::vector<Slot> m_slots;
     std::deque<Queued> m_pending;

@@ -1,28 +1,19 @@
 #include "smbacl/HelperProcess.h"
 
+#include "cacls/ChildProcess.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace smbacl {
 namespace {
 
 constexpr std::size_t ErrTailBytes = 4096;
-
-struct SpawnActions {
-    posix_spawn_file_actions_t actions;
-    SpawnActions() { posix_spawn_file_actions_init(&actions); }
-    ~SpawnActions() { posix_spawn_file_actions_destroy(&actions); }
-    SpawnActions(const SpawnActions&) = delete;
-    SpawnActions& operator=(const SpawnActions&) = delete;
-};
 
 void closeFd(int& fd)
 {
@@ -62,37 +53,17 @@ HelperProcess::~HelperProcess()
 
 bool HelperProcess::spawn(const std::vector<std::string>& argv, std::string& error)
 {
-    int in[2] = {-1, -1}, out[2] = {-1, -1}, err[2] = {-1, -1};
-    if (argv.empty() || pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
-        m_startError = argv.empty() ? EINVAL : errno;
-        for (int* p : {in, out, err})
-            for (int i = 0; i < 2; ++i)
-                closeFd(p[i]);
-        error = std::string("cannot make pipes: ") + std::strerror(m_startError);
+    cacls::SpawnedChild child;
+    m_startError = cacls::spawnChild(argv, {.pipeInput = true, .mergeOutput = false}, child);
+    if (m_startError != 0) {
+        error =
+            "cannot start " + (argv.empty() ? std::string("nothing") : argv[0]) + ": " + std::strerror(m_startError);
         return false;
     }
-    SpawnActions spawn;
-    posix_spawn_file_actions_adddup2(&spawn.actions, in[0], 0);
-    posix_spawn_file_actions_adddup2(&spawn.actions, out[1], 1);
-    posix_spawn_file_actions_adddup2(&spawn.actions, err[1], 2);
-    std::vector<char*> args;
-    for (const std::string& a : argv)
-        args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    const int rc = posix_spawnp(&m_pid, args[0], &spawn.actions, nullptr, args.data(), environ);
-    closeFd(in[0]);
-    closeFd(out[1]);
-    closeFd(err[1]);
-    m_in = in[1];
-    m_out = out[0];
-    m_err = err[0];
-    if (rc != 0) {
-        m_pid = -1;
-        m_startError = rc;
-        closeFds();
-        error = "cannot start " + argv[0] + ": " + std::strerror(rc);
-        return false;
-    }
+    m_pid = child.pid;
+    m_in = child.in;
+    m_out = child.out;
+    m_err = child.err;
     fcntl(m_out, F_SETFL, fcntl(m_out, F_GETFL) | O_NONBLOCK);
     fcntl(m_err, F_SETFL, fcntl(m_err, F_GETFL) | O_NONBLOCK);
     return true;

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstring>
 #include <thread>
 
 namespace smbacl {
@@ -32,6 +31,16 @@ std::string oneLine(const std::string& text)
 
 } // namespace
 
+std::string describeToolRun(const cacls::ChildResult& run, const std::string& tool)
+{
+    if (!run.started)
+        return "could not start " + tool;
+    const std::string text = oneLine(run.out);
+    if (run.exitCode < 0)
+        return "the tool crashed" + (text.empty() ? std::string() : ": " + text);
+    return text.empty() ? "exit code " + std::to_string(run.exitCode) : text;
+}
+
 PermissionBatch::PermissionBatch(BatchOptions options)
     : m_options(std::move(options))
     , m_pool(m_options.smb)
@@ -48,19 +57,11 @@ GrantOutcome PermissionBatch::fixLocal(const GrantRequest& request) const
     std::string messages;
     for (const Account& account : request.accounts) {
         const cacls::ChildResult run =
-            cacls::runChild({m_options.tool, request.folder, "/e", "/g", account.name + ":F"});
+            cacls::runChild({m_options.tool, request.folder, "/e", "/g", account.name + ":F"}, true);
         if (run.started && run.exitCode == 0)
             continue;
         outcome.ok = false;
-        std::string message;
-        if (!run.started)
-            message = "could not start " + m_options.tool + ": " + std::strerror(run.startError);
-        else if (run.exitCode < 0)
-            message = "the tool crashed" + (run.err.empty() ? std::string() : ": " + oneLine(run.out + " " + run.err));
-        else
-            message = oneLine(run.out + " " + run.err);
-        if (message.empty())
-            message = "exit code " + std::to_string(run.exitCode);
+        const std::string message = m_options.describe ? m_options.describe(run) : describeToolRun(run, m_options.tool);
         messages += (messages.empty() ? "" : "; ") + message;
     }
     outcome.message = messages;

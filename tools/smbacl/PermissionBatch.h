@@ -1,7 +1,9 @@
 #pragma once
 
+#include "cacls/ChildProcess.h"
 #include "smbacl/GrantPool.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,7 +19,13 @@ struct BatchOptions {
     std::string tool; // resources/cacls
     PoolOptions smb;
     unsigned localWorkers = 4;
+    // A failed tool run (stdout and stderr merged, as written) in words for the log;
+    // empty: the tool's output on one line, as the update has always logged it.
+    std::function<std::string(const cacls::ChildResult&)> describe;
 };
+
+// The default of BatchOptions::describe.
+std::string describeToolRun(const cacls::ChildResult& run, const std::string& tool);
 
 class PermissionBatch {
 public:
@@ -28,6 +36,7 @@ public:
 
     // "" while network folders go to the helpers; why not otherwise.
     const std::string& smbFallbackReason() const { return m_pool.fallbackReason(); }
+    GrantPool& pool() { return m_pool; }
 
 private:
     GrantOutcome fixLocal(const GrantRequest& request) const;
