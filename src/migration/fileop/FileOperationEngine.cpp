@@ -45,7 +45,7 @@ int runRequest(std::atomic<bool>& cancel, const Request& request, RunPolicy& pol
             return Success;
         }
         if (errno != EXDEV) {
-            RenameMove(cancel, request.flags, policy, progress)
+            RenameMove(cancel, request.flags, request.queueLimit, policy, progress)
                 .moveEntry(paths.srcParent.get(), baseName(paths.source), paths.dstParent.get(), baseName(paths.target),
                            QString::fromLocal8Bit(paths.source), QString::fromLocal8Bit(paths.target), true);
             return policy.result();
@@ -110,32 +110,27 @@ int FileOperationEngine::run(const Request& request, FileOpQuestions* questions)
 
 QString FileOperationEngine::dryRunTotals() const
 {
-    std::lock_guard lock(m_failuresMutex);
-    return m_dryRunTotals;
+    return locked(m_dryRunTotals);
 }
 
 Progress FileOperationEngine::lastProgress() const
 {
-    std::lock_guard lock(m_failuresMutex);
-    return m_last;
+    return locked(m_last);
 }
 
 QStringList FileOperationEngine::failures() const
 {
-    std::lock_guard lock(m_failuresMutex);
-    return m_failures;
+    return locked(m_failures);
 }
 
 QStringList FileOperationEngine::unusableNames() const
 {
-    std::lock_guard lock(m_failuresMutex);
-    return m_unusableNames;
+    return locked(m_unusableNames);
 }
 
 RunSummary FileOperationEngine::summary() const
 {
-    std::lock_guard lock(m_failuresMutex);
-    return m_summary;
+    return locked(m_summary);
 }
 
 void FileOperationEngine::addUnusableName(const QString& line)
