@@ -28,6 +28,6 @@ struct ResolvedPaths {
 // refused (by device and inode, so links and bind mounts hide nothing) before
 // anything is touched. Then a missing destination's parents are made, once
 // the operator agrees. Success or the result to end the run with.
-int resolvePaths(const Request& request, RunPolicy& policy, ResolvedPaths& out);
+Outcome resolvePaths(const Request& request, RunPolicy& policy, ResolvedPaths& out);
 
 } // namespace fileop

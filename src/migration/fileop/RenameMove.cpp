@@ -125,13 +125,12 @@ RenameMove::Merged RenameMove::mergeFolder(const Side& src, const Side& dst)
     if (!sub.valid() || !dsub.valid()) {
         const bool onSource = !sub.valid();
         const int e = onSource ? srcError : dstError;
-        return m_policy.onError(onSource ? src.path : dst.path, Action::Open, e == ELOOP ? kChangedDuringRun : e) ==
-                       ErrorAnswer::Retry
+        return m_policy.onError(onSource ? src.path : dst.path, Action::Open, Cause::ofOpen(e)) == ErrorAnswer::Retry
                    ? Merged::Again
                    : Merged::Kept;
     }
     if (const bool srcSame = sameObject(sub.get(), src.seen); !srcSame || !sameObject(dsub.get(), dst.seen)) {
-        m_policy.recordFileError(srcSame ? dst.path : src.path, Action::Open, kChangedDuringRun);
+        m_policy.recordFileError(srcSame ? dst.path : src.path, Action::Open, Cause::changed());
         return Merged::Kept;
     }
     const int leftBefore = m_policy.itemsLeft();
@@ -143,7 +142,7 @@ RenameMove::Merged RenameMove::mergeFolder(const Side& src, const Side& dst)
         return Merged::Emptied;
     if (!m_cancel.load() && m_policy.itemsLeft() == leftBefore)
         m_policy.recordFileError(src.path, Action::Delete,
-                                 errno == ENOTEMPTY || errno == EEXIST ? kChangedDuringRun : errno);
+                                 errno == ENOTEMPTY || errno == EEXIST ? Cause::changed() : Cause::system(errno));
     return Merged::Kept;
 }
 
@@ -200,7 +199,7 @@ bool RenameMove::renameToFreeName(int sfd, const QByteArray& sname, int dfd, con
             return false;
         }
     }
-    m_policy.recordFailure(FileExists, QStringLiteral("%1: no free name").arg(QString::fromLocal8Bit(dname)));
+    m_policy.recordFailure(Outcome::FileExists, QStringLiteral("%1: no free name").arg(QString::fromLocal8Bit(dname)));
     return false;
 }
 
