@@ -1,3 +1,4 @@
+// The rules before work: resolves the paths, refuses loops and collisions with the source, makes missing parents.
 #include "PathResolution.h"
 
 #include "NetworkPath.h"

@@ -1,3 +1,4 @@
+// The rules applied to a request before any work: paths, refusals, missing parents.
 #pragma once
 
 #include "FileOperation.h"
