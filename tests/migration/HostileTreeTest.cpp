@@ -132,6 +132,36 @@ TEST(HostileTree, aFolderSwappedForALinkAfterItWasClosedIsNeverFollowed)
     }
 }
 
+// A same-file-system move merging into an existing folder: the source folder
+// swapped, while the merge question waits, for a link to a root-only folder
+// or for another folder, is not merged, and the refusal names the source.
+TEST(HostileTree, aFolderSwappedBeforeARenameMergeIsRefusedAsChanged)
+{
+    for (const bool link : {true, false}) {
+        SCOPED_TRACE(link ? "a link" : "another folder");
+        TempTree t;
+        t.write("S/f", "mine");
+        t.write("D/S/g", "there");
+        makeVictim(t);
+        Operator op;
+        op.onReplace = [&](const Conflict&) {
+            if (link)
+                swapForLink(t, "S");
+            else
+                EXPECT_TRUE(QDir().rename(t.path("S"), t.path("S.moved")) && QDir().mkdir(t.path("S")));
+            return ReplaceAnswer::Yes;
+        };
+        FileOperationEngine engine;
+        EXPECT_NE(engine.run(Request{FO_MOVE, t.path("S"), t.path("D"), 0, 0}, &op), Success);
+        const QString failures = engine.failures().join('\n');
+        EXPECT_TRUE(failures.contains("Cannot open " + t.path("S") + ": it changed during the run"))
+            << failures.toStdString();
+        EXPECT_EQ(t.read("victim/f"), "precious");
+        EXPECT_EQ(t.read("S.moved/f"), "mine") << "the folder it was swapped for kept its file";
+        EXPECT_EQ(t.files("D/S"), QStringList{"g"}) << "nothing was merged";
+    }
+}
+
 TEST(HostileTree, aTargetHoldingTheSourceAndALinkAsTheSourceAreHandledWithoutLoss)
 {
     TempTree t;

@@ -125,7 +125,8 @@ RenameMove::Merged RenameMove::mergeFolder(const Side& src, const Side& dst)
     if (!sub.valid() || !dsub.valid()) {
         const bool onSource = !sub.valid();
         const int e = onSource ? srcError : dstError;
-        return m_policy.onError(onSource ? src.path : dst.path, Action::Open, Cause::ofOpen(e)) == ErrorAnswer::Retry
+        return m_policy.onError(onSource ? src.path : dst.path, Action::Open, Cause::ofFolderOpen(e)) ==
+                       ErrorAnswer::Retry
                    ? Merged::Again
                    : Merged::Kept;
     }
