@@ -6,14 +6,17 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <functional>
 #include <mutex>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 // Answers the engine's questions from scripts and records them. A question
@@ -120,10 +123,27 @@ public:
         QFile f(path(rel));
         ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(content) == content.size()) << rel.toStdString();
     }
+    // count small files f0, f1, ... in folder rel, each holding its own path.
+    void writeMany(const QString& rel, int count) const
+    {
+        QDir().mkpath(path(rel));
+        for (int i = 0; i < count; ++i) {
+            const QByteArray name = bytes(rel) + "/f" + QByteArray::number(i);
+            const int fd = ::open(name.constData(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
+            ASSERT_TRUE(fd >= 0 && ::write(fd, name.constData(), size_t(name.size())) == name.size()) << i;
+            ::close(fd);
+        }
+    }
     QByteArray read(const QString& rel) const
     {
         QFile f(path(rel));
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+    }
+    // Sets both times of rel (not following a link) to sec.nsec.
+    void setMtime(const QString& rel, time_t sec, long nsec) const
+    {
+        const timespec times[2] = {{sec, nsec}, {sec, nsec}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, bytes(rel).constData(), times, AT_SYMLINK_NOFOLLOW), 0) << rel.toStdString();
     }
     struct stat lstat(const QString& rel) const
     {
@@ -147,3 +167,33 @@ public:
 private:
     QTemporaryDir m_dir;
 };
+
+// corvane-fileop run to its end with no terminal on standard input.
+struct CliRun {
+    int exitCode = -1;
+    QString err;
+    // The exit status and the last line on standard error.
+    QString summary() const { return QString::number(exitCode) + ", " + err.trimmed().section(u'\n', -1); }
+};
+
+// prefix wraps the program (setpriv, prlimit); namedTemp forces the
+// temporary-name path used where O_TMPFILE is missing.
+inline CliRun runCli(const QStringList& args, QStringList prefix = {}, bool namedTemp = false, QString* out = nullptr,
+                     const QString& workDir = QString())
+{
+    prefix << QStringLiteral(CORVANE_APP_DIR "/corvane-fileop") << args;
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (namedTemp)
+        env.insert(QStringLiteral("CORVANE_FILEOP_NO_TMPFILE"), QStringLiteral("1"));
+    p.setProcessEnvironment(env);
+    if (!workDir.isEmpty())
+        p.setWorkingDirectory(workDir);
+    p.setStandardInputFile(QProcess::nullDevice()); // not a terminal
+    p.start(prefix.takeFirst(), prefix);
+    EXPECT_TRUE(p.waitForFinished(30000));
+    if (out)
+        *out = QString::fromLocal8Bit(p.readAllStandardOutput());
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2,
+            QString::fromLocal8Bit(p.readAllStandardError())};
+}

@@ -5,45 +5,11 @@
 #include "migration/fileop/FileOperation.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
 #include <unistd.h>
-
-namespace {
-
-struct CliRun {
-    int exitCode = -1;
-    QString err;
-    // The exit status and the last line on standard error.
-    QString summary() const { return QString::number(exitCode) + ", " + err.trimmed().section(u'\n', -1); }
-};
-
-// prefix wraps the program (setpriv, prlimit); namedTemp forces the
-// temporary-name path used where O_TMPFILE is missing.
-CliRun runCli(const QStringList& args, QStringList prefix = {}, bool namedTemp = false, QString* out = nullptr,
-              const QString& workDir = QString())
-{
-    prefix << QStringLiteral(CORVANE_APP_DIR "/corvane-fileop") << args;
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    if (namedTemp)
-        env.insert(QStringLiteral("CORVANE_FILEOP_NO_TMPFILE"), QStringLiteral("1"));
-    p.setProcessEnvironment(env);
-    if (!workDir.isEmpty())
-        p.setWorkingDirectory(workDir);
-    p.setStandardInputFile(QProcess::nullDevice()); // not a terminal
-    p.start(prefix.takeFirst(), prefix);
-    EXPECT_TRUE(p.waitForFinished(30000));
-    if (out)
-        *out = QString::fromLocal8Bit(p.readAllStandardOutput());
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2,
-            QString::fromLocal8Bit(p.readAllStandardError())};
-}
-
-} // namespace
 
 // The help must not drift from the parser: every option it lists is accepted.
 TEST(FileOpCli, everyOptionTheHelpListsIsAcceptedAndBadUsageTouchesNothing)

@@ -11,23 +11,13 @@
 #include <mutex>
 #include <vector>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 using namespace fileop;
 
 TEST(Walk, oneFolderOfManyFilesKeepsTheQueueAtItsLimit)
 {
     TempTree t;
-    QDir().mkpath(t.path("S/big"));
     constexpr int kFiles = 2000;
-    for (int i = 0; i < kFiles; ++i) {
-        const QByteArray name = t.bytes("S/big/f") + QByteArray::number(i);
-        const int fd = ::open(name.constData(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(::write(fd, "x", 1), 1);
-        ::close(fd);
-    }
+    ASSERT_NO_FATAL_FAILURE(t.writeMany("S/big", kFiles));
     t.write("S/small/one.txt", "one");
     QDir().mkpath(t.path("D"));
     constexpr int kLimit = 32;
@@ -98,9 +88,7 @@ TEST(Walk, everyFolderFoundIsVisitedOnceAndTheWalkEnds)
 TEST(Walk, aCancelWhileTheQueueIsFullEndsTheRun)
 {
     TempTree t;
-    QDir().mkpath(t.path("S/big"));
-    for (int i = 0; i < 600; ++i)
-        t.write(QStringLiteral("S/big/f%1").arg(i), "x");
+    ASSERT_NO_FATAL_FAILURE(t.writeMany("S/big", 600));
     t.write("D/S/big/f0", "older");
     t.write("D/S/big/f1", "older");
     FileOperationEngine engine;
@@ -114,4 +102,46 @@ TEST(Walk, aCancelWhileTheQueueIsFullEndsTheRun)
     request.queueLimit = 4;
     EXPECT_EQ(engine.run(request, &op), Cancelled);
     EXPECT_LT(t.files("D/S/big").size(), 600);
+}
+
+// A same-file-system move into an existing folder of thousands of entries,
+// read a few names at a time while the entries leave: every one arrives, the
+// one the operator keeps stays (asked once, not again on the next pass), and
+// the rest of the source is gone.
+TEST(Walk, aMoveMergingAHugeFolderInSmallBatchesMovesEveryEntryAndAsksOnce)
+{
+    TempTree t;
+    constexpr int kFiles = 3000;
+    ASSERT_NO_FATAL_FAILURE(t.writeMany("S/big", kFiles));
+    t.write("S/big/sub/inner", "inner");
+    t.write("D/S/big/f7", "older, kept");
+    t.write("D/S/big/f8", "older, replaced");
+    t.write("D/S/big/sub/there", "there");
+    t.write("D/S/big/own", "own");
+    std::vector<QString> replaceAsked;
+    Operator op;
+    op.onReplace = [&](const Conflict& c) {
+        replaceAsked.push_back(QFileInfo(c.target).fileName());
+        if (c.kind == Conflict::Kind::Folder)
+            return ReplaceAnswer::YesToAll;
+        return c.target.endsWith(u"/f7") ? ReplaceAnswer::No : ReplaceAnswer::Yes;
+    };
+    op.onError = [](const FileError& e) {
+        ADD_FAILURE() << e.text().toStdString();
+        return ErrorAnswer::Cancel;
+    };
+    Request request{FO_MOVE, t.path("S"), t.path("D"), 0, 1};
+    request.queueLimit = 16;
+    FileOperationEngine engine;
+    EXPECT_EQ(engine.run(request, &op), Cancelled) << "a kept item makes the run not a success";
+    EXPECT_EQ(std::count(replaceAsked.begin(), replaceAsked.end(), QStringLiteral("f7")), 1);
+    const QStringList moved = t.files("D/S/big");
+    EXPECT_EQ(moved.size(), kFiles + 3) << "f0..f2999, sub/inner, sub/there, own";
+    for (const int i : {0, 8, 1234, kFiles - 1})
+        EXPECT_EQ(t.read(QStringLiteral("D/S/big/f%1").arg(i)), t.bytes(QStringLiteral("S/big/f%1").arg(i)));
+    EXPECT_EQ(t.read("D/S/big/f7"), "older, kept");
+    EXPECT_EQ(t.read("D/S/big/sub/inner"), "inner");
+    EXPECT_EQ(t.read("D/S/big/sub/there"), "there");
+    EXPECT_EQ(t.read("D/S/big/own"), "own");
+    EXPECT_EQ(t.files("S"), QStringList{"big/f7"}) << "only the kept file stays in the source";
 }

@@ -127,14 +127,14 @@ int DryRun::openBelow(int rootFd, const QByteArray& rel) const
     return fd.release();
 }
 
-int DryRun::run()
+Outcome DryRun::run()
 {
     const bool sourceIsDir = S_ISDIR(m_paths.srcStat.st_mode);
     m_srcRoot.reset(::openat(m_paths.srcParent.get(), baseName(m_paths.source).constData(),
                              (sourceIsDir ? O_RDONLY | O_DIRECTORY : O_PATH) | O_NOFOLLOW | O_CLOEXEC));
     struct stat s {};
     if (!m_srcRoot.valid() || ::fstat(m_srcRoot.get(), &s) != 0 || identityOf(s) != identityOf(m_paths.srcStat))
-        return resultForErrno(m_srcRoot.valid() ? kChangedDuringRun : errno);
+        return outcomeOf(m_srcRoot.valid() ? Cause::changed() : Cause::system(errno));
 
     // A move within one file system to a target that does not exist is one rename.
     if (m_move && m_paths.destinationMissing) {
@@ -143,7 +143,7 @@ int DryRun::run()
             holder.st_dev == m_paths.srcStat.st_dev) {
             m_totals.renames++;
             say(QStringLiteral("move in one step"), {}, QStringLiteral(" (renamed from %1)").arg(sourcePath({})));
-            return Success;
+            return Outcome::Success;
         }
     }
     std::vector<Folder> found;
@@ -251,8 +251,8 @@ void DryRun::listFolder(const Folder& folder, std::vector<Folder>& found)
     const int e = src.valid() ? listEntries(src.get(), entries) : errno;
     if (e != 0) {
         m_totals.failures++;
-        int expected = 0;
-        m_firstError.compare_exchange_strong(expected, resultForErrno(e));
+        Outcome expected = Outcome::Success;
+        m_firstError.compare_exchange_strong(expected, outcomeOfErrno(e));
         say(QStringLiteral("fail"), folder.dstRel, QStringLiteral(" (cannot read %1)").arg(sourcePath(folder.srcRel)));
     }
     std::sort(entries.begin(), entries.end());

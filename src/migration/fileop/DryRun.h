@@ -43,7 +43,7 @@ public:
 
     DryRun(const Request& request, const ResolvedPaths& paths, const std::atomic<bool>& cancel, Sink sink);
     // Success, or the result of a listing that failed.
-    int run();
+    Outcome run();
     const DryRunTotals& totals() const { return m_totals; }
     // "would create 12 files (3.4 MB), replace 3 files (1.2 MB), ..."
     static QString totalsText(const DryRunTotals& totals);
@@ -69,7 +69,7 @@ private:
     const std::atomic<bool>& m_cancel;
     Sink m_sink;
     DryRunTotals m_totals;
-    std::atomic<int> m_firstError{0};
+    std::atomic<Outcome> m_firstError{Outcome::Success};
     std::mutex m_sinkMutex;
     std::mutex m_clocksMutex;
     std::map<dev_t, TargetClock> m_clocks;

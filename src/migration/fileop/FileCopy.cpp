@@ -37,9 +37,9 @@ std::optional<CopyOutcome> refreshMetadata(int in, const PlaceRequest& r, const 
     UniqueFd out(::openat(r.dstDir, r.dstName.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     struct stat t {};
     if (!out.valid() || ::fstat(out.get(), &t) != 0)
-        return CopyOutcome{errno == ELOOP ? kChangedDuringRun : errno, Action::Open, true, st.st_size, st};
+        return CopyOutcome{Cause::ofOpen(errno), Action::Open, true, st.st_size, st};
     if (!S_ISREG(t.st_mode))
-        return CopyOutcome{kChangedDuringRun, Action::Open, true, st.st_size, st};
+        return CopyOutcome{Cause::changed(), Action::Open, true, st.st_size, st};
     if (t.st_nlink > st.st_nlink || (runningAsRoot() && (t.st_uid != st.st_uid || t.st_gid != st.st_gid)))
         return std::nullopt;
     // The target may have changed since the quick check: it must still hold this file.
@@ -48,9 +48,9 @@ std::optional<CopyOutcome> refreshMetadata(int in, const PlaceRequest& r, const 
     const bool differs = metadataDiffers(in, out.get(), st, t, clockOf(r, t));
     if (differs)
         if (const int e = copyMetadata(in, out.get(), st))
-            return CopyOutcome{e, Action::SetAttributes, true, st.st_size, st};
+            return CopyOutcome{Cause::system(e), Action::SetAttributes, true, st.st_size, st};
     bytesDone += st.st_size;
-    CopyOutcome done{0, {}, false, st.st_size, st, r.dstName, true};
+    CopyOutcome done{{}, {}, false, st.st_size, st, r.dstName, true};
     done.metadataChanged = differs;
     return done;
 }
@@ -63,12 +63,12 @@ CopyOutcome placeLink(const PlaceRequest& r, const struct stat& st, std::atomic<
     // The first copy stands in the target, where its folder's owner may have
     // removed it or swapped it for something else since.
     struct stat from {};
-    int changed = 0;
+    Cause changed;
     if (::fstatat(r.linkFromDir, r.linkFromName.constData(), &from, AT_SYMLINK_NOFOLLOW) != 0)
-        changed = errno == ENOENT ? kChangedDuringRun : changedOr(errno);
+        changed = errno == ENOENT ? Cause::changed() : Cause::ofFolderOpen(errno);
     else if (!S_ISREG(from.st_mode))
-        changed = kChangedDuringRun;
-    if (changed != 0) {
+        changed = Cause::changed();
+    if (changed.failed()) {
         CopyOutcome out{changed, Action::Link, true, st.st_size, st};
         out.onLinkSource = true;
         return out;
@@ -77,22 +77,22 @@ CopyOutcome placeLink(const PlaceRequest& r, const struct stat& st, std::atomic<
     if (r.replace && ::fstatat(r.dstDir, r.dstName.constData(), &t, AT_SYMLINK_NOFOLLOW) == 0 &&
         t.st_dev == from.st_dev && t.st_ino == from.st_ino) {
         bytesDone += st.st_size;
-        return {0, {}, false, st.st_size, st, r.dstName, true};
+        return {{}, {}, false, st.st_size, st, r.dstName, true};
     }
     const Create link = [&](const char* name) {
         return ::linkat(r.linkFromDir, r.linkFromName.constData(), r.dstDir, name, 0) == 0 ? 0 : errno;
     };
     QByteArray placed;
     if (const int e = placeAtomically(r.dstDir, r.dstName, r.replace, r.rename, link, &placed))
-        return {e, Action::Create, true, st.st_size, st};
+        return {Cause::system(e), Action::Create, true, st.st_size, st};
     bytesDone += st.st_size;
-    return {0, {}, false, st.st_size, st, placed};
+    return {{}, {}, false, st.st_size, st, placed};
 }
 
 // A regular file whose data was written: all of it counts as copied.
 CopyOutcome written(const struct stat& st, const QByteArray& placed)
 {
-    CopyOutcome done{0, {}, false, st.st_size, st, placed};
+    CopyOutcome done{{}, {}, false, st.st_size, st, placed};
     done.bytesWritten = st.st_size;
     return done;
 }
@@ -104,17 +104,17 @@ CopyOutcome copyRegular(const PlaceRequest& r, const std::atomic<bool>& cancel, 
     Opened opened =
         openSource(r.srcDir, r.srcName.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (!opened.ok())
-        return {opened.error == ELOOP ? kChangedDuringRun : opened.error, Action::Read, false};
+        return {Cause::ofOpen(opened.error), Action::Read, false};
     UniqueFd in = std::move(opened.fd);
     struct stat st {};
     if (::fstat(in.get(), &st) != 0)
-        return {errno, Action::Read, false};
+        return {Cause::system(errno), Action::Read, false};
     if (!S_ISREG(st.st_mode))
-        return {kChangedDuringRun, Action::Read, false};
+        return {Cause::changed(), Action::Read, false};
     if (r.linkFromDir >= 0 && st.st_ino == r.linkInode)
         return placeLink(r, st, bytesDone);
     if (r.linkFromDir < 0 && st.st_nlink > 1 && r.claimInode && !r.claimInode(st))
-        return {0, {}, false, st.st_size, st, {}, false, true};
+        return {{}, {}, false, st.st_size, st, {}, false, true};
     // A second pass: a target of the same size and time is taken as this file.
     struct stat t {};
     if (r.replace && !r.rename && ::fstatat(r.dstDir, r.dstName.constData(), &t, AT_SYMLINK_NOFOLLOW) == 0 &&
@@ -128,7 +128,7 @@ CopyOutcome copyRegular(const PlaceRequest& r, const std::atomic<bool>& cancel, 
         out.reset(::openat(r.dstDir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
         if (!out.valid()) {
             if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
-                return {errno, Action::Create, true, st.st_size, st};
+                return {Cause::system(errno), Action::Create, true, st.st_size, st};
             tmpfileUsable().store(false);
         }
     }
@@ -136,13 +136,15 @@ CopyOutcome copyRegular(const PlaceRequest& r, const std::atomic<bool>& cancel, 
         tmp = tempName();
         out.reset(::openat(r.dstDir, tmp.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600));
         if (!out.valid())
-            return {errno, Action::Create, true, st.st_size, st};
+            return {Cause::system(errno), Action::Create, true, st.st_size, st};
     }
     auto fail = [&](int e, Action action, bool onTarget) {
         out.reset();
         if (!tmp.isEmpty())
             ::unlinkat(r.dstDir, tmp.constData(), 0);
-        return CopyOutcome{e, action, onTarget, st.st_size, st};
+        // The data copy stops between chunks with ECANCELED once the run is cancelled.
+        const Cause why = e == ECANCELED && cancel.load() ? Cause::cancelled() : Cause::system(e);
+        return CopyOutcome{why, action, onTarget, st.st_size, st};
     };
 
     DataCopy data{in.get(), out.get(), cancel, bytesDone, r.rangeCopy};
@@ -211,19 +213,19 @@ CopyOutcome copyOther(const PlaceRequest& r)
 {
     struct stat st {};
     if (::fstatat(r.srcDir, r.srcName.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-        return {errno, Action::Read, false};
+        return {Cause::system(errno), Action::Read, false};
     // Made from what was listed: a link swapped for a file would become an empty file.
     if ((st.st_mode & S_IFMT) != r.type)
-        return {kChangedDuringRun, Action::Read, false};
+        return {Cause::changed(), Action::Read, false};
     Create create;
     QByteArray target;
     if (S_ISLNK(st.st_mode)) {
         target.resize(static_cast<qsizetype>(std::max<off_t>(st.st_size, 255)) + 1);
         const ssize_t n = ::readlinkat(r.srcDir, r.srcName.constData(), target.data(), target.size());
         if (n < 0)
-            return {errno, Action::Read, false};
+            return {Cause::system(errno), Action::Read, false};
         if (n >= target.size())
-            return {ENAMETOOLONG, Action::Read, false};
+            return {Cause::system(ENAMETOOLONG), Action::Read, false};
         target.truncate(n);
         create = [&](const char* name) {
             return ::symlinkat(target.constData(), r.dstDir, name) == 0 ? 0 : errno;
@@ -235,7 +237,7 @@ CopyOutcome copyOther(const PlaceRequest& r)
     }
     QByteArray placed;
     if (const int e = placeAtomically(r.dstDir, r.dstName, r.replace, r.rename, create, &placed))
-        return {e, Action::Create, true};
+        return {Cause::system(e), Action::Create, true};
 
     // The folder may belong to the item's owner, who could swap the new node for
     // a hard link to another file: the node is held by a descriptor, checked to
@@ -243,24 +245,24 @@ CopyOutcome copyOther(const PlaceRequest& r)
     UniqueFd node(::openat(r.dstDir, placed.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
     struct stat made {};
     if (!node.valid() || ::fstat(node.get(), &made) != 0)
-        return {errno, Action::SetAttributes, true};
+        return {Cause::system(errno), Action::SetAttributes, true};
     if ((made.st_mode & S_IFMT) != (st.st_mode & S_IFMT) || made.st_nlink != 1)
-        return {kChangedDuringRun, Action::SetAttributes, true};
+        return {Cause::changed(), Action::SetAttributes, true};
     if (runningAsRoot() && ::fchownat(node.get(), "", st.st_uid, st.st_gid, AT_EMPTY_PATH) != 0 &&
         !ignorableChownError(errno))
-        return {errno, Action::SetAttributes, true};
+        return {Cause::system(errno), Action::SetAttributes, true};
     const QByteArray held = "/proc/self/fd/" + QByteArray::number(node.get());
     const timespec times[2] = {st.st_atim, st.st_mtim};
     // A link has no mode of its own, and following it would leave the copy: its
     // times are set by name, which at worst touches another file's times.
     if (S_ISLNK(st.st_mode)) {
         if (::utimensat(r.dstDir, placed.constData(), times, AT_SYMLINK_NOFOLLOW) != 0)
-            return {errno, Action::SetAttributes, true};
+            return {Cause::system(errno), Action::SetAttributes, true};
     } else if (::chmod(held.constData(), st.st_mode & 07777) != 0 ||
                ::utimensat(AT_FDCWD, held.constData(), times, 0) != 0) {
-        return {errno, Action::SetAttributes, true};
+        return {Cause::system(errno), Action::SetAttributes, true};
     }
-    return {0, {}, false, 0, st};
+    return {{}, {}, false, 0, st};
 }
 
 } // namespace
@@ -268,14 +270,14 @@ CopyOutcome copyOther(const PlaceRequest& r)
 CopyOutcome copyItem(const PlaceRequest& request, const std::atomic<bool>& cancel, std::atomic<qint64>& bytesDone)
 {
     if (request.srcDir < 0 || request.dstDir < 0)
-        return {EBADF, Action::Open, request.dstDir < 0};
+        return {Cause::system(EBADF), Action::Open, request.dstDir < 0};
     if (request.type == S_IFREG && request.replace && !request.rename && request.target && request.linkFromDir < 0) {
         struct stat st {};
         if (::fstatat(request.srcDir, request.srcName.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
             quickCheck(st, *request.target, clockOf(request, *request.target), request.deletesSource) ==
                 TargetState::UpToDate) {
             bytesDone += st.st_size;
-            return {0, {}, false, st.st_size, st, request.dstName, true};
+            return {{}, {}, false, st.st_size, st, request.dstName, true};
         }
     }
     if (request.type == S_IFREG)

@@ -50,7 +50,7 @@ struct PlaceRequest {
 };
 
 struct CopyOutcome {
-    int error = 0; // errno; EEXIST = the name is taken (neither replace nor rename asked)
+    Cause error{}; // EEXIST: the name is taken (neither replace nor rename asked)
     Action action = Action::Open;
     bool onTarget = false;
     qint64 size = -1; // the source's size when it was read

@@ -11,37 +11,6 @@
 
 namespace fileop {
 
-int resultForErrno(int error)
-{
-    switch (error) {
-    case 0:
-        return Success;
-    case ENOENT:
-        return SourceMissing;
-    case ENOTDIR: // a file where a folder should be
-        return DestinationIsFile;
-    case EACCES:
-    case EPERM:
-        return AccessDenied;
-    case EROFS:
-        return WriteProtected;
-    case ENOSPC:
-    case EDQUOT:
-        return DiskFull;
-    case ENAMETOOLONG:
-        return NameTooLong;
-    case EEXIST:
-    case ENOTEMPTY:
-        return FileExists;
-    case EISDIR:
-        return FileDestinationIsFolder;
-    case EIO:
-        return IoError;
-    default:
-        return GeneralFailure;
-    }
-}
-
 QString resultText(int result)
 {
     switch (result) {
@@ -130,7 +99,7 @@ QString sizeAndTimeText(qint64 size, qint64 timeNs)
 
 QString FileError::text() const
 {
-    if (error == kChangedDuringRun)
+    if (changedDuringRun)
         return QStringLiteral("Cannot %1 %2: it changed during the run").arg(action, path);
     return QStringLiteral("Cannot %1 %2: %3").arg(action, path, QString::fromLocal8Bit(std::strerror(error)));
 }

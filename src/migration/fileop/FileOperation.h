@@ -90,16 +90,14 @@ void describeConflict(Conflict& conflict);
 // "1,234 bytes, modified 2026-12-06 10:00:01" for one side of a conflict.
 QString sizeAndTimeText(qint64 size, qint64 timeNs);
 
-// The errno the engine reports for an item that is no longer what was listed
-// (a folder swapped for a link, a file for a FIFO, a file changed before its
-// source was to be deleted): NFS uses it for much the same.
-constexpr int kChangedDuringRun = ESTALE;
-
 // A failure on one item that the operator may retry or skip.
 struct FileError {
     QString path;
     QString action; // "read", "create", "write", "delete" ...
-    int error = 0;  // errno
+    int error = 0;  // errno, when the failure was a system call's
+    // The item is no longer what was listed (a folder swapped for a link, a
+    // file for a FIFO, a file changed before its source was to be deleted).
+    bool changedDuringRun = false;
     QString text() const;
 };
 
@@ -127,8 +125,6 @@ struct Progress {
     qint64 bytesCopied = 0;     // of bytesDone, those actually written (what a rate counts)
 };
 
-// The Windows-style result code for an errno value.
-int resultForErrno(int error);
 // What a result code means, in a few words; every code the engine returns has its own.
 QString resultText(int result);
 // Every result code the engine can return, in order.

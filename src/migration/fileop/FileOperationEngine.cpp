@@ -17,19 +17,61 @@ namespace fileop {
 
 namespace {
 
+// The number the form and the CLI read for an outcome.
+int resultCode(Outcome outcome)
+{
+    switch (outcome) {
+    case Outcome::Success:
+        return Success;
+    case Outcome::SourceMissing:
+        return SourceMissing;
+    case Outcome::PathNotFound:
+        return PathNotFound;
+    case Outcome::AccessDenied:
+        return AccessDenied;
+    case Outcome::WriteProtected:
+        return WriteProtected;
+    case Outcome::GeneralFailure:
+        return GeneralFailure;
+    case Outcome::FileExists:
+        return FileExists;
+    case Outcome::NetworkPathNotFound:
+        return NetworkPathNotFound;
+    case Outcome::DiskFull:
+        return DiskFull;
+    case Outcome::NameTooLong:
+        return NameTooLong;
+    case Outcome::SameFile:
+        return SameFile;
+    case Outcome::DestinationInsideSource:
+        return DestinationInsideSource;
+    case Outcome::SourceInsideDestination:
+        return SourceInsideDestination;
+    case Outcome::DestinationIsFile:
+        return DestinationIsFile;
+    case Outcome::FileDestinationIsFolder:
+        return FileDestinationIsFolder;
+    case Outcome::IoError:
+        return IoError;
+    case Outcome::Cancelled:
+        return Cancelled;
+    }
+    return GeneralFailure;
+}
+
 // The rules first; then a move within one file system is a rename (the whole
 // tree in one step, or entry by entry into an existing target), and anything
 // else a tree copy.
-int runRequest(std::atomic<bool>& cancel, const Request& request, RunPolicy& policy, RunProgress& progress,
-               const std::function<void(const QString&)>& drySink, QString& dryTotals)
+Outcome runRequest(std::atomic<bool>& cancel, const Request& request, RunPolicy& policy, RunProgress& progress,
+                   const std::function<void(const QString&)>& drySink, QString& dryTotals)
 {
     ResolvedPaths paths;
-    if (const int rc = resolvePaths(request, policy, paths); rc != Success)
+    if (const Outcome rc = resolvePaths(request, policy, paths); rc != Outcome::Success)
         return rc;
     if (request.dryRun) {
         DryRun dry(
             request, paths, cancel, drySink ? drySink : [](const QString&) {});
-        const int rc = dry.run();
+        const Outcome rc = dry.run();
         dryTotals = DryRun::totalsText(dry.totals());
         return rc;
     }
@@ -42,10 +84,10 @@ int runRequest(std::atomic<bool>& cancel, const Request& request, RunPolicy& pol
             // The whole tree in one step: same inodes, same metadata.
             progress.filesDone = 1;
             progress.renamed = 1;
-            return Success;
+            return Outcome::Success;
         }
         if (errno != EXDEV) {
-            RenameMove(cancel, request.flags, policy, progress)
+            RenameMove(cancel, request.flags, request.queueLimit, policy, progress)
                 .moveEntry(paths.srcParent.get(), baseName(paths.source), paths.dstParent.get(), baseName(paths.target),
                            QString::fromLocal8Bit(paths.source), QString::fromLocal8Bit(paths.target), true);
             return policy.result();
@@ -81,7 +123,7 @@ int FileOperationEngine::run(const Request& request, FileOpQuestions* questions)
     policy.setTopIsDestination(request.contents);
     policy.setUnusableNameSink([this](const QString& line) { addUnusableName(line); });
     QString dryTotals;
-    const int code = runRequest(m_cancel, request, policy, progress, m_dryRunSink, dryTotals);
+    const int code = resultCode(runRequest(m_cancel, request, policy, progress, m_dryRunSink, dryTotals));
     {
         std::lock_guard lock(m_failuresMutex);
         m_dryRunTotals = dryTotals;
@@ -110,32 +152,27 @@ int FileOperationEngine::run(const Request& request, FileOpQuestions* questions)
 
 QString FileOperationEngine::dryRunTotals() const
 {
-    std::lock_guard lock(m_failuresMutex);
-    return m_dryRunTotals;
+    return locked(m_dryRunTotals);
 }
 
 Progress FileOperationEngine::lastProgress() const
 {
-    std::lock_guard lock(m_failuresMutex);
-    return m_last;
+    return locked(m_last);
 }
 
 QStringList FileOperationEngine::failures() const
 {
-    std::lock_guard lock(m_failuresMutex);
-    return m_failures;
+    return locked(m_failures);
 }
 
 QStringList FileOperationEngine::unusableNames() const
 {
-    std::lock_guard lock(m_failuresMutex);
-    return m_unusableNames;
+    return locked(m_unusableNames);
 }
 
 RunSummary FileOperationEngine::summary() const
 {
-    std::lock_guard lock(m_failuresMutex);
-    return m_summary;
+    return locked(m_summary);
 }
 
 void FileOperationEngine::addUnusableName(const QString& line)

@@ -55,6 +55,12 @@ private:
     void addFailure(const QString& line);
     void addUnusableName(const QString& line);
     void setLastProgress(const Progress& progress);
+    // A copy of one of the outcome's members, taken under its lock.
+    template <typename T> T locked(const T& member) const
+    {
+        std::lock_guard lock(m_failuresMutex);
+        return member;
+    }
 
     std::atomic<bool> m_cancel{false};
     mutable std::mutex m_failuresMutex;

@@ -110,7 +110,7 @@ bool FileWorkers::copyFile(FileJob& job, const LinkSource* link)
         }
         if (out.size >= 0)
             countSize(job, out.size);
-        if (out.error == 0) {
+        if (!out.error.failed()) {
             job.copied = stampOf(out.source);
             job.done = true;
             if (out.upToDate) {
@@ -124,13 +124,13 @@ bool FileWorkers::copyFile(FileJob& job, const LinkSource* link)
                 m_links.placed(identityOf(out.source), &job, out.placed);
             return true;
         }
-        if (out.error == EEXIST && decision == Decision::New) {
+        if (out.error.is(EEXIST) && decision == Decision::New) {
             decision = m_run.policy.decideFile(source, [&] { return m_folders.dstPath(job.dir, job.dstName); });
             if (decision == Decision::Skip)
                 return true;
             continue;
         }
-        if (out.error == ECANCELED)
+        if (out.error.kind == Cause::Kind::Cancelled)
             return true;
         // A refusal names what changed: the first copy a later name was to link to,
         // the target, or the source.

@@ -54,13 +54,13 @@ Reached FolderTable::reach(const DirNode* dir, bool source, UniqueFd& holder) co
         open = open->parent;
     }
     if (!open)
-        return {-1, EBADF};
+        return {.fd = -1, .error = Cause::system(EBADF)};
     int fd = (source ? open->src : open->dst).get();
     for (const DirNode* node : std::views::reverse(chain)) {
         UniqueFd next;
-        if (const int e = openChecked(fd, *node, source, O_PATH, next)) {
+        if (const Cause e = openChecked(fd, *node, source, O_PATH, next); e.failed()) {
             holder.reset();
-            return {-1, e};
+            return {.fd = -1, .error = e};
         }
         holder = std::move(next);
         fd = holder.get();
@@ -68,31 +68,31 @@ Reached FolderTable::reach(const DirNode* dir, bool source, UniqueFd& holder) co
     return {fd};
 }
 
-int FolderTable::openChecked(int parentFd, const DirNode& node, bool source, int flags, UniqueFd& out)
+Cause FolderTable::openChecked(int parentFd, const DirNode& node, bool source, int flags, UniqueFd& out)
 {
     const QByteArray& name = source ? node.srcName : node.dstName;
     flags |= O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
     if (source && !(flags & O_PATH)) {
         Opened opened = openSource(parentFd, name.constData(), flags);
         if (!opened.ok())
-            return changedOr(opened.error);
+            return Cause::ofFolderOpen(opened.error);
         out = std::move(opened.fd);
     } else {
         out.reset(::openat(parentFd, name.constData(), flags));
         if (!out.valid())
-            return changedOr(errno);
+            return Cause::ofFolderOpen(errno);
     }
     struct stat st {};
     if (::fstat(out.get(), &st) != 0) {
-        const int e = errno;
+        const Cause e = Cause::system(errno);
         out.reset();
         return e;
     }
     if (identityOf(st) != (source ? node.srcId : node.dstId)) {
         out.reset();
-        return kChangedDuringRun;
+        return Cause::changed();
     }
-    return 0;
+    return {};
 }
 
 // The descriptors are opened again when the folder is listed: a wide tree
@@ -118,13 +118,13 @@ FolderTable::OpenError FolderTable::openForListing(DirNode& node)
         const Reached parent = src(node.parent, sh);
         if (!parent.ok())
             return {parent.error, true};
-        if (const int e = openChecked(parent.fd, node, true, O_RDONLY, node.src))
+        if (const Cause e = openChecked(parent.fd, node, true, O_RDONLY, node.src); e.failed())
             return {e, true};
         m_openFds++;
     }
     const Reached parent = dst(node.parent, dh);
-    const int e = parent.ok() ? openChecked(parent.fd, node, false, O_PATH, node.dst) : parent.error;
-    if (e != 0) {
+    const Cause e = parent.ok() ? openChecked(parent.fd, node, false, O_PATH, node.dst) : parent.error;
+    if (e.failed()) {
         node.src.reset();
         m_openFds--;
         return {e, false};

@@ -57,17 +57,17 @@ public:
     Reached src(const DirNode* dir, UniqueFd& holder) const;
     Reached dst(const DirNode* dir, UniqueFd& holder) const;
     // Opens node's folder (one side) below parentFd and checks that it is
-    // the one listed. 0, or the errno (kChangedDuringRun when it is not).
-    static int openChecked(int parentFd, const DirNode& node, bool source, int flags, UniqueFd& out);
+    // the one listed (a change during the run when it is not).
+    static Cause openChecked(int parentFd, const DirNode& node, bool source, int flags, UniqueFd& out);
 
     // Descriptors the folders may keep open.
     void setBudget(int fds) { m_fdBudget = fds; }
     // Whether a folder found may keep its source open until it is listed.
     bool keepOpen(UniqueFd& from, UniqueFd& into);
     // Opens both sides of node for its listing (its parents may be closed).
-    // 0, or the error and whether it was the source's.
+    // Nothing, or the error and whether it was the source's.
     struct OpenError {
-        int error = 0;
+        Cause error{};
         bool onSource = false;
     };
     OpenError openForListing(DirNode& node);

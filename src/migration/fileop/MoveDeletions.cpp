@@ -21,7 +21,7 @@ void MoveDeletions::addTarget(int parentFd, const QByteArray& name, const Identi
     if (!same) {
         // Without a way to flush this file system no source may be deleted: an
         // empty entry tells the deletions so.
-        const int e = fd.valid() ? kChangedDuringRun : errno;
+        const Cause e = fd.valid() ? Cause::changed() : Cause::system(errno);
         m_run.policy.recordFileError(m_targetShown, Action::Flush, e);
         fd.reset();
     }
@@ -32,16 +32,16 @@ void MoveDeletions::addTarget(int parentFd, const QByteArray& name, const Identi
 // (one syncfs per file system that received data, not one fsync per file), and
 // only a source that is still the file that was copied: one written to or
 // replaced meanwhile stays, and so does a folder that gained entries.
-int MoveDeletions::run(const std::deque<std::unique_ptr<FileJob>>& files)
+Outcome MoveDeletions::run(const std::deque<std::unique_ptr<FileJob>>& files)
 {
     RunPolicy& policy = m_run.policy;
     for (const auto& [dev, fd] : m_targetFs) {
         if (!fd.valid())
             return policy.result(); // that file system cannot be flushed: reported, nothing deleted
         if (::syncfs(fd.get()) != 0) {
-            const int e = errno;
+            const Cause e = Cause::system(errno);
             policy.recordFileError(m_targetShown, Action::Flush, e);
-            return resultForErrno(e);
+            return outcomeOf(e);
         }
     }
     // Unlinking one name of a file changes the change time of its other names.
@@ -60,16 +60,16 @@ int MoveDeletions::run(const std::deque<std::unique_ptr<FileJob>>& files)
         }
         const Reached folder = dir.fd(m_folders, job.dir);
         struct stat now {};
-        int e = folder.error;
-        if (e == 0 && ::fstatat(folder.fd, job.name.constData(), &now, AT_SYMLINK_NOFOLLOW) != 0)
-            e = errno;
+        Cause e = folder.error;
+        if (!e.failed() && ::fstatat(folder.fd, job.name.constData(), &now, AT_SYMLINK_NOFOLLOW) != 0)
+            e = Cause::system(errno);
         const Stamp& was = job.copied;
-        if (e == 0 && (now.st_ino != was.ino || now.st_size != was.size || !sameTime(now.st_mtim, was.mtime) ||
-                       (!sameTime(now.st_ctim, was.ctime) && !unlinked.contains(now.st_ino))))
-            e = kChangedDuringRun;
-        if (e == 0 && ::unlinkat(folder.fd, job.name.constData(), 0) != 0)
-            e = errno;
-        if (e != 0) {
+        if (!e.failed() && (now.st_ino != was.ino || now.st_size != was.size || !sameTime(now.st_mtim, was.mtime) ||
+                            (!sameTime(now.st_ctim, was.ctime) && !unlinked.contains(now.st_ino))))
+            e = Cause::changed();
+        if (!e.failed() && ::unlinkat(folder.fd, job.name.constData(), 0) != 0)
+            e = Cause::system(errno);
+        if (e.failed()) {
             policy.recordFileError(m_folders.srcPath(job.dir, job.name), Action::Delete, e);
             FolderTable::markKeep(job.dir);
         } else if (was.links > 1) {
@@ -84,15 +84,15 @@ int MoveDeletions::run(const std::deque<std::unique_ptr<FileJob>>& files)
             continue; // what stays in it is reported already
         UniqueFd holder;
         const Reached parent = m_folders.src(node.parent, holder);
-        int e = parent.error;
+        Cause e = parent.error;
         if (parent.ok() && ::unlinkat(parent.fd, node.srcName.constData(), AT_REMOVEDIR) != 0)
-            e = errno == ENOTEMPTY || errno == EEXIST ? kChangedDuringRun : errno;
-        if (e != 0) {
+            e = errno == ENOTEMPTY || errno == EEXIST ? Cause::changed() : Cause::system(errno);
+        if (e.failed()) {
             policy.recordFileError(m_folders.srcPath(&node), Action::Delete, e);
             FolderTable::markKeep(node.parent);
         }
     }
-    return Success;
+    return Outcome::Success;
 }
 
 } // namespace fileop

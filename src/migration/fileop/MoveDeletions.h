@@ -29,7 +29,7 @@ public:
     void addTarget(int parentFd, const QByteArray& name, const Identity& id);
 
     // Success, or the result that ends the run; every source not deleted is recorded.
-    int run(const std::deque<std::unique_ptr<FileJob>>& files);
+    Outcome run(const std::deque<std::unique_ptr<FileJob>>& files);
 
 private:
     RunContext& m_run;

@@ -1,3 +1,4 @@
+// The rules before work: resolves the paths, refuses loops and collisions with the source, makes missing parents.
 #include "PathResolution.h"
 
 #include "NetworkPath.h"
@@ -19,7 +20,7 @@ namespace {
 // Rules before work, by identity rather than by the text of the paths, so that
 // links and bind mounts cannot hide a loop: nothing is touched for a request
 // that would copy a tree into itself or replace the source with its own copy.
-int checkContainment(const Request& request, const ResolvedPaths& paths)
+Outcome checkContainment(const Request& request, const ResolvedPaths& paths)
 {
     // The top item is renamed on collision, except when the destination itself is the target.
     const bool renameTop = request.operation == FO_COPY && (request.flags & FOF_RENAMEONCOLLISION) && !request.contents;
@@ -30,30 +31,30 @@ int checkContainment(const Request& request, const ResolvedPaths& paths)
     else
         holder.reset(::dup(paths.dstParent.get()));
     if (!holder.valid())
-        return resultForErrno(errno);
+        return outcomeOfErrno(errno);
 
     if (S_ISDIR(paths.srcStat.st_mode)) {
         UniqueFd src(::openat(paths.srcParent.get(), baseName(paths.source).constData(),
                               O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (!src.valid())
-            return resultForErrno(errno);
+            return outcomeOfErrno(errno);
         if (isWithin(holder.get(), src.get()))
-            return DestinationInsideSource;
+            return Outcome::DestinationInsideSource;
     }
     if (paths.destinationMissing)
-        return Success;
+        return Outcome::Success;
     struct stat target {};
     if (::fstatat(paths.dstParent.get(), baseName(paths.target).constData(), &target, AT_SYMLINK_NOFOLLOW) != 0)
-        return Success; // nothing there yet: nothing to collide with
+        return Outcome::Success; // nothing there yet: nothing to collide with
     if (identityOf(target) == identityOf(paths.srcStat) || paths.target == paths.source)
-        return renameTop ? Success : SameFile;
+        return renameTop ? Outcome::Success : Outcome::SameFile;
     if (S_ISDIR(target.st_mode) && (!(request.flags & FOF_RENAMEONCOLLISION) || request.contents)) {
         UniqueFd tgt(::openat(paths.dstParent.get(), baseName(paths.target).constData(),
                               O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (tgt.valid() && isWithin(paths.srcParent.get(), tgt.get()))
-            return SourceInsideDestination;
+            return Outcome::SourceInsideDestination;
     }
-    return Success;
+    return Outcome::Success;
 }
 
 // A destination mapped onto a share must still be on it: a mount laid over the
@@ -61,11 +62,11 @@ int checkContainment(const Request& request, const ResolvedPaths& paths)
 // mapping would send the copy to another file system. Checked on the folder
 // the copy goes into (the target when it is one), or the deepest existing one
 // while the target's parents are still missing.
-int checkDestinationMount(const Request& request, const ResolvedPaths& paths, RunPolicy& policy)
+Outcome checkDestinationMount(const Request& request, const ResolvedPaths& paths, RunPolicy& policy)
 {
     const MountRoot& mount = request.destinationMount;
     if (mount.path.isEmpty())
-        return Success;
+        return Outcome::Success;
     UniqueFd at(paths.dstParent.valid() ? ::openat(paths.dstParent.get(), baseName(paths.target).constData(),
                                                    O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
                                         : ::open(nearestExisting(parentOf(paths.target), nullptr).constData(),
@@ -73,121 +74,122 @@ int checkDestinationMount(const Request& request, const ResolvedPaths& paths, Ru
     if (!at.valid() && paths.dstParent.valid())
         at.reset(::dup(paths.dstParent.get()));
     if (at.valid() && walksUpTo(at.get(), Identity{mount.device, mount.inode}))
-        return Success;
-    policy.recordFileError(mount.path, QStringLiteral("open"), kChangedDuringRun);
-    return resultForErrno(kChangedDuringRun);
+        return Outcome::Success;
+    const Cause changed = Cause::changed();
+    policy.recordFileError(mount.path, Action::Open, changed);
+    return outcomeOf(changed);
 }
 
 // The missing folders above the target, made one at a time below the deepest
 // existing one and never through a link that appears meanwhile.
-int createMissingParents(ResolvedPaths& paths, RunPolicy& policy)
+Outcome createMissingParents(ResolvedPaths& paths, RunPolicy& policy)
 {
     QList<QByteArray> missing;
     QByteArray path = nearestExisting(parentOf(paths.target), &missing);
     UniqueFd fd(::open(path.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (!fd.valid()) {
-        const int e = errno; // before the path is built, which may touch errno
+        const Cause e = Cause::system(errno);
         policy.recordFileError(QString::fromLocal8Bit(path), QStringLiteral("open"), e);
-        return resultForErrno(e);
+        return outcomeOf(e);
     }
     for (const QByteArray& name : missing) {
         path = joinPath(path, name);
         if (::mkdirat(fd.get(), name.constData(), 0777) != 0 && errno != EEXIST) {
-            const int e = errno;
+            const Cause e = Cause::system(errno);
             policy.recordFileError(QString::fromLocal8Bit(path), QStringLiteral("create"), e);
-            return resultForErrno(e);
+            return outcomeOf(e);
         }
         UniqueFd next(::openat(fd.get(), name.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (!next.valid()) {
-            const int e = changedOr(errno);
+            const Cause e = Cause::ofFolderOpen(errno);
             policy.recordFileError(QString::fromLocal8Bit(path), QStringLiteral("create"), e);
-            return resultForErrno(e);
+            return outcomeOf(e);
         }
         fd = std::move(next);
     }
     paths.dstParent = std::move(fd);
-    return Success;
+    return Outcome::Success;
 }
 
 } // namespace
 
-int resolvePaths(const Request& request, RunPolicy& policy, ResolvedPaths& paths)
+Outcome resolvePaths(const Request& request, RunPolicy& policy, ResolvedPaths& paths)
 {
     if (request.source.isEmpty())
-        return SourceMissing;
+        return Outcome::SourceMissing;
     if (request.destination.isEmpty())
-        return PathNotFound;
+        return Outcome::PathNotFound;
     // A network path reaches this computer only through its mount point
     // (mapNetworkPath); taken as it stands it would be a local folder named
     // after it, or "/server/share".
     for (const QString& path : {request.source, request.destination}) {
         if (parseNetworkPath(path)) {
-            policy.recordFailure(NetworkPathNotFound,
+            policy.recordFailure(Outcome::NetworkPathNotFound,
                                  QStringLiteral("%1: a network path; give the path of the mounted share").arg(path));
-            return NetworkPathNotFound;
+            return Outcome::NetworkPathNotFound;
         }
     }
     const QByteArray source = QFile::encodeName(QDir::cleanPath(QDir::current().absoluteFilePath(request.source)));
     const QByteArray destination =
         QFile::encodeName(QDir::cleanPath(QDir::current().absoluteFilePath(request.destination)));
     if (request.operation != FO_MOVE && request.operation != FO_COPY)
-        return GeneralFailure;
+        return Outcome::GeneralFailure;
     if (source == "/")
-        return DestinationInsideSource;
+        return Outcome::DestinationInsideSource;
 
     // The folders above the source are resolved, the source itself is not: a
     // link given as the source is the item to move or copy, as mv and cp -a take it.
     int error = 0;
     const QByteArray sourceParent = realPath(parentOf(source), &error);
     if (sourceParent.isEmpty())
-        return error == ENOENT ? SourceMissing : resultForErrno(error);
+        return error == ENOENT ? Outcome::SourceMissing : outcomeOfErrno(error);
     paths.source = joinPath(sourceParent, baseName(source));
     paths.srcParent.reset(::open(sourceParent.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (!paths.srcParent.valid())
-        return resultForErrno(errno);
+        return outcomeOfErrno(errno);
     if (::fstatat(paths.srcParent.get(), baseName(paths.source).constData(), &paths.srcStat, AT_SYMLINK_NOFOLLOW) != 0)
-        return errno == ENOENT ? SourceMissing : resultForErrno(errno);
+        return errno == ENOENT ? Outcome::SourceMissing : outcomeOfErrno(errno);
 
     if (request.contents && !S_ISDIR(paths.srcStat.st_mode))
-        return FileDestinationIsFolder; // only a folder has contents to put into a folder
+        return Outcome::FileDestinationIsFolder; // only a folder has contents to put into a folder
 
     struct stat dst {};
     if (::stat(destination.constData(), &dst) == 0) {
         if (!S_ISDIR(dst.st_mode))
-            return DestinationIsFile;
+            return Outcome::DestinationIsFile;
         const QByteArray real = realPath(destination, &error);
         if (real.isEmpty())
-            return resultForErrno(error);
+            return outcomeOfErrno(error);
         if (request.contents && real == "/")
-            return SameFile; // the root has no folder above it to hold it as a target
+            return Outcome::SameFile; // the root has no folder above it to hold it as a target
         // With contents, the destination itself is the target that is merged into.
         paths.target = request.contents ? real : joinPath(real, baseName(paths.source));
         const QByteArray holder = request.contents ? parentOf(real) : real;
         paths.dstParent.reset(::open(holder.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
         if (!paths.dstParent.valid())
-            return resultForErrno(errno);
+            return outcomeOfErrno(errno);
     } else if (errno == ENOENT) {
         paths.destinationMissing = true;
         paths.target = canonicalFuture(destination, &error);
         if (paths.target.isEmpty())
-            return resultForErrno(error);
+            return outcomeOfErrno(error);
     } else {
-        return resultForErrno(errno);
+        return outcomeOfErrno(errno);
     }
 
-    if (const int rc = checkContainment(request, paths); rc != Success)
+    if (const Outcome rc = checkContainment(request, paths); rc != Outcome::Success)
         return rc;
-    if (const int rc = checkDestinationMount(request, paths, policy); rc != Success)
+    if (const Outcome rc = checkDestinationMount(request, paths, policy); rc != Outcome::Success)
         return rc;
 
     if (paths.destinationMissing && !request.dryRun) {
-        if (const int rc = policy.confirmCreate(QDir::cleanPath(request.destination)); rc != Success)
+        if (const Outcome rc = policy.confirmCreate(QDir::cleanPath(request.destination)); rc != Outcome::Success)
             return rc;
-        if (const int rc = createMissingParents(paths, policy); rc != Success)
+        if (const Outcome rc = createMissingParents(paths, policy); rc != Outcome::Success)
             return rc;
         return checkDestinationMount(request, paths, policy); // again, on the folders just made
     }
-    return Success;
+    return Outcome::Success;
 }
 
 } // namespace fileop

@@ -1,3 +1,4 @@
+// The rules applied to a request before any work: paths, refusals, missing parents.
 #pragma once
 
 #include "FileOperation.h"
@@ -28,6 +29,6 @@ struct ResolvedPaths {
 // refused (by device and inode, so links and bind mounts hide nothing) before
 // anything is touched. Then a missing destination's parents are made, once
 // the operator agrees. Success or the result to end the run with.
-int resolvePaths(const Request& request, RunPolicy& policy, ResolvedPaths& out);
+Outcome resolvePaths(const Request& request, RunPolicy& policy, ResolvedPaths& out);
 
 } // namespace fileop

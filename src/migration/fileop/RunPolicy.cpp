@@ -50,7 +50,7 @@ Decision RunPolicy::askOperator(Conflict::Kind kind, const Path& source, const P
     if (m_cancel.load())
         return Decision::Skip;
     if (!m_questions) {
-        recordFailure(FileExists, QStringLiteral("%1: exists, nobody to ask").arg(conflict.target));
+        recordFailure(Outcome::FileExists, QStringLiteral("%1: exists, nobody to ask").arg(conflict.target));
         return Decision::Skip;
     }
     m_progress.asking++;
@@ -72,9 +72,18 @@ Decision RunPolicy::askOperator(Conflict::Kind kind, const Path& source, const P
     return Decision::Skip;
 }
 
-ErrorAnswer RunPolicy::onError(const QString& path, Action action, int error)
+namespace {
+
+FileError fileError(const QString& path, const QString& action, const Cause& cause)
 {
-    const FileError fe{path, actionText(action), error};
+    return {.path = path, .action = action, .error = cause.error, .changedDuringRun = cause.isChange()};
+}
+
+} // namespace
+
+ErrorAnswer RunPolicy::onError(const QString& path, Action action, Cause cause)
+{
+    const FileError fe = fileError(path, actionText(action), cause);
     if (m_cancel.load())
         return ErrorAnswer::Cancel;
     ErrorAnswer a = ErrorAnswer::Skip;
@@ -93,29 +102,29 @@ ErrorAnswer RunPolicy::onError(const QString& path, Action action, int error)
     if (a == ErrorAnswer::SkipAll)
         a = ErrorAnswer::Skip; // the callers know retry, skip and cancel
     if (a == ErrorAnswer::Skip)
-        recordFailure(resultForErrno(error), fe.text());
+        recordFailure(outcomeOf(cause), fe.text());
     else if (a == ErrorAnswer::Cancel)
         m_cancel.store(true);
     return a;
 }
 
-void RunPolicy::recordFailure(int code, const QString& line)
+void RunPolicy::recordFailure(Outcome outcome, const QString& line)
 {
-    int expected = 0;
-    m_firstError.compare_exchange_strong(expected, code == Success ? GeneralFailure : code);
+    Outcome expected = Outcome::Success;
+    m_firstError.compare_exchange_strong(expected, outcome == Outcome::Success ? Outcome::GeneralFailure : outcome);
     m_itemsLeft++;
     m_failed++;
     m_failures(line);
 }
 
-void RunPolicy::recordFileError(const QString& path, Action action, int error)
+void RunPolicy::recordFileError(const QString& path, Action action, Cause cause)
 {
-    recordFileError(path, actionText(action), error);
+    recordFileError(path, actionText(action), cause);
 }
 
-void RunPolicy::recordFileError(const QString& path, const QString& action, int error)
+void RunPolicy::recordFileError(const QString& path, const QString& action, Cause cause)
 {
-    recordFailure(resultForErrno(error), FileError{path, action, error}.text());
+    recordFailure(outcomeOf(cause), fileError(path, action, cause).text());
 }
 
 void RunPolicy::noteOperatorSkip(const QString& path)
@@ -133,38 +142,38 @@ void RunPolicy::noteUnusableName(const QString& path, const QString& problem)
         m_unusableNameSink(QStringLiteral("%1: a name Windows clients cannot use: it %2").arg(path, problem));
 }
 
-void RunPolicy::stopRun(int code, const QString& line)
+void RunPolicy::stopRun(Outcome outcome, const QString& line)
 {
-    int expected = 0;
-    m_fatal.compare_exchange_strong(expected, code);
-    recordFailure(code, line);
+    Outcome expected = Outcome::Success;
+    m_fatal.compare_exchange_strong(expected, outcome);
+    recordFailure(outcome, line);
     m_cancel.store(true);
 }
 
 // A partial run is never a success: a cancel, a failure or a skipped item all count.
-int RunPolicy::result() const
+Outcome RunPolicy::result() const
 {
-    if (const int fatal = m_fatal.load())
+    if (const Outcome fatal = m_fatal.load(); fatal != Outcome::Success)
         return fatal;
     if (m_cancel.load())
-        return Cancelled;
-    if (const int e = m_firstError.load())
+        return Outcome::Cancelled;
+    if (const Outcome e = m_firstError.load(); e != Outcome::Success)
         return e;
-    return m_operatorSkipped ? Cancelled : Success;
+    return m_operatorSkipped ? Outcome::Cancelled : Outcome::Success;
 }
 
-int RunPolicy::confirmCreate(const QString& shown)
+Outcome RunPolicy::confirmCreate(const QString& shown)
 {
     if (m_flags & (FOF_NOCONFIRMMKDIR | FOF_NOCONFIRMATION))
-        return Success;
+        return Outcome::Success;
     if (!m_questions) {
-        recordFailure(PathNotFound, QStringLiteral("%1: not created, nobody to ask").arg(shown));
-        return PathNotFound;
+        recordFailure(Outcome::PathNotFound, QStringLiteral("%1: not created, nobody to ask").arg(shown));
+        return Outcome::PathNotFound;
     }
     m_progress.asking++;
     const bool yes = m_questions->askCreateFolder(shown);
     m_progress.asking--;
-    return yes ? Success : Cancelled;
+    return yes ? Outcome::Success : Outcome::Cancelled;
 }
 
 } // namespace fileop

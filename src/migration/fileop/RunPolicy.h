@@ -3,6 +3,7 @@
 
 #include "Action.h"
 #include "FileOperation.h"
+#include "Outcome.h"
 
 #include <QString>
 
@@ -34,22 +35,31 @@ public:
     using Path = std::function<QString()>;
     Decision decideFile(const Path& source, const Path& target);
     Decision decideFolder(const QString& source, const QString& target, bool top);
-    ErrorAnswer onError(const QString& path, Action action, int error);
+    ErrorAnswer onError(const QString& path, Action action, Cause cause);
+    // For a system call that failed with error (its errno).
+    ErrorAnswer onError(const QString& path, Action action, int error)
+    {
+        return onError(path, action, Cause::system(error));
+    }
     // The destination itself is the top target (a contents run): the operator
     // asked for it to be updated, so it is merged into without a question.
     void setTopIsDestination(bool yes) { m_topIsDestination = yes; }
     // Where each line about a name Windows clients cannot use goes.
     void setUnusableNameSink(FailureSink sink) { m_unusableNameSink = std::move(sink); }
     // Success when the missing destination may be made, else the result to end with.
-    int confirmCreate(const QString& shown);
+    Outcome confirmCreate(const QString& shown);
 
-    void recordFailure(int code, const QString& line);
-    void recordFileError(const QString& path, Action action, int error);
+    void recordFailure(Outcome outcome, const QString& line);
+    void recordFileError(const QString& path, Action action, Cause cause);
+    void recordFileError(const QString& path, Action action, int error)
+    {
+        recordFileError(path, action, Cause::system(error));
+    }
     // For the path resolution, which names its actions itself.
-    void recordFileError(const QString& path, const QString& action, int error);
+    void recordFileError(const QString& path, const QString& action, Cause cause);
     void noteOperatorSkip(const QString& path);
     // Ends the run as a cancel does, but with its own result.
-    void stopRun(int code, const QString& line);
+    void stopRun(Outcome outcome, const QString& line);
 
     // A name Windows clients cannot use: copied all the same, and listed.
     void noteUnusableName(const QString& path, const QString& problem);
@@ -59,7 +69,7 @@ public:
     qint64 failed() const { return m_failed.load(); }
     qint64 skipped() const { return m_skipped.load(); }
     qint64 unusableNames() const { return m_unusableNames.load(); }
-    int result() const;
+    Outcome result() const;
 
 private:
     Decision askOperator(Conflict::Kind kind, const Path& source, const Path& target, std::atomic<bool>& yesToAll,
@@ -76,8 +86,8 @@ private:
     // over thousands of files does not queue on it.
     std::atomic<bool> m_replaceAll;
     std::atomic<bool> m_mergeAll;
-    std::atomic<int> m_firstError{0};
-    std::atomic<int> m_fatal{0}; // a result that ends the run at once
+    std::atomic<Outcome> m_firstError{Outcome::Success};
+    std::atomic<Outcome> m_fatal{Outcome::Success}; // an outcome that ends the run at once
     std::atomic<bool> m_operatorSkipped{false};
     std::atomic<bool> m_skipAllErrors{false};
     bool m_topIsDestination = false;

@@ -1,3 +1,4 @@
+// Where a request will put its copy, said before anything is written.
 #pragma once
 
 #include "FileOperation.h"

@@ -72,7 +72,7 @@ TreeCopy::~TreeCopy()
 
 // Files are copied while the walk goes on: the workers start on the first
 // folder's files while the later folders are still being listed.
-int TreeCopy::run()
+Outcome TreeCopy::run()
 {
     raiseFileLimit();
     const int count = m_run.request.workers > 0 ? m_run.request.workers : kDefaultWorkers;
@@ -102,8 +102,7 @@ int TreeCopy::run()
     finishFolders();
     if (walked && m_deletions && !m_run.cancelled()) {
         m_phase = Phase::Delete;
-        const int rc = m_deletions->run(m_queue.held());
-        if (rc != Success)
+        if (const Outcome rc = m_deletions->run(m_queue.held()); rc != Outcome::Success)
             return rc;
     }
     m_phase = Phase::Done;
@@ -136,11 +135,11 @@ bool TreeCopy::walk(size_t listers)
 
     struct stat st {};
     if (::fstatat(top->src.get(), baseName(m_paths.source).constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-        policy.recordFailure(SourceMissing, QString::fromLocal8Bit(m_paths.source));
+        policy.recordFailure(Outcome::SourceMissing, QString::fromLocal8Bit(m_paths.source));
         return false;
     }
     if (identityOf(st) != identityOf(m_paths.srcStat) || (st.st_mode & S_IFMT) != (m_paths.srcStat.st_mode & S_IFMT)) {
-        policy.recordFileError(QString::fromLocal8Bit(m_paths.source), Action::Read, kChangedDuringRun);
+        policy.recordFileError(QString::fromLocal8Bit(m_paths.source), Action::Read, Cause::changed());
         return false;
     }
     if (!S_ISDIR(st.st_mode)) {
@@ -209,20 +208,21 @@ void TreeCopy::finishFolders()
             attributesUnchanged(st, dt, dt.st_dev == node.clockDev ? node.clock : TargetClock{}))
             continue;
         // Whichever side failed is the one named.
-        int e = 0;
+        Cause e;
         bool onSource = true;
         if (!sp.ok())
             e = sp.error;
-        else if ((e = FolderTable::openChecked(sp.fd, node, true, O_RDONLY, src)) == 0 && ::fstat(src.get(), &st) != 0)
-            e = errno;
-        if (e == 0) {
+        else if (!(e = FolderTable::openChecked(sp.fd, node, true, O_RDONLY, src)).failed() &&
+                 ::fstat(src.get(), &st) != 0)
+            e = Cause::system(errno);
+        if (!e.failed()) {
             onSource = false;
             if (!dp.ok())
                 e = dp.error;
-            else if ((e = FolderTable::openChecked(dp.fd, node, false, O_RDONLY, dst)) == 0)
-                e = copyMetadata(src.get(), dst.get(), st);
+            else if (!(e = FolderTable::openChecked(dp.fd, node, false, O_RDONLY, dst)).failed())
+                e = Cause::system(copyMetadata(src.get(), dst.get(), st));
         }
-        if (e != 0)
+        if (e.failed())
             m_run.policy.recordFileError(onSource ? m_folders.srcPath(&node) : m_folders.dstPath(&node),
                                          onSource ? Action::Read : Action::SetAttributes, e);
     }

@@ -40,7 +40,7 @@ public:
     TreeCopy(const TreeCopy&) = delete;
     TreeCopy& operator=(const TreeCopy&) = delete;
 
-    int run();
+    Outcome run();
     Phase phase() const { return m_phase.load(); }
 
 private:

@@ -110,10 +110,4 @@ bool isWithin(int innerFd, int outerFd)
     return alias.valid() && walksUpTo(alias.get(), identityOf(outer));
 }
 
-int changedOr(int error)
-{
-    // Opened without following links, a folder that became a link or a file fails so.
-    return error == ELOOP || error == ENOTDIR ? kChangedDuringRun : error;
-}
-
 } // namespace fileop

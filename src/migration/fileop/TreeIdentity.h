@@ -43,8 +43,5 @@ QByteArray nearestExisting(const QByteArray& path, QList<QByteArray>* missing);
 bool walksUpTo(int fd, const Identity& outer);
 // Is the folder at innerFd the folder at outerFd or inside it, bind mounts included?
 bool isWithin(int innerFd, int outerFd);
-// Opened without following links, a folder that became a link or a file fails
-// with ELOOP or ENOTDIR: both mean it changed during the run.
-int changedOr(int error);
 
 } // namespace fileop

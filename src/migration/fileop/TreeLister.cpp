@@ -34,7 +34,7 @@ void TreeLister::checkNoSourceIsTarget()
     for (size_t i = 1; i < m_folders.size(); ++i) {
         if (m_dstIds.contains(m_folders.at(i)->srcId)) {
             m_run.policy.stopRun(
-                DestinationInsideSource,
+                Outcome::DestinationInsideSource,
                 QStringLiteral("%1: the destination lies inside the source").arg(m_folders.srcPath(m_folders.at(i))));
             return;
         }
@@ -50,18 +50,18 @@ DirNode* TreeLister::addFolder(DirNode& parent, const QByteArray& srcName, const
     for (;;) {
         UniqueFd holder;
         const Reached p = m_folders.src(&parent, holder);
-        int e = p.error;
+        Cause e = p.error;
         if (p.ok()) {
             Opened opened = openSourceDir(p.fd, srcName);
             struct stat st {};
             if (!opened.ok()) {
-                e = changedOr(opened.error);
+                e = Cause::ofFolderOpen(opened.error);
             } else if (::fstat(opened.fd.get(), &st) == 0) {
                 dir = std::move(opened.fd);
                 srcId = identityOf(st);
                 break;
             } else {
-                e = changedOr(errno);
+                e = Cause::ofFolderOpen(errno);
             }
         }
         const ErrorAnswer a = m_run.policy.onError(m_folders.srcPath(&parent, srcName), Action::Open, e);
@@ -77,7 +77,7 @@ DirNode* TreeLister::addFolder(DirNode& parent, const QByteArray& srcName, const
         // A folder this run made or merged into turns up in the source: the target
         // lies inside the source by a way the checks before the run could not see.
         m_run.policy.stopRun(
-            DestinationInsideSource,
+            Outcome::DestinationInsideSource,
             QStringLiteral("%1: the destination lies inside the source").arg(m_folders.srcPath(&parent, srcName)));
         return nullptr;
     }
@@ -119,7 +119,7 @@ DirNode* TreeLister::addFolder(DirNode& parent, const QByteArray& srcName, const
         }
         if (e == EEXIST) { // the next "Copy of" name
             if (++attempt > kMaxRenameAttempts) {
-                m_run.policy.recordFailure(FileExists,
+                m_run.policy.recordFailure(Outcome::FileExists,
                                            QStringLiteral("%1: no free name").arg(m_folders.dstPath(&parent, dstName)));
                 return nullptr;
             }
@@ -132,12 +132,12 @@ DirNode* TreeLister::addFolder(DirNode& parent, const QByteArray& srcName, const
     if (m_run.cancelled())
         return nullptr;
     // Its identity from here on: every later open of it must find this folder.
-    int gone = 0;
+    Cause gone;
     if (!merged && ::fstatat(pfd, name.constData(), &dt, AT_SYMLINK_NOFOLLOW) != 0)
-        gone = errno;
-    if (gone != 0 || !S_ISDIR(dt.st_mode)) {
+        gone = Cause::system(errno);
+    if (gone.failed() || !S_ISDIR(dt.st_mode)) {
         m_run.policy.recordFileError(m_folders.dstPath(&parent, name), Action::Open,
-                                     gone != 0 ? gone : kChangedDuringRun);
+                                     gone.failed() ? gone : Cause::changed());
         return nullptr;
     }
     {
@@ -179,7 +179,7 @@ TargetClock TreeLister::clockOf(const DirNode& parent, int parentFd, const QByte
 void TreeLister::visit(DirNode& node, size_t index)
 {
     m_folders.closeFinished(index, m_run.cancel);
-    if (const FolderTable::OpenError failed = m_folders.openForListing(node); failed.error != 0) {
+    if (const FolderTable::OpenError failed = m_folders.openForListing(node); failed.error.failed()) {
         if (failed.onSource)
             m_run.policy.recordFileError(m_folders.srcPath(&node), Action::Read, failed.error);
         else

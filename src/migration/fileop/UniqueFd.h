@@ -1,16 +1,17 @@
 // Owned descriptors, and a descriptor that travels with the error of its open.
 #pragma once
 
+#include "Outcome.h"
 #include "common/PosixHandles.h"
 
 namespace fileop {
 using posix::UniqueFd;
 
-// A descriptor, or the errno of the open that failed: the two travel
-// together, so no later call can overwrite the reason.
+// A descriptor, or why it could not be reached: the two travel together, so
+// no later call can overwrite the reason.
 struct Reached {
     int fd = -1;
-    int error = 0;
+    Cause error{};
     bool ok() const { return fd >= 0; }
 };
 

@@ -1,3 +1,4 @@
+// Names that Windows clients of the new share cannot use.
 #pragma once
 
 #include <QByteArray>
