@@ -230,9 +230,10 @@ void fixPermissions(const PlannedAccount& a, UserContext& c, UserOutcome& out)
         return;
     const PermissionFixer::Grant grant{qualified(c.domain, a.sam), a.sid, qualified(c.domain, c.settings.admGrp),
                                        c.adminSid, a.newHome};
-    if (c.deferredFixes)
+    if (c.deferredFixes) {
+        c.fixer->begin(grant);
         c.deferredFixes->append({logNameOf(a), grant});
-    else
+    } else
         reportFix(logNameOf(a), c.fixer->fixGrant(grant), out, c.log);
 }
 

@@ -156,6 +156,12 @@ void PooledPermissionFixer::prepare(const QStringList& folders)
         d->grants().pool().prestart(std::size_t(network.size()), network.first().toStdString());
 }
 
+void PooledPermissionFixer::begin(const Grant& grant)
+{
+    if (HomePath::isUnc(grant.folder) && byBatch(grant))
+        d->grants().submitEarly(requestOf(grant));
+}
+
 PermissionFixer::Result PooledPermissionFixer::fixGrant(const Grant& grant)
 {
     return fixAll({grant}).value(0);
@@ -167,7 +173,9 @@ QList<PermissionFixer::Result> PooledPermissionFixer::fixAll(const QList<Grant>&
     std::vector<smbacl::GrantRequest> requests;
     std::vector<qsizetype> sent; // the grant of each request
     for (qsizetype i = 0; i < grants.size(); ++i) {
-        if (byBatch(grants[i])) {
+        // One sent early stays with the helpers even if they failed meanwhile: the pool
+        // finishes it (by smbcacls if need be), so no folder is granted twice.
+        if (d->grants().submittedEarly(requestOf(grants[i])) || byBatch(grants[i])) {
             requests.push_back(requestOf(grants[i]));
             sent.push_back(i);
         }

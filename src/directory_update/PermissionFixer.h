@@ -40,6 +40,9 @@ public:
     // Before the first fix of a run: the folders the run may fix (those granted by
     // SID), so a fixer can start what it needs while the directory is written.
     virtual void prepare(const QStringList& folders) { Q_UNUSED(folders); }
+    // A grant that fixAll will be given soon (once its account is written): a fixer
+    // may start it now, so it runs while the next accounts are written.
+    virtual void begin(const Grant& grant) { Q_UNUSED(grant); }
     // Once, after the fixes that met it: why a faster way could not be used
     // (the run is then slower, not wrong, and the log says so). "" otherwise.
     virtual QString takeNotice() { return {}; }
@@ -69,6 +72,8 @@ public:
     QList<Result> fixAll(const QList<Grant>& grants) override;
     // Starts the helpers (without waiting for them) when network folders are among these.
     void prepare(const QStringList& folders) override;
+    // Sends a network folder to a helper at once; fixAll then only takes its outcome.
+    void begin(const Grant& grant) override;
     static QString helperPath();
     // Why network folders go the tool's way; "" while the helpers serve or before the first.
     QString fallbackReason() const;

@@ -1,12 +1,15 @@
 #include "smbacl/GrantPool.h"
 #include "ToolRun.h"
 #include "cacls/SmbGrant.h"
+#include "smbacl/PermissionBatch.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <thread>
 
 using namespace smbacl;
 using namespace std::chrono_literals;
@@ -246,4 +249,54 @@ TEST(SmbAclHelper, answersEveryLineAndRefusesMalformedRequests)
     for (int i : {2, 3, 4, 5}) // a path out of the folder ("..") included
         EXPECT_TRUE(lines[i].startsWith("ERROR\t")) << lines[i].toStdString();
     EXPECT_EQ(lines[6], "PONG");
+}
+
+// The update hands each folder over as soon as its account is written: it reaches a
+// helper before its outcome is asked for, and the batch that asks for it (in any
+// order, with a folder not sent early) sends nothing twice.
+TEST(SmbAclPool, aFolderSubmittedEarlyIsUnderWayBeforeItIsAskedForAndIsSentOnce)
+{
+    QTemporaryDir dir;
+    const QString requests = dir.filePath("requests");
+    const QString helper = script(dir, "helper",
+                                  QString(R"(echo -e "READY\t1"
+while IFS= read -r line; do
+  [ "$line" = QUIT ] && exit 0
+  echo "$line" >> %1
+  echo -e "OK\t13\t12"
+done
+)")
+                                      .arg(requests));
+    BatchOptions o;
+    o.smb = options(helper);
+    PermissionBatch batch(o);
+    const GrantRequest a = request("\\\\fs1\\homes$\\a"), b = request("\\\\fs1\\homes$\\b"),
+                       c = request("\\\\fs1\\homes$\\c");
+    batch.pool().prestart(3, a.folder);
+    batch.submitEarly(a);
+    batch.submitEarly(b);
+    EXPECT_TRUE(batch.submittedEarly(b));
+    EXPECT_FALSE(batch.submittedEarly(c));
+    const auto sent = [&] {
+        QFile f(requests);
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()).count(u'\n') : 0;
+    };
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (sent() < 2 && std::chrono::steady_clock::now() < deadline) {
+        batch.pool().serve();
+        std::this_thread::sleep_for(10ms);
+    }
+    ASSERT_EQ(sent(), 2) << "the early folders did not reach the helpers before they were asked for";
+
+    const auto outcomes = batch.fixAll({b, c, a});
+    ASSERT_EQ(outcomes.size(), 3u);
+    for (const GrantOutcome& outcome : outcomes)
+        EXPECT_TRUE(outcome.ok) << outcome.message;
+    QFile f(requests);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QString lines = QString::fromUtf8(f.readAll());
+    EXPECT_EQ(lines.count(u'\n'), 3) << qPrintable(lines);
+    for (const char* name : {"\ta\t", "\tb\t", "\tc\t"})
+        EXPECT_EQ(lines.count(QString::fromLatin1(name)), 1) << name << " in " << qPrintable(lines);
+    EXPECT_FALSE(batch.submittedEarly(a));
 }

@@ -244,7 +244,7 @@ void GrantPool::handleLine(Slot& slot, const std::string& line)
                              ": \"" + line.substr(0, 200) + "\"; it was stopped"});
 }
 
-void GrantPool::wait()
+void GrantPool::wait(bool block)
 {
     std::vector<pollfd> fds;
     auto deadline = Clock::time_point::max();
@@ -263,7 +263,8 @@ void GrantPool::wait()
                                       [&](const Slot& s) { return watched(s) && s.process->hasBufferedLine(); });
     if (!buffered && !fds.empty()) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (poll(fds.data(), fds.size(), static_cast<int>(std::clamp<long long>(left, 0, 60000))) < 0 && errno != EINTR)
+        const int timeout = block ? static_cast<int>(std::clamp<long long>(left, 0, 60000)) : 0;
+        if (poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR)
             return;
     }
     for (Slot& slot : m_slots)
@@ -334,17 +335,40 @@ std::optional<std::pair<std::size_t, GrantOutcome>> GrantPool::next()
     }
 }
 
+void GrantPool::serve()
+{
+    // Before the first start there is no one to hand work to; next() starts them.
+    if (!m_started)
+        return;
+    wait(false);
+    dispatch();
+}
+
+GrantOutcome GrantPool::outcome(std::size_t ticket)
+{
+    for (;;) {
+        if (const auto kept = m_kept.find(ticket); kept != m_kept.end()) {
+            GrantOutcome done = std::move(kept->second);
+            m_kept.erase(kept);
+            return done;
+        }
+        auto done = next();
+        if (!done)
+            return {false, "the permission fix gave no result for this folder"};
+        if (done->first == ticket)
+            return std::move(done->second);
+        m_kept.emplace(done->first, std::move(done->second));
+    }
+}
+
 std::vector<GrantOutcome> GrantPool::grantAll(const std::vector<GrantRequest>& requests)
 {
-    std::vector<GrantOutcome> outcomes(requests.size());
     std::vector<std::size_t> tickets;
     for (const GrantRequest& r : requests)
         tickets.push_back(submit(r));
-    const std::size_t first = tickets.empty() ? 0 : tickets.front();
-    while (auto done = next()) {
-        if (done->first >= first && done->first - first < outcomes.size())
-            outcomes[done->first - first] = std::move(done->second);
-    }
+    std::vector<GrantOutcome> outcomes;
+    for (const std::size_t ticket : tickets)
+        outcomes.push_back(outcome(ticket));
     return outcomes;
 }
 

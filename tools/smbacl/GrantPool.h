@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstddef>
 #include <deque>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -69,9 +70,12 @@ public:
     void prestart(std::size_t folders, const std::string& firstFolder = {});
     // Queues a folder; returns its number (0, 1, 2 ... in the order of submission).
     std::size_t submit(GrantRequest request);
-    // Waits for the next finished folder, in whatever order they finish; empty when
-    // nothing is queued or under way.
-    std::optional<std::pair<std::size_t, GrantOutcome>> next();
+    // The outcome of one folder submitted earlier, waiting for it as needed; the
+    // others that finish meanwhile are kept for their own askers.
+    GrantOutcome outcome(std::size_t ticket);
+    // Without waiting: takes what the helpers said and hands queued folders to idle
+    // ones, so folders submitted early are under way while the caller works on.
+    void serve();
     // All of them, outcomes in the order given.
     std::vector<GrantOutcome> grantAll(const std::vector<GrantRequest>& requests);
 
@@ -93,12 +97,15 @@ private:
         std::chrono::steady_clock::time_point deadline;
     };
 
+    // Waits for the next finished folder, in whatever order they finish; empty when
+    // nothing is queued or under way.
+    std::optional<std::pair<std::size_t, GrantOutcome>> next();
     void startHelpers(unsigned count);
     void checkStart(Slot& slot);
     void startFailed(const std::string& error);
     void settleStarts();
     void dispatch();
-    void wait();
+    void wait(bool block = true);
     void finish(Slot& slot, GrantOutcome outcome);
     void handleLine(Slot& slot, const std::string& line);
     GrantOutcome bySmbcacls(const GrantRequest& request) const;
@@ -113,6 +120,7 @@ private:
     std::vector<Slot> m_slots;
     std::deque<Queued> m_pending;
     std::deque<std::pair<std::size_t, GrantOutcome>> m_done;
+    std::map<std::size_t, GrantOutcome> m_kept; // finished while another was waited for
     std::size_t m_nextTicket = 0;
 };
 

@@ -84,17 +84,51 @@ std::vector<GrantOutcome> PermissionBatch::fixAll(const std::vector<GrantRequest
             for (std::size_t k; (k = nextLocal++) < local.size();)
                 outcomes[local[k]] = fixLocal(requests[local[k]]);
         });
-    if (!network.empty()) {
-        std::vector<GrantRequest> smb;
-        for (const std::size_t i : network)
-            smb.push_back(requests[i]);
-        std::vector<GrantOutcome> done = m_pool.grantAll(smb);
-        for (std::size_t k = 0; k < network.size(); ++k)
-            outcomes[network[k]] = std::move(done[k]);
+    std::vector<std::size_t> tickets;
+    for (const std::size_t i : network) {
+        const std::optional<std::size_t> early = takeEarly(requests[i]);
+        tickets.push_back(early ? *early : m_pool.submit(requests[i]));
     }
+    for (std::size_t k = 0; k < network.size(); ++k)
+        outcomes[network[k]] = m_pool.outcome(tickets[k]);
     for (std::thread& w : workers)
         w.join();
     return outcomes;
+}
+
+namespace {
+
+bool sameRequest(const GrantRequest& a, const GrantRequest& b)
+{
+    return a.folder == b.folder &&
+           std::equal(a.accounts.begin(), a.accounts.end(), b.accounts.begin(), b.accounts.end(),
+                      [](const Account& x, const Account& y) { return x.name == y.name && x.sid == y.sid; });
+}
+
+} // namespace
+
+void PermissionBatch::submitEarly(const GrantRequest& request)
+{
+    if (!cacls::isUncPath(request.folder))
+        return;
+    m_early.push_back({request, m_pool.submit(request)});
+    m_pool.serve();
+}
+
+bool PermissionBatch::submittedEarly(const GrantRequest& request) const
+{
+    return std::any_of(m_early.begin(), m_early.end(), [&](const Early& e) { return sameRequest(e.request, request); });
+}
+
+std::optional<std::size_t> PermissionBatch::takeEarly(const GrantRequest& request)
+{
+    const auto it =
+        std::find_if(m_early.begin(), m_early.end(), [&](const Early& e) { return sameRequest(e.request, request); });
+    if (it == m_early.end())
+        return std::nullopt;
+    const std::size_t ticket = it->ticket;
+    m_early.erase(it);
+    return ticket;
 }
 
 } // namespace smbacl

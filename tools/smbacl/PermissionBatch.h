@@ -4,6 +4,7 @@
 #include "smbacl/GrantPool.h"
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,7 +33,12 @@ public:
     explicit PermissionBatch(BatchOptions options);
 
     // Outcomes in the order given; one folder's failure never stops the others.
+    // A folder given to submitEarly before is not sent again: its outcome is taken.
     std::vector<GrantOutcome> fixAll(const std::vector<GrantRequest>& requests);
+    // A network folder that fixAll will be given soon goes to a helper now, so it is
+    // under way while the caller works on. Local folders wait for fixAll.
+    void submitEarly(const GrantRequest& request);
+    bool submittedEarly(const GrantRequest& request) const;
 
     // "" while network folders go to the helpers; why not otherwise.
     const std::string& smbFallbackReason() const { return m_pool.fallbackReason(); }
@@ -41,8 +47,15 @@ public:
 private:
     GrantOutcome fixLocal(const GrantRequest& request) const;
 
+    struct Early {
+        GrantRequest request;
+        std::size_t ticket;
+    };
+    std::optional<std::size_t> takeEarly(const GrantRequest& request);
+
     BatchOptions m_options;
     GrantPool m_pool;
+    std::vector<Early> m_early;
 };
 
 } // namespace smbacl
