@@ -214,8 +214,7 @@ bool frmMigrate::mapBox(const QString& typed, const QString& which, QString& loc
         if (const QString refusal = fileop::backslashRefusal(mapped.path); !refusal.isEmpty())
             return refuse(Text1->text(), Text2->text(), refusal);
     local = mapped.path;
-    if (which == QLatin1String("destination"))
-        m_destinationMount = mapped.mount;
+    (which == QLatin1String("destination") ? m_destinationMount : m_sourceMount) = mapped.mount;
     return true;
 }
 
@@ -305,6 +304,7 @@ void frmMigrate::PerformShellAction(QString source, QString destination)
     // The mount identity belongs to the one run it was checked for.
     fileop::Request runRequest = request(source, destination);
     runRequest.destinationMount = std::exchange(m_destinationMount, {});
+    runRequest.sourceMount = std::exchange(m_sourceMount, {});
     const FileOpRunner::Outcome outcome = FileOpRunner::run(this, runRequest);
     // The box keeps its words; what was not copied, and why, is behind its details.
     // The numbers go under the words; what was left out is behind the details.

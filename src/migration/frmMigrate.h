@@ -69,5 +69,6 @@ private:
     bool m_busy = false;
     bool m_contents = false; // the operator chose to update an earlier copy in the destination
     QString m_mountInfo = QStringLiteral("/proc/self/mountinfo");
+    fileop::MountRoot m_sourceMount;      // the share the source box was mapped onto, if any
     fileop::MountRoot m_destinationMount; // the share the destination box was mapped onto, if any
 };

@@ -215,6 +215,56 @@ TEST(NetworkPath, aShareSwappedAfterItWasMappedIsNeverWrittenPast)
     }
 }
 
+// The same swap on the source side: a move from the share shown takes the
+// user's folder from that share, or nothing; never another file system's folder
+// of the same name (which it would then delete).
+TEST(NetworkPath, aSourceShareSwappedAfterItWasMappedIsNeverReadPast)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to mount";
+    for (const char* swap : {"none", "bind over", "link"}) {
+        SCOPED_TRACE(std::string("swap: ") + swap);
+        TempTree t;
+        t.write("elsewhere/S/a.txt", "other");
+        const auto report = inPrivateMounts([&] {
+            const Tmpfs store(t.path("store"));
+            const Mount shown(t.path("mnt/homes"), t.bytes("store"), nullptr, MS_BIND);
+            if (!store.ok() || !shown.ok())
+                ::_exit(77);
+            t.write("store/S/a.txt", "alpha");
+            const QString mountinfo = MountInfo(t).share("//fs1/homes", "mnt/homes").write();
+            const MappedPath mapped = mapNetworkPath(QStringLiteral("\\\\fs1\\homes\\S"), mountinfo);
+            const QByteArray shownAt = t.bytes("mnt/homes");
+            if (swap == std::string("bind over"))
+                ::mount(t.bytes("elsewhere").constData(), shownAt.constData(), nullptr, MS_BIND, nullptr);
+            if (swap == std::string("link") &&
+                (::umount2(shownAt.constData(), MNT_DETACH) != 0 || ::rmdir(shownAt.constData()) != 0 ||
+                 ::symlink(t.bytes("elsewhere").constData(), shownAt.constData())))
+                return QStringLiteral("the link was not made");
+            Operator q;
+            FileOperationEngine engine;
+            const int rc = engine.run({.operation = FO_MOVE,
+                                       .source = mapped.path,
+                                       .destination = t.path("out"),
+                                       .flags = FOF_NOCONFIRMMKDIR,
+                                       .sourceMount = mapped.mount},
+                                      &q);
+            return QStringLiteral("%1|%2|%3|%4")
+                .arg(rc)
+                .arg(engine.failures().join(u';'), t.files("store").join(u','), t.files("out").join(u','));
+        });
+        if (!report)
+            GTEST_SKIP() << "mounts are not allowed here";
+        const QString expected = swap == std::string("none")
+                                     ? QStringLiteral("0||.keep|a.txt") // S moved to the missing "out"
+                                     : QStringLiteral("%1|Cannot open %2: it changed during the run|.keep,S/a.txt|")
+                                           .arg(GeneralFailure)
+                                           .arg(t.path("mnt/homes"));
+        EXPECT_EQ(report->toStdString(), expected.toStdString());
+        EXPECT_EQ(t.files("elsewhere").join(u',').toStdString(), "S/a.txt") << "another share's folder is left alone";
+    }
+}
+
 TEST(WindowsNames, reservedCharactersTrailingDotsAndSpacesDevicesAndControlsAreNamed)
 {
     const std::pair<const char*, const char*> table[] = {

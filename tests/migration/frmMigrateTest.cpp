@@ -310,6 +310,25 @@ TEST(MigrateForm, networkPathsRunOnTheirMountedShareOrAreRefusedWithTheReasonInT
               "Cannot open " + t.path("mnt/homes") + ": it changed during the run");
     EXPECT_EQ(t.files("elsewhere"), QStringList());
     EXPECT_FALSE(t.exists("elsewhere/y7"));
+
+    // The same on the source side: the run reads from the share shown, or nothing.
+    ASSERT_TRUE(QFile::remove(t.path("mnt/homes")) && QDir().rename(t.path("mnt/was-homes"), t.path("mnt/homes")));
+    t.write("elsewhere/new/other.txt", "other");
+    f.form->Text1->setText(QStringLiteral("\\\\fs1\\homes$\\new"));
+    f.form->Text2->setText(t.path("out"));
+    CallbackMsgBox sourceSwapped([&](const MsgBoxCall& c) {
+        if (c.buttons() != vbYesNo)
+            return MsgBoxAnswer::OK;
+        EXPECT_TRUE(QDir().rename(t.path("mnt/homes"), t.path("mnt/was-homes")));
+        EXPECT_TRUE(QFile::link(t.path("elsewhere"), t.path("mnt/homes")));
+        return MsgBoxAnswer::Yes;
+    });
+    QTest::mouseClick(f.form->Command2, Qt::LeftButton);
+    ASSERT_EQ(sourceSwapped.calls.size(), 2u);
+    EXPECT_EQ(sourceSwapped.calls[1].text, "File Migration Failed.");
+    EXPECT_EQ(sourceSwapped.calls[1].details.section(u'\n', 0, 0),
+              "Cannot open " + t.path("mnt/homes") + ": it changed during the run");
+    EXPECT_FALSE(t.exists("out/new/other.txt"));
 }
 
 // The cutover pass: the destination the first pass made looks like an earlier

@@ -63,9 +63,10 @@ struct Request {
     bool dryRun = false;
     // Files listed ahead of the workers at most: the memory of a walk. 0 picks the default.
     int queueLimit = 0;
-    // The share the destination was mapped onto, as the operator was shown
-    // it: the run writes there or nowhere.
+    // The shares the source and the destination were mapped onto, as the
+    // operator was shown them: the run reads and writes there or nowhere.
     MountRoot destinationMount = {};
+    MountRoot sourceMount = {};
 };
 
 enum class ReplaceAnswer { Yes, YesToAll, No, Cancel };

@@ -80,6 +80,19 @@ Outcome checkDestinationMount(const Request& request, const ResolvedPaths& paths
     return outcomeOf(changed);
 }
 
+// A source mapped onto a share must still be on it, for the same reason: the
+// item is the share's root itself, or its folder lies below that root.
+Outcome checkSourceMount(const Request& request, const ResolvedPaths& paths, RunPolicy& policy)
+{
+    const MountRoot& mount = request.sourceMount;
+    const Identity root{mount.device, mount.inode};
+    if (mount.path.isEmpty() || identityOf(paths.srcStat) == root || walksUpTo(paths.srcParent.get(), root))
+        return Outcome::Success;
+    const Cause changed = Cause::changed();
+    policy.recordFileError(mount.path, Action::Open, changed);
+    return outcomeOf(changed);
+}
+
 // The missing folders above the target, made one at a time below the deepest
 // existing one and never through a link that appears meanwhile.
 Outcome createMissingParents(ResolvedPaths& paths, RunPolicy& policy)
@@ -149,6 +162,9 @@ Outcome resolvePaths(const Request& request, RunPolicy& policy, ResolvedPaths& p
         return outcomeOfErrno(errno);
     if (::fstatat(paths.srcParent.get(), baseName(paths.source).constData(), &paths.srcStat, AT_SYMLINK_NOFOLLOW) != 0)
         return errno == ENOENT ? Outcome::SourceMissing : outcomeOfErrno(errno);
+
+    if (const Outcome rc = checkSourceMount(request, paths, policy); rc != Outcome::Success)
+        return rc;
 
     if (request.contents && !S_ISDIR(paths.srcStat.st_mode))
         return Outcome::FileDestinationIsFolder; // only a folder has contents to put into a folder

@@ -223,8 +223,8 @@ int main(int argc, char** argv)
     request.dryRun = parser.isSet(dryRun);
 
     TerminalQuestions questions;
-    if (int refused = 0;
-        !mapPath(request.source, &refused) || !mapPath(request.destination, &refused, &request.destinationMount)) {
+    if (int refused = 0; !mapPath(request.source, &refused, &request.sourceMount) ||
+                         !mapPath(request.destination, &refused, &request.destinationMount)) {
         std::fprintf(stderr, "result: %d\n", refused);
         return 1;
     }
