@@ -1,5 +1,7 @@
+// The home-path update of one OU as a job: plan, folder check, run and undo, apart from any window.
 #include "HomePathUpdateJob.h"
 
+#include "directory_update/FixBatches.h"
 #include "directory_update/HomeFolderCheck.h"
 #include "directory_update/HomePath.h"
 
@@ -32,9 +34,6 @@ QString keyOf(const QString& dn)
 {
     return dn.toLower();
 }
-
-// Accounts whose permission fixes are handed to the fixer together.
-constexpr qsizetype kFixBatch = 16;
 
 PlannedAccount accountOf(const DirectoryEntry& e, const QString& userPath)
 {
@@ -319,23 +318,7 @@ int HomePathUpdateJob::run()
     UndoFile undo(QDateTime::currentDateTime(), m_plan.ou);
     if (undo.isOpen())
         m_undoFile = undo.fileName();
-    QString adminSid;
-    if (m_settings.fixPermissions && m_fixer) {
-        // Only the group's own name is looked up: "SCHOOL\Domain Admins" names it in this domain.
-        const QString group = m_settings.admGrp.mid(m_settings.admGrp.lastIndexOf(u'\\') + 1);
-        DirectoryError sidErr;
-        adminSid = directory->accountSid(group, sidErr);
-        // The fixer gets ready (its helpers start) while the first accounts are written:
-        // for the folders this run will fix, if any (a restore fixes none).
-        QStringList folders;
-        for (const PlannedAccount& a : std::as_const(m_plan.accounts)) {
-            const bool ready = a.folder == FolderState::Exists || a.folder == FolderState::Unchecked ||
-                               (a.folder == FolderState::Missing && m_createMissing);
-            if (m_mode == WriteMode::Update && ready && a.problem.isEmpty() && !a.sid.isEmpty() && !adminSid.isEmpty())
-                folders << a.newHome;
-        }
-        m_fixer->prepare(folders);
-    }
+    const QString adminSid = prepareFixer(*directory);
     const auto log = [this](const QString& line) {
         logLine(line);
     };
@@ -343,45 +326,26 @@ int HomePathUpdateJob::run()
                         m_createMissing, m_fixer.get(), log,           adminSid};
     // The fixes of several accounts are made at once (the fixer bounds how many
     // run side by side); an account is counted and reported once its fix is done.
-    QList<std::pair<QString, PermissionFixer::Grant>> deferred;
-    context.deferredFixes = &deferred;
-    struct Waiting {
-        int index;
-        UserOutcome outcome;
-        qsizetype fix; // into deferred, -1 when it needs none
-    };
-    QList<Waiting> waiting;
-    const auto flush = [&] {
-        if (!deferred.isEmpty()) {
-            QList<PermissionFixer::Grant> grants;
-            for (const auto& d : std::as_const(deferred))
-                grants << d.second;
-            const QList<PermissionFixer::Result> results = m_fixer->fixAll(grants);
-            if (const QString notice = m_fixer->takeNotice(); !notice.isEmpty())
-                logLine(printable(m_plan.ou) + QStringLiteral(" Permission Fix: ") + printable(notice));
-            for (Waiting& w : waiting)
-                if (w.fix >= 0)
-                    reportFix(deferred[w.fix].first,
-                              results.value(w.fix, {false, QStringLiteral("the permission fix gave no result")}),
-                              w.outcome, context.log);
+    FixBatches fixes(m_fixer.get(), log, [this](const QString& notice) {
+        logLine(printable(m_plan.ou) + QStringLiteral(" Permission Fix: ") + printable(notice));
+    });
+    context.deferredFixes = fixes.queue();
+    const auto report = [&](const QList<std::pair<int, UserOutcome>>& done) {
+        for (const auto& [index, outcome] : done) {
+            const PlannedAccount& a = m_plan.accounts[index];
+            m_summary.add(outcome);
+            emit progress(index + 1, total, unsafeAccountName(a.sam).isEmpty() ? a.sam : printable(a.dn));
         }
-        for (const Waiting& w : std::as_const(waiting)) {
-            const PlannedAccount& a = m_plan.accounts[w.index];
-            m_summary.add(w.outcome);
-            emit progress(w.index + 1, total, unsafeAccountName(a.sam).isEmpty() ? a.sam : printable(a.dn));
-        }
-        deferred.clear();
-        waiting.clear();
     };
     int done = 0;
     for (; done < total && !m_stop; ++done) {
-        const qsizetype before = deferred.size();
+        const qsizetype before = fixes.queue()->size();
         UserOutcome outcome = updateUser(m_plan.accounts[done], context);
-        waiting.append({done, std::move(outcome), deferred.size() > before ? deferred.size() - 1 : -1});
-        if (deferred.isEmpty() || deferred.size() >= kFixBatch)
-            flush();
+        fixes.add(done, std::move(outcome), fixes.queue()->size() > before);
+        if (fixes.due())
+            report(fixes.flush());
     }
-    flush(); // a stop still fixes and reports every account already written
+    report(fixes.flush()); // a stop still fixes and reports every account already written
     if (m_stop) {
         m_summary.stoppedBy = QString::fromLatin1(m_stopReason.load() ? m_stopReason.load() : "request");
         m_summary.addNotWritten(QStringLiteral("not reached"), total - done);
@@ -401,6 +365,27 @@ int HomePathUpdateJob::run()
     }
     finishRun();
     return m_summary.failures();
+}
+
+QString HomePathUpdateJob::prepareFixer(DirectoryAccess& directory)
+{
+    if (!m_settings.fixPermissions || !m_fixer)
+        return {};
+    // Only the group's own name is looked up: "SCHOOL\Domain Admins" names it in this domain.
+    const QString group = m_settings.admGrp.mid(m_settings.admGrp.lastIndexOf(u'\\') + 1);
+    DirectoryError sidErr;
+    const QString adminSid = directory.accountSid(group, sidErr);
+    // The fixer gets ready (its helpers start) while the first accounts are written:
+    // for the folders this run will fix, if any (a restore fixes none).
+    QStringList folders;
+    for (const PlannedAccount& a : std::as_const(m_plan.accounts)) {
+        const bool ready = a.folder == FolderState::Exists || a.folder == FolderState::Unchecked ||
+                           (a.folder == FolderState::Missing && m_createMissing);
+        if (m_mode == WriteMode::Update && ready && a.problem.isEmpty() && !a.sid.isEmpty() && !adminSid.isEmpty())
+            folders << a.newHome;
+    }
+    m_fixer->prepare(folders);
+    return adminSid;
 }
 
 void HomePathUpdateJob::finishRun()

@@ -1,3 +1,4 @@
+// The home-path update of one OU as a job: plan, folder check, run and undo, apart from any window.
 #pragma once
 
 #include "common/modMain.h"
@@ -97,6 +98,8 @@ private:
     void visit(DirectoryAccess& directory, const QString& container, const QSet<QString>& holders,
                const QString& userPath);
     void logLine(const QString& message);
+    // Looks the administrators' group's SID up and lets the fixer get ready; the SID, or "".
+    QString prepareFixer(DirectoryAccess& directory);
     void finishRun();
     QSet<QString> plannedKeys() const;
     bool toldByFailure(const QString& dn) const;
