@@ -54,6 +54,18 @@ std::optional<QString> inPrivateMounts(const std::function<QString()>& body)
     return QString::fromUtf8(text);
 }
 
+// Swaps the share shown at mnt/homes for the folder "elsewhere": another file
+// system mounted over the mount point ("bind over"), or a link in its place
+// ("link"); "none" leaves it. False when the link could not be made.
+bool swapShare(const TempTree& t, const std::string& swap)
+{
+    const QByteArray shownAt = t.bytes("mnt/homes");
+    if (swap == "bind over")
+        ::mount(t.bytes("elsewhere").constData(), shownAt.constData(), nullptr, MS_BIND, nullptr);
+    return swap != "link" || (::umount2(shownAt.constData(), MNT_DETACH) == 0 && ::rmdir(shownAt.constData()) == 0 &&
+                              ::symlink(t.bytes("elsewhere").constData(), shownAt.constData()) == 0);
+}
+
 } // namespace
 
 TEST(NetworkPath, bothSpellingsMapToTheMountedShareWithServerNamesComparedAsWindowsDoes)
@@ -179,12 +191,7 @@ TEST(NetworkPath, aShareSwappedAfterItWasMappedIsNeverWrittenPast)
                 t.write("store/y7/.keep", "");
                 const QString mountinfo = MountInfo(t).share("//fs1/homes", "mnt/homes").write();
                 const MappedPath mapped = mapNetworkPath(QString::fromUtf8(place.destination), mountinfo);
-                const QByteArray shownAt = t.bytes("mnt/homes");
-                if (swap == std::string("bind over"))
-                    ::mount(t.bytes("elsewhere").constData(), shownAt.constData(), nullptr, MS_BIND, nullptr);
-                if (swap == std::string("link") &&
-                    (::umount2(shownAt.constData(), MNT_DETACH) != 0 || ::rmdir(shownAt.constData()) != 0 ||
-                     ::symlink(t.bytes("elsewhere").constData(), shownAt.constData())))
+                if (!swapShare(t, swap))
                     return QStringLiteral("the link was not made");
                 Operator q;
                 FileOperationEngine engine;
@@ -234,12 +241,7 @@ TEST(NetworkPath, aSourceShareSwappedAfterItWasMappedIsNeverReadPast)
             t.write("store/S/a.txt", "alpha");
             const QString mountinfo = MountInfo(t).share("//fs1/homes", "mnt/homes").write();
             const MappedPath mapped = mapNetworkPath(QStringLiteral("\\\\fs1\\homes\\S"), mountinfo);
-            const QByteArray shownAt = t.bytes("mnt/homes");
-            if (swap == std::string("bind over"))
-                ::mount(t.bytes("elsewhere").constData(), shownAt.constData(), nullptr, MS_BIND, nullptr);
-            if (swap == std::string("link") &&
-                (::umount2(shownAt.constData(), MNT_DETACH) != 0 || ::rmdir(shownAt.constData()) != 0 ||
-                 ::symlink(t.bytes("elsewhere").constData(), shownAt.constData())))
+            if (!swapShare(t, swap))
                 return QStringLiteral("the link was not made");
             Operator q;
             FileOperationEngine engine;

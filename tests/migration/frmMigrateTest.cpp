@@ -296,13 +296,14 @@ TEST(MigrateForm, networkPathsRunOnTheirMountedShareOrAreRefusedWithTheReasonInT
     // While the confirmation is open the mount point becomes a link elsewhere:
     // the run keeps to the share the operator was shown, and writes nothing.
     f.form->Text2->setText(QStringLiteral("\\\\fs1\\homes$\\y7"));
-    CallbackMsgBox swapped([&](const MsgBoxCall& c) {
+    const auto swapOnConfirm = [&](const MsgBoxCall& c) {
         if (c.buttons() != vbYesNo)
             return MsgBoxAnswer::OK;
         EXPECT_TRUE(QDir().rename(t.path("mnt/homes"), t.path("mnt/was-homes")));
         EXPECT_TRUE(QDir().mkpath(t.path("elsewhere")) && QFile::link(t.path("elsewhere"), t.path("mnt/homes")));
         return MsgBoxAnswer::Yes;
-    });
+    };
+    CallbackMsgBox swapped(swapOnConfirm);
     QTest::mouseClick(f.form->Command2, Qt::LeftButton);
     ASSERT_EQ(swapped.calls.size(), 2u);
     EXPECT_EQ(swapped.calls[1].text, "File Migration Failed.");
@@ -316,13 +317,7 @@ TEST(MigrateForm, networkPathsRunOnTheirMountedShareOrAreRefusedWithTheReasonInT
     t.write("elsewhere/new/other.txt", "other");
     f.form->Text1->setText(QStringLiteral("\\\\fs1\\homes$\\new"));
     f.form->Text2->setText(t.path("out"));
-    CallbackMsgBox sourceSwapped([&](const MsgBoxCall& c) {
-        if (c.buttons() != vbYesNo)
-            return MsgBoxAnswer::OK;
-        EXPECT_TRUE(QDir().rename(t.path("mnt/homes"), t.path("mnt/was-homes")));
-        EXPECT_TRUE(QFile::link(t.path("elsewhere"), t.path("mnt/homes")));
-        return MsgBoxAnswer::Yes;
-    });
+    CallbackMsgBox sourceSwapped(swapOnConfirm);
     QTest::mouseClick(f.form->Command2, Qt::LeftButton);
     ASSERT_EQ(sourceSwapped.calls.size(), 2u);
     EXPECT_EQ(sourceSwapped.calls[1].text, "File Migration Failed.");
