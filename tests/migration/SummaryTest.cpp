@@ -190,6 +190,37 @@ TEST(DryRun, listsTheFateOfEveryItemAndChangesNothing)
     EXPECT_FALSE(t.exists("new")) << "not even a missing destination";
 }
 
+// A folder swapped after the dry run listed it (for another folder, or a link)
+// is not described as if it were the one listed: it fails as the run would.
+TEST(DryRun, aFolderSwappedAfterItWasListedIsReportedAsChangedNotDescribed)
+{
+    for (const bool link : {false, true}) {
+        SCOPED_TRACE(link ? "link" : "folder");
+        TempTree t;
+        t.write("S/docs/mine.txt", "mine");
+        t.write("other/theirs.txt", "theirs");
+        FileOperationEngine engine;
+        QStringList lines;
+        engine.setDryRunSink([&](const QString& line) {
+            lines << line;
+            if (!line.startsWith("create folder: " + t.path("D/docs")))
+                return;
+            // One lister (workers = 1): docs is listed only after this line.
+            EXPECT_TRUE(QDir().rename(t.path("S/docs"), t.path("S/docs-was")));
+            EXPECT_TRUE(link ? QFile::link(t.path("other"), t.path("S/docs"))
+                             : QDir().rename(t.path("other"), t.path("S/docs")));
+        });
+        EXPECT_EQ(
+            engine.run({.source = t.path("S"), .destination = t.path("D"), .workers = 1, .dryRun = true}, nullptr),
+            GeneralFailure);
+        EXPECT_TRUE(lines.contains("fail: " + t.path("D/docs") + " (cannot read " + t.path("S/docs") +
+                                   ": it changed during the run)"))
+            << lines.join("\n").toStdString();
+        EXPECT_FALSE(lines.join("\n").contains("theirs.txt")) << "another folder's files are not described";
+        EXPECT_TRUE(engine.dryRunTotals().contains("1 items would fail")) << engine.dryRunTotals().toStdString();
+    }
+}
+
 // A move on one file system renames: the summary says so instead of counting
 // a whole folder as one file copied.
 TEST(RunSummary, aMoveOnOneFileSystemIsCountedAsRenamedNotCopied)

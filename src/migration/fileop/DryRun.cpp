@@ -247,13 +247,23 @@ void DryRun::listFolder(const Folder& folder, std::vector<Folder>& found)
 {
     UniqueFd src(openBelow(m_srcRoot.get(), folder.srcRel));
     UniqueFd dst(folder.targetExists ? openBelow(m_dstRoot.get(), folder.dstRel) : -1);
+    // A folder swapped (for a link, or another folder) since it was listed is
+    // not described: the run would refuse it the same way.
+    Cause failure = src.valid() ? Cause{} : Cause::ofFolderOpen(errno);
+    struct stat now {};
+    if (src.valid() && folder.seen != Identity{} && (::fstat(src.get(), &now) != 0 || identityOf(now) != folder.seen))
+        failure = Cause::changed();
     DirEntries entries;
-    const int e = src.valid() ? listEntries(src.get(), entries) : errno;
-    if (e != 0) {
+    if (!failure.failed())
+        failure = Cause::system(listEntries(src.get(), entries));
+    if (failure.failed()) {
         m_totals.failures++;
         Outcome expected = Outcome::Success;
-        m_firstError.compare_exchange_strong(expected, outcomeOfErrno(e));
-        say(QStringLiteral("fail"), folder.dstRel, QStringLiteral(" (cannot read %1)").arg(sourcePath(folder.srcRel)));
+        m_firstError.compare_exchange_strong(expected, outcomeOf(failure));
+        say(QStringLiteral("fail"), folder.dstRel,
+            QStringLiteral(" (cannot read %1%2)")
+                .arg(sourcePath(folder.srcRel),
+                     failure.isChange() ? QStringLiteral(": it changed during the run") : QString()));
     }
     std::sort(entries.begin(), entries.end());
     for (const auto& entry : entries) {
@@ -288,7 +298,7 @@ void DryRun::visit(const Folder& in, int srcFd, int dstFd, const QByteArray& nam
         if (dir) {
             m_totals.createFolders++;
             say(QStringLiteral("create folder"), dstRel, extra);
-            found.push_back({srcRel, dstRel, false});
+            found.push_back({srcRel, dstRel, false, identityOf(s)});
             return;
         }
         m_totals.createFiles++;
@@ -311,7 +321,7 @@ void DryRun::visit(const Folder& in, int srcFd, int dstFd, const QByteArray& nam
         if (!m_yes)
             m_totals.questions++;
         say(m_yes ? QStringLiteral("merge") : QStringLiteral("ask merge"), dstRel, extra);
-        found.push_back({srcRel, dstRel, true});
+        found.push_back({srcRel, dstRel, true, identityOf(s)});
         return;
     }
     m_totals.deletes += m_move ? 1 : 0;

@@ -4,6 +4,7 @@
 #include "FileOperation.h"
 #include "PathResolution.h"
 #include "QuickCheck.h"
+#include "TreeIdentity.h"
 #include "UniqueFd.h"
 
 #include <QString>
@@ -53,6 +54,9 @@ private:
         QByteArray srcRel; // below the source, "" for the source itself
         QByteArray dstRel; // below the target
         bool targetExists = false;
+        // The source folder as it was listed; a folder opened later must still be it.
+        // Empty for the top, which is checked where it is opened.
+        Identity seen = {};
     };
     void walk(const Folder& top);
     void listFolder(const Folder& folder, std::vector<Folder>& found);
